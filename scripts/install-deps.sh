@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests, the fuzzers and the benchmarks need.
+# Idempotent: packages already present are skipped, and apt runs only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libgl-dev libxkbcommon-dev
+  zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libopenjp2-7-dev
+  libmng-dev libraw-dev libcairo2-dev
+  # running the window headless, screenshots, Chinese glyphs
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core
+  # peers and reference files used by the tests
+  python3 python3-pil python3-numpy python3-pydicom
+  netpbm libtiff-tools pngcheck jpeginfo libjpeg-turbo-progs libopenjp2-tools
+  libimage-exiftool-perl dcmtk medcon
+  golang-1.19-src golang-golang-x-image-dev checkit-tiff
+  # benchmarks
+  hyperfine time
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+
+# Node.js may come from elsewhere than Debian (its npm then conflicts with Debian's npm).
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Reference files shipped in npm packages (BMP, TGA and EXIF samples), kept out of the repository.
+NPM_DIR="${GLINTWISE_NPM_DIR:-$(cd "$(dirname "$0")/.." && pwd)/build/npm}"
+if [ ! -d "$NPM_DIR/node_modules/bmp-js" ] || [ ! -d "$NPM_DIR/node_modules/tga" ] || [ ! -d "$NPM_DIR/node_modules/exif" ]; then
+  mkdir -p "$NPM_DIR"
+  (cd "$NPM_DIR" && npm install --no-audit --no-fund --silent bmp-js tga exif >/dev/null) \
+    || echo "install-deps: npm packages unavailable; tests that need them will skip" >&2
+fi
