@@ -1,0 +1,109 @@
+#include "Conversion.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+const char* const kTargetFormats[kTargetFormatCount] = {
+    "bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga", "pcx", "wbmp", "wmf", "emf",
+    "jp2", "j2c", "jpc", "pgx", "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw"};
+
+namespace {
+
+// The last path component: everything after the last '/'.
+std::string LastComponent(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+struct ExtensionType {
+    const char* extension;
+    uint32_t type;
+};
+
+constexpr ExtensionType kExtensionTypes[] = {
+    {"bmp", LF_FORMAT_BMP},  {"gif", LF_FORMAT_GIF},   {"jpg", LF_FORMAT_JPG},
+    {"jpeg", LF_FORMAT_JPG}, {"jpe", LF_FORMAT_JPG},   {"png", LF_FORMAT_PNG},
+    {"ico", LF_FORMAT_ICO},  {"tiff", LF_FORMAT_TIF},  {"tif", LF_FORMAT_TIF},
+    {"tga", LF_FORMAT_TGA},  {"pcx", LF_FORMAT_PCX},   {"wbmp", LF_FORMAT_WBMP},
+    {"wmf", LF_FORMAT_WMF},  {"emf", LF_FORMAT_WMF},   {"jp2", LF_FORMAT_JP2},
+    {"j2k", LF_FORMAT_JP2},  {"jpc", LF_FORMAT_JPC},   {"j2c", LF_FORMAT_JPC},
+    {"pgx", LF_FORMAT_PGX},  {"pnm", LF_FORMAT_PNM},   {"pgm", LF_FORMAT_PNM},
+    {"ppm", LF_FORMAT_PNM},  {"ras", LF_FORMAT_RAS},   {"mng", LF_FORMAT_MNG},
+    {"jng", LF_FORMAT_MNG},  {"ska", LF_FORMAT_SKA},
+};
+
+}  // namespace
+
+bool FrameToImage(const GreyFrame& frame, LfImage& image) {
+    if (image.IsValid()) image.Destroy();
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) return false;
+    const int64_t stride = (static_cast<int64_t>(frame.width) * 3 + 3) / 4 * 4;
+    if (frame.stride != stride) return false;
+    if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height),
+                     24, LF_FORMAT_BMP) == nullptr)
+        return false;
+    // Both sides use the same 4-byte row padding, so the rows move in one block.
+    if (image.EffectiveWidth() != static_cast<uint32_t>(stride) || image.Row(0) == nullptr) {
+        image.Destroy();
+        return false;
+    }
+    std::memcpy(image.Row(0), frame.pixels, static_cast<size_t>(stride) * frame.height);
+    // The frame lists its rows from the top, the image stores them from the bottom.
+    image.Flip(false, true);
+    return image.IsValid();
+}
+
+uint32_t FindType(const std::string& path) {
+    const std::string name = LastComponent(path);
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos) return LF_FORMAT_UNKNOWN;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const ExtensionType& row : kExtensionTypes)
+        if (ext == row.extension) return row.type;
+    return LF_FORMAT_UNKNOWN;
+}
+
+bool SaveResultImage(const std::string& path, LfImage& image) {
+    return image.Save(path.c_str(), FindType(path));
+}
+
+std::string FormatDir(const std::string& dir) {
+    if (dir.empty()) return dir;
+    std::error_code ec;
+    fs::path full = fs::absolute(fs::path(dir), ec);
+    if (ec) return dir;
+    std::string text = full.lexically_normal().string();
+    if (text.empty()) return dir;
+    if (text.back() != '/') text += '/';
+    return text;
+}
+
+std::vector<std::string> ListBatchFiles(const std::string& sourceDir) {
+    std::vector<std::string> files;
+    const std::string folder = FormatDir(sourceDir);
+    if (folder.empty()) return files;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError) || typeError) continue;
+        files.push_back(folder + it->path().filename().string());
+    }
+    if (ec) return {};
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string BatchOutputPath(const std::string& resultDir, const std::string& sourceFile,
+                            const std::string& ext) {
+    const std::string name = LastComponent(sourceFile);
+    const size_t dot = name.find_last_of('.');
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    return FormatDir(resultDir) + base + "." + ext;
+}

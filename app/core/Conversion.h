@@ -1,0 +1,42 @@
+// The work behind the window's buttons, without Qt: turning a DICOM frame into the current
+// image, choosing a format from a file name, saving, and the folder handling of the batch.
+// Nothing here changes the process's working directory, so the command-line converter may
+// call these functions from several threads at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DicomReader.h"
+#include "LfImage.h"
+
+// Replaces the image with the frame's picture: a 24-bit image of the frame's size (format
+// identifier 1) holding the frame's rows in the image's bottom-up order. False, with the
+// image left empty, when the frame is not a well-formed 24-bit grey frame or the image
+// cannot be created.
+bool FrameToImage(const GreyFrame& frame, LfImage& image);
+
+// Format identifier chosen by the extension of the path's last component (case does not
+// matter); 0 when there is no extension or it names no writable format ("raw" included).
+uint32_t FindType(const std::string& path);
+
+// Writes the image to the path in the format its extension names. False when nothing was
+// written; an existing file at the path is then left as it was.
+bool SaveResultImage(const std::string& path, LfImage& image);
+
+// The folder path made absolute and lexically normal, ending in '/'. The input comes back
+// unchanged when it cannot be made absolute (an empty text, for instance).
+std::string FormatDir(const std::string& dir);
+
+// The regular files directly inside the folder (no sub-folders), as absolute paths sorted by
+// file name in byte order. Empty when the folder cannot be listed.
+std::vector<std::string> ListBatchFiles(const std::string& sourceDir);
+
+// Result folder + the source file's name without its last extension + "." + ext.
+std::string BatchOutputPath(const std::string& resultDir, const std::string& sourceFile,
+                            const std::string& ext);
+
+// The target formats offered by the window and the converter, in the window's order.
+constexpr int kTargetFormatCount = 24;
+extern const char* const kTargetFormats[kTargetFormatCount];

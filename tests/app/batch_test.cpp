@@ -1,0 +1,140 @@
+// A batch run over a folder of tiny DICOM files: outputs, names, skips and progress.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "BatchRun.h"
+#include "Conversion.h"
+#include "DicomReader.h"
+#include "TestSupport.h"
+#include "TinyDicom.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The picture the single-file path makes of a DICOM file, as saved BMP bytes.
+std::vector<uint8_t> ExpectedBmp(const fs::path& dicom, const fs::path& scratch) {
+    DicomReader reader;
+    const GreyFrame* frame = reader.read(dicom.c_str());
+    EXPECT_NE(frame, nullptr) << dicom;
+    if (frame == nullptr) return {};
+    LfImage image;
+    EXPECT_TRUE(FrameToImage(*frame, image));
+    EXPECT_TRUE(SaveResultImage(scratch.string(), image));
+    return ReadFile(scratch);
+}
+
+struct ProgressLog {
+    std::vector<std::pair<int, int>> calls;
+    BatchProgress callback() {
+        return [this](int value, int maximum) { calls.emplace_back(value, maximum); };
+    }
+};
+
+class BatchFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(source.path() / "in");
+        fs::create_directory(result.path() / "out");
+        in = source.path() / "in";
+        out = result.path() / "out";
+    }
+    TempDir source, result, scratch;
+    fs::path in, out;
+};
+
+}  // namespace
+
+TEST_F(BatchFolder, ConvertsEveryDicomFileAndSkipsTheRest) {
+    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(5, 3, 1));
+    tinydicom::Write(in / "a.dicom", tinydicom::MakeRamp(4, 4, 2));
+    tinydicom::Write(in / "IM0001", tinydicom::MakeRamp(6, 2, 3));
+    tinydicom::Write(in / "c.b.dcm", tinydicom::MakeRamp(3, 3, 4));
+    WriteFile(in / "b.txt", {'n', 'o', 't', ' ', 'd', 'i', 'c', 'o', 'm'});
+    fs::create_directory(in / "sub");
+    tinydicom::Write(in / "sub" / "deep.dcm", tinydicom::MakeRamp(2, 2, 5));
+
+    LfImage current;
+    ProgressLog log;
+    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current, log.callback());
+    EXPECT_EQ(summary.files, 5);
+    EXPECT_EQ(summary.converted, 4);
+    EXPECT_EQ(summary.written, 4);
+
+    // Name order: IM0001, a.dcm, a.dicom, b.txt, c.b.dcm.
+    const std::vector<std::pair<int, int>> progress = {{0, 5}, {1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}};
+    EXPECT_EQ(log.calls, progress);
+
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"IM0001.bmp", "a.bmp", "c.b.bmp"}));
+
+    EXPECT_EQ(ReadFile(out / "IM0001.bmp"), ExpectedBmp(in / "IM0001", scratch / "1.bmp"));
+    // a.dicom is listed after a.dcm, so its picture replaces the earlier output.
+    EXPECT_EQ(ReadFile(out / "a.bmp"), ExpectedBmp(in / "a.dicom", scratch / "2.bmp"));
+    EXPECT_EQ(ReadFile(out / "c.b.bmp"), ExpectedBmp(in / "c.b.dcm", scratch / "3.bmp"));
+    // The working image holds the last picture converted.
+    EXPECT_EQ(current.Width(), 3u);
+    EXPECT_EQ(current.Height(), 3u);
+}
+
+TEST_F(BatchFolder, SkippedFileNeverWritesTheEarlierPicture) {
+    tinydicom::Write(in / "1.dcm", tinydicom::MakeRamp(4, 3, 1));
+    WriteFile(in / "2.dcm", std::vector<uint8_t>(300, 0));  // a damaged DICOM name
+    std::vector<uint8_t> implicit = tinydicom::Make(2, 2, {1, 2, 3, 4}, "1.2.840.10008.1.2");
+    tinydicom::Write(in / "3.dcm", implicit);                   // refused transfer syntax
+    tinydicom::Write(in / "4.dcm", tinydicom::MakeRamp(2, 5, 9));
+
+    LfImage current;
+    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current);
+    EXPECT_EQ(summary.converted, 2);
+    EXPECT_TRUE(fs::exists(out / "1.bmp"));
+    EXPECT_FALSE(fs::exists(out / "2.bmp"));
+    EXPECT_FALSE(fs::exists(out / "3.bmp"));
+    EXPECT_EQ(ReadFile(out / "4.bmp"), ExpectedBmp(in / "4.dcm", scratch / "4.bmp"));
+}
+
+TEST_F(BatchFolder, UnwritableTargetWritesNothingButStillConverts) {
+    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 3, 1));
+    tinydicom::Write(in / "b.dcm", tinydicom::MakeRamp(3, 3, 2));
+    LfImage current;
+    BatchSummary summary = RunBatch(in.string(), out.string(), "raw", current);
+    EXPECT_EQ(summary.converted, 2);
+    EXPECT_EQ(summary.written, 0);
+    EXPECT_TRUE(fs::is_empty(out)) << "a refused format leaves no empty files";
+    EXPECT_TRUE(current.IsValid());
+}
+
+TEST_F(BatchFolder, EmptyOrMissingSourceRunsNoFiles) {
+    LfImage current;
+    ProgressLog log;
+    BatchSummary summary = RunBatch(in.string(), out.string(), "png", current, log.callback());
+    EXPECT_EQ(summary.files, 0);
+    EXPECT_EQ(log.calls, (std::vector<std::pair<int, int>>{{0, 0}}));
+    EXPECT_EQ(RunBatch((in / "missing").string(), out.string(), "png", current).files, 0);
+    EXPECT_FALSE(current.IsValid());
+}
+
+TEST_F(BatchFolder, ResultFolderEqualToSourceDoesNotConvertItsOwnOutputs) {
+    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
+    LfImage current;
+    BatchSummary summary = RunBatch(in.string(), in.string(), "bmp", current);
+    EXPECT_EQ(summary.files, 1);
+    EXPECT_TRUE(fs::exists(in / "a.bmp"));
+}
+
+TEST_F(BatchFolder, WorkingDirectoryIsLeftAlone) {
+    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
+    const fs::path before = fs::current_path();
+    LfImage current;
+    RunBatch(in.string(), out.string(), "bmp", current);
+    EXPECT_EQ(fs::current_path(), before);
+}

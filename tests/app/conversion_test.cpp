@@ -1,0 +1,202 @@
+// The work behind the window's buttons: format from a file name, output names, folder
+// handling, frame to image, preview fitting and saving.
+#include <gtest/gtest.h>
+
+
+#include <cstring>
+#include <filesystem>
+
+#include "Conversion.h"
+#include "PreviewFit.h"
+#include "TestSupport.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+namespace fs = std::filesystem;
+
+TEST(FindTypeTable, EveryExtensionMapsToItsFormat) {
+    const struct { const char* ext; uint32_t type; } rows[] = {
+        {"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"jpe", 3},  {"png", 4},
+        {"ico", 5},  {"tiff", 6}, {"tif", 6},  {"tga", 7},  {"pcx", 8},  {"wbmp", 9},
+        {"wmf", 10}, {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12},
+        {"pgx", 13}, {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}, {"mng", 17},
+        {"jng", 17}, {"ska", 18}, {"raw", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.ext);
+        EXPECT_EQ(FindType(std::string("/tmp/out/picture.") + row.ext), row.type);
+    }
+}
+
+TEST(FindTypeTable, CaseAndOddNames) {
+    EXPECT_EQ(FindType("/tmp/SCAN.PNG"), 4u);
+    EXPECT_EQ(FindType("Scan.TiF"), 6u);
+    EXPECT_EQ(FindType("/tmp/scan"), 0u);            // no extension
+    EXPECT_EQ(FindType("/tmp/data.old/scan"), 0u);   // the only dot is in a folder name
+    EXPECT_EQ(FindType("/tmp/data.old/scan.jpg"), 3u);
+    EXPECT_EQ(FindType("/tmp/scan."), 0u);           // empty extension
+    EXPECT_EQ(FindType("archive.png.gz"), 0u);       // only the last extension counts
+    EXPECT_EQ(FindType(""), 0u);
+    EXPECT_EQ(FindType("/tmp/scan.pngx"), 0u);
+}
+
+TEST(TargetFormats, TwentyFourEntriesInWindowOrder) {
+    const char* expected[] = {"bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga",
+                              "pcx", "wbmp", "wmf", "emf", "jp2", "j2c", "jpc", "pgx",
+                              "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw"};
+    for (int i = 0; i < kTargetFormatCount; ++i) EXPECT_STREQ(kTargetFormats[i], expected[i]);
+    // Only raw has no format of its own among the targets.
+    int unwritable = 0;
+    for (const char* ext : kTargetFormats) unwritable += FindType(std::string("a.") + ext) == 0;
+    EXPECT_EQ(unwritable, 1);
+}
+
+TEST(FormatDirPaths, AbsoluteNormalWithOneTrailingSlash) {
+    EXPECT_EQ(FormatDir("/tmp/a/./b/../c"), "/tmp/a/c/");
+    EXPECT_EQ(FormatDir("/tmp/a/"), "/tmp/a/");
+    EXPECT_EQ(FormatDir("/"), "/");
+    EXPECT_EQ(FormatDir(""), "");  // nothing to resolve: unchanged
+    const fs::path before = fs::current_path();
+    EXPECT_EQ(FormatDir("rel/dir"), (before / "rel/dir").string() + "/");
+    EXPECT_EQ(fs::current_path(), before) << "the working directory must not move";
+}
+
+TEST(BatchOutputNames, BaseNameOfTheLastComponent) {
+    EXPECT_EQ(BatchOutputPath("/out", "/in/a.dcm", "png"), "/out/a.png");
+    EXPECT_EQ(BatchOutputPath("/out/", "/in/a.dicom", "png"), "/out/a.png");  // a.dcm collides
+    EXPECT_EQ(BatchOutputPath("/out", "/in/IM0001", "bmp"), "/out/IM0001.bmp");
+    EXPECT_EQ(BatchOutputPath("/out", "/in/a.b.dcm", "jpg"), "/out/a.b.jpg");
+    EXPECT_EQ(BatchOutputPath("/out", "/in.d/IM0001", "tif"), "/out/IM0001.tif");
+    EXPECT_EQ(BatchOutputPath("/out/x/..", "/in/a.dcm", "raw"), "/out/a.raw");
+}
+
+TEST(BatchListing, RegularFilesOnlySortedByNameAbsolute) {
+    TempDir dir;
+    for (const char* name : {"b.dcm", "a.dicom", "a.dcm", "IM0001", "Z"})
+        WriteFile(dir / name, {1, 2, 3});
+    fs::create_directory(dir / "sub.dcm");
+    WriteFile(dir / "sub.dcm" / "inner.dcm", {1});
+    const std::string root = dir.path().string() + "/";
+    const std::vector<std::string> expected = {root + "IM0001", root + "Z", root + "a.dcm",
+                                               root + "a.dicom", root + "b.dcm"};
+    EXPECT_EQ(ListBatchFiles(dir.path().string()), expected);
+    EXPECT_EQ(ListBatchFiles(root + "./"), expected);
+    EXPECT_TRUE(ListBatchFiles(root + "missing").empty());
+    EXPECT_TRUE(ListBatchFiles(root + "Z").empty());  // a file is no folder
+}
+
+// A frame of 3 x 2 grey pixels with distinct rows: 10 on top, 20 below.
+static GreyFrame TwoRowFrame(std::vector<uint8_t>& store) {
+    GreyFrame frame;
+    frame.numFrames = 1;
+    frame.width = 3;
+    frame.height = 2;
+    frame.bytesPerSample = 1;
+    frame.stride = 12;  // 9 bytes padded to 12
+    frame.frameBytes = 6;
+    store.assign(24, 0);
+    std::memset(store.data(), 10, 9);
+    std::memset(store.data() + 12, 20, 9);
+    frame.pixels = store.data();
+    return frame;
+}
+
+TEST(FrameToImageCopy, TopRowOfTheFrameBecomesTheImagesTopRow) {
+    std::vector<uint8_t> store;
+    GreyFrame frame = TwoRowFrame(store);
+    LfImage image;
+    ASSERT_TRUE(FrameToImage(frame, image));
+    EXPECT_EQ(image.Width(), 3u);
+    EXPECT_EQ(image.Height(), 2u);
+    EXPECT_EQ(image.BitCount(), 24u);
+    EXPECT_EQ(image.Type(), 1u);
+    // Row 0 is the bottom row in the image object.
+    EXPECT_EQ(image.Row(1)[0], 10);
+    EXPECT_EQ(image.Row(1)[8], 10);
+    EXPECT_EQ(image.Row(0)[0], 20);
+    EXPECT_EQ(image.Row(0)[8], 20);
+}
+
+TEST(FrameToImageCopy, MalformedFrameLeavesNoPicture) {
+    std::vector<uint8_t> store;
+    LfImage image;
+    GreyFrame good = TwoRowFrame(store);
+    ASSERT_TRUE(FrameToImage(good, image));
+
+    GreyFrame badStride = good;
+    badStride.stride = 9;  // unpadded rows would be read past their end
+    EXPECT_FALSE(FrameToImage(badStride, image));
+    EXPECT_FALSE(image.IsValid()) << "a refused frame must not leave the old picture behind";
+
+    GreyFrame noPixels = good;
+    noPixels.pixels = nullptr;
+    EXPECT_FALSE(FrameToImage(noPixels, image));
+    GreyFrame empty = good;
+    empty.width = 0;
+    EXPECT_FALSE(FrameToImage(empty, image));
+    GreyFrame negative = good;
+    negative.height = -2;
+    EXPECT_FALSE(FrameToImage(negative, image));
+}
+
+TEST(PreviewFitting, ShrinksToTheDecidingSideNeverEnlarges) {
+    // A 402 x 302 label holds 400 x 300 inside its frame.
+    PreviewSize square = FitPreview(512, 512, 402, 302);
+    EXPECT_TRUE(square.resampled);
+    EXPECT_EQ(square.width, 300);
+    EXPECT_EQ(square.height, 300);
+
+    PreviewSize wide = FitPreview(1024, 256, 402, 302);
+    EXPECT_TRUE(wide.resampled);
+    EXPECT_EQ(wide.width, 400);
+    EXPECT_EQ(wide.height, 100);
+
+    PreviewSize small = FitPreview(200, 100, 402, 302);
+    EXPECT_FALSE(small.resampled);
+    EXPECT_EQ(small.width, 200);
+    EXPECT_EQ(small.height, 100);
+
+    PreviewSize tall = FitPreview(300, 900, 402, 302);
+    EXPECT_EQ(tall.width, 100);
+    EXPECT_EQ(tall.height, 300);
+}
+
+TEST(PreviewFitting, DegenerateSizesStayDrawable) {
+    PreviewSize thin = FitPreview(1, 100000, 402, 302);
+    EXPECT_EQ(thin.height, 300);
+    EXPECT_EQ(thin.width, 1) << "a fitted side never truncates to nothing";
+    PreviewSize flat = FitPreview(100000, 1, 402, 302);
+    EXPECT_EQ(flat.width, 400);
+    EXPECT_EQ(flat.height, 1);
+    EXPECT_FALSE(FitPreview(0, 0, 402, 302).resampled);  // the empty image
+    EXPECT_FALSE(FitPreview(512, 512, 2, 2).resampled);  // a label with no inside
+}
+
+TEST(SaveResult, ExtensionChoosesTheFormatAndFailuresWriteNothing) {
+    std::vector<uint8_t> store;
+    GreyFrame frame = TwoRowFrame(store);
+    LfImage image;
+    ASSERT_TRUE(FrameToImage(frame, image));
+    TempDir dir;
+
+    ASSERT_TRUE(SaveResultImage((dir / "upper.BMP").string(), image));
+    std::vector<uint8_t> bmp = ReadFile(dir / "upper.BMP");
+    ASSERT_GE(bmp.size(), 2u);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+
+    for (const char* name : {"noext", "picture.raw", "picture.xyz"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(SaveResultImage((dir / name).string(), image));
+        EXPECT_FALSE(fs::exists(dir / name)) << "a refused save leaves no file behind";
+    }
+    // A failed save over an existing file keeps that file.
+    WriteFile(dir / "keep.raw", {7, 7, 7});
+    EXPECT_FALSE(SaveResultImage((dir / "keep.raw").string(), image));
+    EXPECT_EQ(ReadFile(dir / "keep.raw"), (std::vector<uint8_t>{7, 7, 7}));
+
+    LfImage empty;
+    EXPECT_FALSE(SaveResultImage((dir / "empty.bmp").string(), empty));
+    EXPECT_FALSE(fs::exists(dir / "empty.bmp"));
+}
