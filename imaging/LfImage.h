@@ -251,8 +251,10 @@ public:
     // ---- frames of multi-frame files (owned when retrieve-all-frames is set)
     LfImage* Frame(int32_t index) const;
     LfImage** Frames() const { return frames_; }
-    // Takes ownership of an array of numFrames owned images.
+    // Takes ownership of an array (new[]) of count images (each new, may be nullptr). The
+    // array length is kept apart from info.numFrames, which codecs set to the file's count.
     void SetFrames(LfImage** frames, int32_t count);
+    int32_t FrameArrayLength() const { return frameCount_; }
 
     // ---- byte order (swap only when the host is not little-endian)
     uint16_t SwapWord(uint16_t value) const;
@@ -285,6 +287,7 @@ protected:
     uint8_t* alpha_ = nullptr;
     LfImage** layers_ = nullptr;
     LfImage** frames_ = nullptr;
+    int32_t frameCount_ = 0;        // length of frames_
 };
 
 // Walks the rows of an image: starts at row 0 (the bottom row); MoveTo(n) moves only when
