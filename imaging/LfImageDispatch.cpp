@@ -13,7 +13,7 @@
 #include <type_traits>
 
 // ---- add a codec here (1 of 2): include its header.
-// #include "LfImageBMP.h"
+#include "LfImageBMP.h"
 
 namespace {
 
@@ -23,9 +23,16 @@ namespace {
 template <class Codec>
 constexpr bool kTakesFormatArgument = requires(Codec& c, LfFile* f, uint32_t id) { c.Decode(f, id); };
 
+// Codec classes take their identifier in the constructor or set it themselves.
+template <class Codec>
+Codec MakeCodec(uint32_t type) {
+    if constexpr (std::is_constructible_v<Codec, uint32_t>) return Codec(type);
+    else return Codec();
+}
+
 template <class Codec>
 bool EncodeWith(LfImage& image, LfFile* stream, uint32_t format) {
-    Codec codec(kTakesFormatArgument<Codec> ? 0u : format);
+    Codec codec = MakeCodec<Codec>(kTakesFormatArgument<Codec> ? 0u : format);
     codec.Ghost(&image);  // shares the pixel block; frees nothing when discarded
     bool ok;
     if constexpr (kTakesFormatArgument<Codec>) ok = codec.Encode(stream, format);
@@ -40,7 +47,7 @@ bool EncodeWith(LfImage& image, LfFile* stream, uint32_t format) {
 template <class Codec>
 bool DecodeWith(LfImage& image, LfFile* stream, uint32_t format, bool probing, bool reportsFrames) {
     const uint32_t type = kTakesFormatArgument<Codec> ? 0u : format;
-    Codec codec(type);
+    Codec codec = MakeCodec<Codec>(type);
     codec.CopyInfo(image);
     codec.info.type = type;
     bool ok;
@@ -73,7 +80,7 @@ struct CodecEntry {
 // ---- add a codec here (2 of 2): one line, kept in this order, which is the probe order of
 // Decode with identifier 0. Uncomment the line of the codec (its header included above).
 const CodecEntry kCodecs[] = {
-    // LF_CODEC(LfImageBMP, LF_FORMAT_BMP, LF_FORMAT_BMP, false)
+    LF_CODEC(LfImageBMP, LF_FORMAT_BMP, LF_FORMAT_BMP, false)
     // LF_CODEC(LfImageJPG, LF_FORMAT_JPG, LF_FORMAT_JPG, false)
     // LF_CODEC(LfImageICO, LF_FORMAT_ICO, LF_FORMAT_ICO, true)
     // LF_CODEC(LfImageGIF, LF_FORMAT_GIF, LF_FORMAT_GIF, true)
