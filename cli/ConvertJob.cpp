@@ -1,0 +1,146 @@
+#include "ConvertJob.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "Conversion.h"
+#include "DicomReader.h"
+#include "LfImage.h"
+
+namespace convert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+JobResult Fail(std::string reason) { return {false, std::move(reason)}; }
+
+std::string RefusalKind(DicomRefusal refusal) {
+    switch (refusal) {
+        case DicomRefusal::TransferSyntax: return "transfer syntax";
+        case DicomRefusal::Layout: return "layout";
+        case DicomRefusal::Damaged: return "damaged";
+        default: return "unreadable";
+    }
+}
+
+// The reader's reason for a file it refused after seeing "DICM".
+std::string DicomRefusalReason(const DicomReader& reader) {
+    std::string reason = "DICOM file refused (" + RefusalKind(reader.refusal()) + ")";
+    if (!reader.refusalText().empty()) reason += ": " + reader.refusalText();
+    return reason;
+}
+
+std::string LastErrorOr(const LfImage& image, const std::string& fallback) {
+    const std::string text = image.LastError();
+    return text.empty() ? fallback : text;
+}
+
+// Saves the finished picture, creating the output's folder when missing.
+JobResult Save(LfImage& image, const Job& job, const Options& options) {
+    std::error_code ec;
+    const fs::path folder = fs::path(job.output).parent_path();
+    if (!folder.empty()) fs::create_directories(folder, ec);
+    if (ec) return Fail("cannot create the folder " + folder.string() + ": " + ec.message());
+    image.SetJpegQuality(static_cast<float>(options.quality));
+    image.SetLastError("");
+    if (!SaveResultImage(job.output, image))
+        return Fail(LastErrorOr(image, "cannot write " + job.output));
+    return {true, ""};
+}
+
+// Loads an image file with the probe, selecting the requested frame.
+JobResult LoadImage(const Job& job, const Options& options, LfImage& image) {
+    image.SetCurrentFrame(options.frame);
+    image.SetLastError("");
+    if (!image.Load(job.input.c_str(), LF_FORMAT_UNKNOWN))
+        return Fail(LastErrorOr(image, "cannot open the file"));
+    // Single-frame formats ignore the frame number; asking for a frame they do not have
+    // must not quietly give the first one.
+    const int frames = std::max(image.NumFrames(), 1);
+    if (options.frame >= frames)
+        return Fail("frame " + std::to_string(options.frame) + " requested, the file has " +
+                    std::to_string(frames) + (frames == 1 ? " frame" : " frames"));
+    return {true, ""};
+}
+
+std::string FormatFloat(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+    return text;
+}
+
+}  // namespace
+
+std::string FormatName(uint32_t type) {
+    static const char* const kNames[] = {
+        "unknown", "BMP", "GIF", "JPEG", "PNG", "ICO", "TIFF", "TGA", "PCX", "WBMP",
+        "Windows metafile", "JPEG 2000 (JP2)", "JPEG 2000 code stream", "PGX", "PNM",
+        "Sun raster", "unknown", "MNG/JNG", "SKA", "camera raw"};
+    return type < std::size(kNames) ? kNames[type] : "unknown";
+}
+
+JobResult ConvertOne(const Job& job, const Options& options) {
+    if (!job.error.empty()) return Fail(job.error);
+    LfImage image;
+    {
+        DicomReader reader;
+        const GreyFrame* frame = reader.read(job.input.c_str());
+        if (frame != nullptr) {
+            if (options.frame != 0)
+                return Fail("frame " + std::to_string(options.frame) +
+                            " requested; DICOM inputs give their first frame only");
+            if (!FrameToImage(*frame, image))
+                return Fail(LastErrorOr(image, "cannot create the image"));
+        } else if (reader.refusal() == DicomRefusal::CannotOpen) {
+            return Fail(reader.refusalText().empty() ? "cannot open the file"
+                                                     : reader.refusalText());
+        } else if (reader.refusal() != DicomRefusal::NotDicom) {
+            return Fail(DicomRefusalReason(reader));
+        }
+    }
+    if (!image.IsValid()) {
+        JobResult loaded = LoadImage(job, options, image);
+        if (!loaded.ok) return loaded;
+    }
+    return Save(image, job, options);
+}
+
+JobResult DescribeOne(const Job& job, const Options& options) {
+    if (!job.error.empty()) return Fail(job.error);
+    {
+        DicomReader reader;
+        const GreyFrame* frame = reader.read(job.input.c_str());
+        if (frame != nullptr) {
+            std::string text = "DICOM, rows " + std::to_string(reader.rows()) + ", columns " +
+                               std::to_string(reader.columns()) + ", " +
+                               std::to_string(reader.bitsAllocated()) + " bits";
+            if (reader.windowWidth() != 0.0f)
+                text += ", window centre " + FormatFloat(reader.windowCenter()) + " width " +
+                        FormatFloat(reader.windowWidth());
+            else
+                text += ", no window (min-max stretch)";
+            if (frame->numFrames > 1) text += ", " + std::to_string(frame->numFrames) + " frames";
+            return {true, text};
+        }
+        if (reader.refusal() == DicomRefusal::CannotOpen)
+            return Fail(reader.refusalText().empty() ? "cannot open the file"
+                                                     : reader.refusalText());
+        if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
+    }
+    LfImage image;
+    JobResult loaded = LoadImage(job, options, image);
+    if (!loaded.ok) return loaded;
+    std::string text = FormatName(image.Type()) + ", " + std::to_string(image.Width()) + " x " +
+                       std::to_string(image.Height()) + ", " +
+                       std::to_string(image.BitCount()) + " bits";
+    if (image.AlphaIsValid()) text += " + alpha";
+    const int frames = std::max(image.NumFrames(), 1);
+    text += ", " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+    return {true, text};
+}
+
+}  // namespace convert

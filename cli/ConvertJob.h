@@ -1,0 +1,29 @@
+// One input file: converting it, or describing it for --info. Each call owns its reader and
+// image, so calls may run on several threads at once.
+#pragma once
+
+#include <string>
+
+#include "ConvertOptions.h"
+#include "ConvertPlan.h"
+
+namespace convert {
+
+struct JobResult {
+    bool ok = false;
+    std::string text;  // the failure reason, or the description for --info
+};
+
+// DICOM files go through the reader and the window's frame-to-image copy; any other file is
+// loaded by the image layer's probe. The result is saved to job.output in the format its
+// extension names.
+JobResult ConvertOne(const Job& job, const Options& options);
+
+// What the input is: DICOM rows, columns, bits and window, or the image's format, size,
+// bit depth and frames.
+JobResult DescribeOne(const Job& job, const Options& options);
+
+// Display name of a format identifier ("PNG", "JPEG 2000 code stream", ...).
+std::string FormatName(uint32_t type);
+
+}  // namespace convert

@@ -1,0 +1,214 @@
+#include "ConvertOptions.h"
+
+#include <cctype>
+#include <charconv>
+
+#include "Conversion.h"
+
+namespace convert {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The whole text must be a decimal number within [low, high].
+bool ParseInt(const std::string& text, int low, int high, int& value) {
+    int parsed = 0;
+    const char* end = text.data() + text.size();
+    auto [next, error] = std::from_chars(text.data(), end, parsed);
+    if (text.empty() || error != std::errc() || next != end) return false;
+    if (parsed < low || parsed > high) return false;
+    value = parsed;
+    return true;
+}
+
+enum class Kind { Flag, Value };
+
+struct OptionSpec {
+    char shortName;  // 0 when there is none
+    const char* longName;
+    Kind kind;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {'f', "format", Kind::Value},  {'o', "output", Kind::Value},
+    {'j', "jobs", Kind::Value},    {0, "quality", Kind::Value},
+    {0, "frame", Kind::Value},     {'r', "recursive", Kind::Flag},
+    {0, "info", Kind::Flag},       {'h', "help", Kind::Flag},
+    {0, "version", Kind::Flag},
+};
+
+const OptionSpec* FindLong(const std::string& name) {
+    for (const OptionSpec& spec : kOptions)
+        if (name == spec.longName) return &spec;
+    return nullptr;
+}
+
+const OptionSpec* FindShort(char name) {
+    for (const OptionSpec& spec : kOptions)
+        if (spec.shortName != 0 && spec.shortName == name) return &spec;
+    return nullptr;
+}
+
+// Stores one option; false with the error set when its value is not acceptable.
+bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
+           std::string& error) {
+    const std::string name = spec.longName;
+    if (name == "format") {
+        const std::string ext = Lower(value);
+        if (!IsAcceptedFormat(ext)) {
+            error = "unknown format '" + value + "' (see --help for the list)";
+            return false;
+        }
+        options.format = ext;
+        options.formatGiven = true;
+    } else if (name == "output") {
+        if (value.empty()) {
+            error = "--output needs a path";
+            return false;
+        }
+        options.output = value;
+    } else if (name == "jobs") {
+        if (!ParseInt(value, 1, 256, options.jobs)) {
+            error = "--jobs wants a whole number from 1 to 256, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "quality") {
+        if (!ParseInt(value, 1, 100, options.quality)) {
+            error = "--quality wants a whole number from 1 to 100, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "frame") {
+        if (!ParseInt(value, 0, 65535, options.frame)) {
+            error = "--frame wants a whole number from 0 to 65535, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "recursive") {
+        options.recursive = true;
+    } else if (name == "info") {
+        options.info = true;
+    } else if (name == "help") {
+        options.help = true;
+    } else if (name == "version") {
+        options.version = true;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsAcceptedFormat(const std::string& ext) {
+    if (ext == "gif" || ext == "ico") return true;
+    for (const char* target : kTargetFormats)
+        if (ext == target) return true;
+    return false;
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+    ParseResult result;
+    Options& options = result.options;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            // "-" alone is a file name like any other; standard input is not read.
+            options.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        std::string value;
+        bool haveValue = false;
+        std::string shown;  // the option as the user wrote it, for messages
+        if (arg[1] == '-') {
+            const size_t equals = arg.find('=');
+            const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            shown = "--" + name;
+            spec = FindLong(name);
+            if (spec != nullptr && equals != std::string::npos) {
+                if (spec->kind == Kind::Flag) {
+                    result.error = shown + " takes no value";
+                    return result;
+                }
+                value = arg.substr(equals + 1);
+                haveValue = true;
+            }
+        } else {
+            shown = arg.substr(0, 2);
+            spec = FindShort(arg[1]);
+            if (spec != nullptr && arg.size() > 2) {
+                if (spec->kind == Kind::Flag) {
+                    // Grouped short flags are not offered: "-rx" is more likely a typo.
+                    result.error = "unknown option '" + arg + "'";
+                    return result;
+                }
+                value = arg.substr(2);
+                haveValue = true;
+            }
+        }
+        if (spec == nullptr) {
+            result.error = "unknown option '" + shown + "'";
+            return result;
+        }
+        if (spec->kind == Kind::Value && !haveValue) {
+            if (i + 1 >= args.size()) {
+                result.error = shown + " needs a value";
+                return result;
+            }
+            value = args[++i];
+        }
+        if (!Apply(*spec, value, options, result.error)) return result;
+        if (options.help || options.version) {
+            result.ok = true;
+            return result;
+        }
+    }
+    if (options.inputs.empty()) {
+        result.error = "no input files or folders given";
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+std::string HelpText() {
+    std::string formats;
+    for (const char* target : kTargetFormats) formats += std::string(target) + " ";
+    formats += "gif ico";
+    return
+        "Usage: glintwise-convert [OPTIONS] INPUT...\n"
+        "Converts DICOM files (and images in any format the image library reads) into image\n"
+        "files. INPUT is a file or a folder; a folder means every file directly inside it.\n"
+        "\n"
+        "Options:\n"
+        "  -f, --format EXT   target format (default png), one of:\n"
+        "                     " + formats + "\n"
+        "  -o, --output PATH  output folder, created when missing (default: the current\n"
+        "                     folder); with a single input file, a PATH with an extension\n"
+        "                     is the output file itself and its extension picks the format\n"
+        "  -r, --recursive    also convert the files of sub-folders, mirroring them under\n"
+        "                     the output folder\n"
+        "  -j, --jobs N       convert on N threads (default: one per processor core)\n"
+        "      --quality N    JPEG and JPEG 2000 quality, 1 to 100 (default 90)\n"
+        "      --frame N      frame of multi-frame image inputs, 0 = the first (default 0)\n"
+        "      --info         describe each input instead of converting it\n"
+        "  -h, --help         show this text\n"
+        "      --version      show the version\n"
+        "\n"
+        "Output names are the input's name without its last extension, a dot and EXT\n"
+        "(a.b.dcm gives a.b.png); when two inputs give the same name, the later one in\n"
+        "listing order is written last. An input file is never overwritten, and an output\n"
+        "file is replaced only once its new content is complete.\n"
+        "\n"
+        "Each failure is reported on standard error as 'PATH: reason', followed by a summary\n"
+        "'N converted, M failed'. Exit status: 0 when every input converted, 1 when any\n"
+        "failed, 2 for a usage error.\n";
+}
+
+}  // namespace convert

@@ -1,0 +1,35 @@
+// Turning the inputs of one run into jobs: which files, which output path for each, and
+// which jobs must run one after the other because they write the same output.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "ConvertOptions.h"
+
+namespace convert {
+
+struct Job {
+    std::string input;    // path to read (absolute for files found in folders)
+    std::string display;  // the input as the user sees it: the typed path, or folder/name
+    std::string output;   // file to write; empty with --info
+    std::string error;    // set when the job fails before it starts (missing input, ...)
+};
+
+struct Plan {
+    std::vector<Job> jobs;  // in input order; folders expanded in name order
+    // Jobs grouped so that each group runs in order on one thread: jobs writing the same
+    // output share a group, so the later input is always the one left on disk.
+    std::vector<std::vector<size_t>> groups;
+    // Notes for standard error, e.g. outputs written by more than one input.
+    std::vector<std::string> warnings;
+    // Set when the options contradict each other or the file system (exit status 2).
+    std::string usageError;
+};
+
+// Expands folders (and sub-folders with -r), names every output and marks jobs that would
+// overwrite an input of this run. Reads the file system; writes nothing.
+Plan MakePlan(const Options& options);
+
+}  // namespace convert

@@ -1,0 +1,124 @@
+#include "ConvertRun.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace convert {
+
+std::vector<JobResult> RunPlan(const Plan& plan, const Options& options, int threads,
+                               const JobFinished& finished) {
+    std::vector<JobResult> results(plan.jobs.size());
+    std::atomic<size_t> nextGroup{0};
+    std::mutex reportLock;
+    auto work = [&] {
+        for (;;) {
+            const size_t group = nextGroup.fetch_add(1);
+            if (group >= plan.groups.size()) return;
+            for (size_t index : plan.groups[group]) {
+                const Job& job = plan.jobs[index];
+                JobResult result = options.info ? DescribeOne(job, options)
+                                                : ConvertOne(job, options);
+                std::lock_guard<std::mutex> lock(reportLock);
+                results[index] = std::move(result);
+                if (finished) finished(index, results[index]);
+            }
+        }
+    };
+    const size_t workers = std::min<size_t>(std::max(threads, 1), std::max<size_t>(plan.groups.size(), 1));
+    if (workers == 1) {
+        work();
+        return results;
+    }
+    std::vector<std::thread> pool;
+    pool.reserve(workers);
+    for (size_t i = 0; i < workers; ++i) pool.emplace_back(work);
+    for (std::thread& t : pool) t.join();
+    return results;
+}
+
+std::string ProgressLine(size_t done, size_t total, double seconds) {
+    constexpr int kWidth = 30;
+    const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
+    const int filled = static_cast<int>(fraction * kWidth);
+    std::string line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
+    line += std::to_string(done) + "/" + std::to_string(total);
+    char text[64];
+    if (seconds > 0.0 && done > 0) {
+        const double rate = done / seconds;
+        const long left = std::lround((total - done) / rate);
+        std::snprintf(text, sizeof text, "  %.1f files/s  %ld:%02ld left", rate, left / 60,
+                      left % 60);
+    } else {
+        std::snprintf(text, sizeof text, "  -- files/s");
+    }
+    return line + text;
+}
+
+Reporter::Reporter(const Plan& plan, std::ostream& out, std::ostream& err, bool progressBar,
+                   bool info)
+    : plan_(plan),
+      out_(out),
+      err_(err),
+      progressBar_(progressBar),
+      info_(info),
+      results_(plan.jobs.size()),
+      start_(std::chrono::steady_clock::now()),
+      lastDraw_(start_) {
+    DrawBar(true);
+}
+
+void Reporter::Finished(size_t index, const JobResult& result) {
+    results_[index] = result;
+    ++done_;
+    if (!result.ok) ++failed_;
+    bool cleared = false;
+    for (; nextToPrint_ < results_.size() && results_[nextToPrint_]; ++nextToPrint_) {
+        const JobResult& r = *results_[nextToPrint_];
+        if (r.ok && !info_) continue;
+        if (!cleared) {
+            ClearBar();
+            cleared = true;
+        }
+        const std::string& path = plan_.jobs[nextToPrint_].display;
+        if (r.ok)
+            out_ << path << ": " << r.text << '\n';
+        else
+            err_ << path << ": " << r.text << '\n';
+        results_[nextToPrint_]->text.clear();  // printed; keep only the flag
+    }
+    if (cleared) out_.flush();
+    DrawBar(cleared);
+}
+
+void Reporter::Summary() {
+    ClearBar();
+    out_.flush();
+    err_ << (done_ - failed_) << (info_ ? " described, " : " converted, ") << failed_
+         << " failed\n";
+    err_.flush();
+}
+
+void Reporter::ClearBar() {
+    if (!barShown_) return;
+    err_ << "\r\033[K";
+    barShown_ = false;
+}
+
+void Reporter::DrawBar(bool force) {
+    if (!progressBar_) return;
+    const auto now = std::chrono::steady_clock::now();
+    // Redrawing more often than ten times a second only costs terminal time.
+    if (!force && barShown_ && done_ != results_.size() &&
+        now - lastDraw_ < std::chrono::milliseconds(100))
+        return;
+    lastDraw_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    err_ << '\r' << ProgressLine(done_, results_.size(), seconds) << "\033[K";
+    err_.flush();
+    barShown_ = true;
+}
+
+}  // namespace convert

@@ -1,0 +1,59 @@
+// Running the jobs of a plan on worker threads, and reporting their outcome.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "ConvertJob.h"
+#include "ConvertOptions.h"
+#include "ConvertPlan.h"
+
+namespace convert {
+
+// Called once per job as it ends, from the worker that ran it, never by two workers at once.
+using JobFinished = std::function<void(size_t index, const JobResult& result)>;
+
+// Runs every group of the plan on `threads` workers (at least one). Workers take the next
+// group from a shared counter; the jobs of one group run in order. With options.info the
+// jobs describe their input instead of converting it.
+std::vector<JobResult> RunPlan(const Plan& plan, const Options& options, int threads,
+                               const JobFinished& finished = nullptr);
+
+// Prints the outcome of a run: failure lines and --info descriptions in input order (a line
+// waits until every earlier job has ended, so output does not depend on the thread count),
+// a progress bar on a terminal, and the closing summary.
+class Reporter {
+public:
+    Reporter(const Plan& plan, std::ostream& out, std::ostream& err, bool progressBar,
+             bool info);
+    void Finished(size_t index, const JobResult& result);
+    // Clears the progress bar and prints "N converted, M failed".
+    void Summary();
+    size_t Failed() const { return failed_; }
+
+private:
+    void ClearBar();
+    void DrawBar(bool force);
+
+    const Plan& plan_;
+    std::ostream& out_;
+    std::ostream& err_;
+    bool progressBar_;
+    bool info_;
+    std::vector<std::optional<JobResult>> results_;
+    size_t nextToPrint_ = 0;
+    size_t done_ = 0;
+    size_t failed_ = 0;
+    bool barShown_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastDraw_;
+};
+
+// The text of the progress bar for `done` of `total` files after `seconds`.
+std::string ProgressLine(size_t done, size_t total, double seconds);
+
+}  // namespace convert

@@ -1,0 +1,20 @@
+// glintwise-convert as a function: parse, plan, run, report. main() passes argv and the
+// standard streams; the tests call it in-process.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace convert {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailures = 1;
+constexpr int kExitUsage = 2;
+
+// args are the arguments after the program name. progressBar: standard error is a
+// terminal. Returns the exit status.
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            bool progressBar);
+
+}  // namespace convert
