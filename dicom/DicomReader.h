@@ -2,10 +2,11 @@
 // Reading DICOM Part 10 files (Explicit VR Little Endian only) and turning their
 // pixel samples into a grey 24-bit frame. No Qt, no image layer.
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 // One picture as top-down rows of 24-bit pixels with three equal bytes, each row
 // padded to a multiple of 4 bytes.
@@ -22,7 +23,7 @@ struct GreyFrame {
 // Why the last parse refused the file.
 enum class DicomRefusal { None, CannotOpen, NotDicom, TransferSyntax, Layout, Damaged };
 
-struct DicomAttributes;
+class DicomSource;
 
 class DicomReader {
 public:
@@ -35,13 +36,18 @@ public:
     // The frame belongs to the reader and lives until the next read/parse or the
     // reader's end.
     GreyFrame* read(const char* path);
-    // 0 when the file was read and converted with the given conversion mode, -1 when refused.
+    // 0 when the file was read and converted with the given conversion mode (1 to 4),
+    // -1 when refused; refusal() and refusalText() then say why.
     int parse(const char* path, int mode);
+    // The same parse over a file's bytes already in memory (fuzzing and tests).
+    int parseMemory(const uint8_t* data, size_t size, int mode);
 
     DicomRefusal refusal() const;
     const std::string& refusalText() const; // e.g. "unsupported transfer syntax 1.2.840.10008.1.2"
 
-    // Attributes gathered by the last parse (zero or empty when absent).
+    // Attributes gathered by the last parse: the file's values, else the starting values
+    // (bits allocated 16, high bit bits allocated - 1, slope 1, the rest 0); all zero when
+    // the parse stopped before the transfer syntax was accepted.
     uint16_t rows() const;
     uint16_t columns() const;
     uint16_t bitsAllocated() const;
@@ -54,9 +60,36 @@ public:
     const std::string& transferSyntax() const;
 
 private:
-    std::unique_ptr<DicomAttributes> attrs_;
+    struct FreeDeleter {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+
+    int parseSource(DicomSource& source, int mode);
+    bool readMetaGroup(DicomSource& source);
+    bool walkDataSet(DicomSource& source, int mode);
+    bool readGroup28Element(DicomSource& source, uint16_t element, const char vr[2]);
+    bool skipElement(DicomSource& source, const char vr[2]);
+    bool readPixelData(DicomSource& source, const char vr[2], int mode);
+    bool refuse(DicomRefusal kind, std::string text);
+    void resetAttributes();
+    void releaseFrame();
+
+    uint16_t samplesPerPixel_ = 0;
+    uint16_t numberOfFrames_ = 0;
+    uint16_t rows_ = 0;
+    uint16_t columns_ = 0;
+    uint16_t bitsAllocated_ = 0;
+    uint16_t highBit_ = 0;
+    bool highBitGiven_ = false;
+    uint16_t pixelRepresentation_ = 0;
+    float windowCenter_ = 0.0f;
+    float windowWidth_ = 0.0f;
+    float rescaleIntercept_ = 0.0f;
+    float rescaleSlope_ = 0.0f;
+    std::string transferSyntax_;
+
     GreyFrame frame_;
-    std::vector<uint8_t> pixelStore_;
+    std::unique_ptr<uint8_t, FreeDeleter> pixels_;
     DicomRefusal refusal_ = DicomRefusal::None;
     std::string refusalText_;
 };
