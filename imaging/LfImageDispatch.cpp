@@ -14,6 +14,7 @@
 
 // ---- add a codec here (1 of 2): include its header.
 #include "LfImageBMP.h"
+#include "LfImageJPG.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ struct CodecEntry {
 // Decode with identifier 0. Uncomment the line of the codec (its header included above).
 const CodecEntry kCodecs[] = {
     LF_CODEC(LfImageBMP, LF_FORMAT_BMP, LF_FORMAT_BMP, false)
-    // LF_CODEC(LfImageJPG, LF_FORMAT_JPG, LF_FORMAT_JPG, false)
+    LF_CODEC(LfImageJPG, LF_FORMAT_JPG, LF_FORMAT_JPG, false)
     // LF_CODEC(LfImageICO, LF_FORMAT_ICO, LF_FORMAT_ICO, true)
     // LF_CODEC(LfImageGIF, LF_FORMAT_GIF, LF_FORMAT_GIF, true)
     // LF_CODEC(LfImagePNG, LF_FORMAT_PNG, LF_FORMAT_PNG, false)
