@@ -15,6 +15,7 @@
 // ---- add a codec here (1 of 2): include its header.
 #include "LfImageBMP.h"
 #include "LfImageJPG.h"
+#include "LfImagePNG.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ const CodecEntry kCodecs[] = {
     LF_CODEC(LfImageJPG, LF_FORMAT_JPG, LF_FORMAT_JPG, false)
     // LF_CODEC(LfImageICO, LF_FORMAT_ICO, LF_FORMAT_ICO, true)
     // LF_CODEC(LfImageGIF, LF_FORMAT_GIF, LF_FORMAT_GIF, true)
-    // LF_CODEC(LfImagePNG, LF_FORMAT_PNG, LF_FORMAT_PNG, false)
+    LF_CODEC(LfImagePNG, LF_FORMAT_PNG, LF_FORMAT_PNG, false)
     // LF_CODEC(LfImageTIF, LF_FORMAT_TIF, LF_FORMAT_TIF, true)
     // LF_CODEC(LfImageMNG, LF_FORMAT_MNG, LF_FORMAT_MNG, true)
     // LF_CODEC(LfImageTGA, LF_FORMAT_TGA, LF_FORMAT_TGA, false)
