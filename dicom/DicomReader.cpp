@@ -165,6 +165,8 @@ GreyFrame* DicomReader::read(const char* path) {
     return &frame_;
 }
 
+GreyFrame* DicomReader::frame() { return frame_.pixels ? &frame_ : nullptr; }
+
 int DicomReader::parse(const char* path, int mode) {
     releaseFrame();
     resetAttributes();

@@ -42,6 +42,9 @@ public:
     // The same parse over a file's bytes already in memory (fuzzing and tests).
     int parseMemory(const uint8_t* data, size_t size, int mode);
 
+    // The frame of the last parse when it succeeded, else nullptr.
+    GreyFrame* frame();
+
     DicomRefusal refusal() const;
     const std::string& refusalText() const; // e.g. "unsupported transfer syntax 1.2.840.10008.1.2"
 

@@ -1,0 +1,401 @@
+// The DICOM reader over files built byte by byte: the meta group and transfer syntax, the
+// data set walk, the refusals, and the frame it hands back.
+#include "DicomFileBuilder.h"
+#include "DicomReader.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using dicomtest::DicomFileBuilder;
+using testsupport::TempDir;
+
+// A 2 x 3 picture, 16 bits, samples 0..5, no window.
+DicomFileBuilder SmallPicture() {
+    DicomFileBuilder b;
+    b.picture(2, 3);
+    b.pixels16({0, 1, 2, 3, 4, 5});
+    return b;
+}
+
+int Parse(DicomReader& reader, const std::vector<uint8_t>& bytes, int mode = 2) {
+    return reader.parseMemory(bytes.data(), bytes.size(), mode);
+}
+
+// The grey level of each pixel of the frame, row by row (checking the three bytes agree).
+std::vector<int> FrameLevels(const GreyFrame& f) {
+    std::vector<int> out;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+            const uint8_t* p = f.pixels + y * f.stride + 3 * x;
+            EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << x << "," << y;
+            out.push_back(p[0]);
+        }
+    return out;
+}
+
+void ExpectRefused(const std::vector<uint8_t>& bytes, DicomRefusal kind, const std::string& textPart) {
+    DicomReader reader;
+    EXPECT_EQ(Parse(reader, bytes), -1);
+    EXPECT_EQ(reader.refusal(), kind) << reader.refusalText();
+    EXPECT_NE(reader.refusalText().find(textPart), std::string::npos) << reader.refusalText();
+}
+
+// ---- The opening: preamble, magic, meta group, transfer syntax ----
+
+TEST(DicomOpening, ShortFilesAndWrongMagicAreNotDicom) {
+    std::vector<uint8_t> bytes = SmallPicture().bytes();
+    ExpectRefused({}, DicomRefusal::NotDicom, "DICM");
+    ExpectRefused(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 131), DicomRefusal::NotDicom, "DICM");
+    bytes[128] = 'd';
+    ExpectRefused(bytes, DicomRefusal::NotDicom, "DICM");
+}
+
+TEST(DicomOpening, EveryTruncationIsRefusedCleanly) {
+    const std::vector<uint8_t> good = SmallPicture().bytes();
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, good), 0);
+    for (size_t n = 0; n < good.size(); ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(Parse(reader, std::vector<uint8_t>(good.begin(), good.begin() + n)), -1);
+        EXPECT_NE(reader.refusal(), DicomRefusal::None);
+    }
+}
+
+TEST(DicomOpening, OtherTransferSyntaxesAreRefusedByName) {
+    for (const char* uid : {"1.2.840.10008.1.2", "1.2.840.10008.1.2.2", "1.2.840.10008.1.2.4.50",
+                            "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.5", "1.2.840.10008.1.2.1.99",
+                            "1.2.840.10008.1.2.10"}) {
+        SCOPED_TRACE(uid);
+        DicomFileBuilder b(uid);
+        b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+        DicomReader reader;
+        EXPECT_EQ(Parse(reader, b.bytes()), -1);
+        EXPECT_EQ(reader.refusal(), DicomRefusal::TransferSyntax);
+        EXPECT_EQ(reader.refusalText(), std::string("unsupported transfer syntax ") + uid);
+    }
+}
+
+TEST(DicomOpening, UidPaddedWithZeroOrBlanksIsAccepted) {
+    for (const std::string& padding : {std::string(1, '\0'), std::string(" "), std::string(" \t  ")}) {
+        DicomFileBuilder b(dicomtest::kExplicitLittle + padding);
+        b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+        DicomReader reader;
+        EXPECT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+        EXPECT_EQ(reader.transferSyntax(), dicomtest::kExplicitLittle);
+    }
+}
+
+// The meta group of a good file with one byte changed; offsets count from byte 132.
+std::vector<uint8_t> WithMetaByte(size_t offset, uint8_t value) {
+    std::vector<uint8_t> bytes = SmallPicture().bytes();
+    bytes[132 + offset] = value;
+    return bytes;
+}
+
+TEST(DicomOpening, UnusableMetaGroupsAreRefused) {
+    // Group length element whose value is not 4 bytes.
+    ExpectRefused(WithMetaByte(6, 2), DicomRefusal::Damaged, "group length");
+    // No (0002,0010): its element number changed to (0002,0012).
+    ExpectRefused(WithMetaByte(12 + 14 + 2, 0x12), DicomRefusal::Damaged, "transfer syntax");
+    // A transfer syntax value claiming more than 64 bytes.
+    ExpectRefused(WithMetaByte(12 + 14 + 6, 66), DicomRefusal::Damaged, "transfer syntax");
+    // A transfer syntax value running past the meta group: the group length cut short.
+    ExpectRefused(WithMetaByte(8, 30), DicomRefusal::Damaged, "transfer syntax");
+}
+
+// ---- The data set walk ----
+
+TEST(DicomWalk, ReadsThePictureAndItsAttributes) {
+    DicomFileBuilder b;
+    b.text(0x0008, 0x0060, "CS", "CT");
+    b.picture(2, 3, 16, 11, 1);
+    b.text(0x0028, 0x0004, "CS", "MONOCHROME2");
+    b.text(0x0028, 0x1050, "DS", "40");
+    b.text(0x0028, 0x1051, "DS", "400");
+    b.text(0x0028, 0x1052, "DS", "-1024");
+    b.text(0x0028, 0x1053, "DS", "1.5");
+    b.pixels16({1064, 0, 0, 0, 0, 0xFFFF});
+    DicomReader reader;
+    GreyFrame* f = nullptr;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.rows(), 2);
+    EXPECT_EQ(reader.columns(), 3);
+    EXPECT_EQ(reader.highBit(), 11);
+    EXPECT_EQ(reader.pixelRepresentation(), 1);
+    EXPECT_FLOAT_EQ(reader.windowCenter(), 40.0f);
+    EXPECT_FLOAT_EQ(reader.windowWidth(), 400.0f);
+    EXPECT_FLOAT_EQ(reader.rescaleIntercept(), -1024.0f);
+    EXPECT_FLOAT_EQ(reader.rescaleSlope(), 1.5f);
+    EXPECT_EQ(reader.bitsAllocated(), 16);
+    f = reader.frame();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->width, 3);
+    EXPECT_EQ(f->height, 2);
+    EXPECT_EQ(f->stride, 12);
+    EXPECT_EQ(f->bytesPerSample, 1);
+    EXPECT_EQ(f->frameBytes, 6);
+    EXPECT_EQ(f->numFrames, 1);
+    // 1064 * 1.5 - 1024 = 572; 0xFFFF is -1 after the sign step: -1025.5 truncates to -1025.
+    EXPECT_EQ(FrameLevels(*f), (std::vector<int>{255, 0, 0, 0, 0, 0}));
+}
+
+TEST(DicomWalk, MultiValuedWindowTakesTheFirstValue) {
+    DicomFileBuilder b;
+    b.picture(2, 3);
+    b.text(0x0028, 0x1050, "DS", "40\\400");
+    b.text(0x0028, 0x1051, "DS", " +400.5\\1500");
+    b.pixels16({0, 1, 2, 3, 4, 5});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0);
+    EXPECT_FLOAT_EQ(reader.windowCenter(), 40.0f);
+    EXPECT_FLOAT_EQ(reader.windowWidth(), 400.5f);
+}
+
+TEST(DicomWalk, WithoutWindowTheSamplesAreStretched) {
+    DicomFileBuilder b;
+    b.picture(2, 4).pixels16({0, 1, 2, 3, 4, 5, 6, 7});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0);
+    EXPECT_EQ(reader.windowCenter(), 0.0f);
+    EXPECT_EQ(reader.windowWidth(), 0.0f);
+    ASSERT_NE(reader.frame(), nullptr);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 36, 72, 109, 145, 182, 218, 254}));
+}
+
+TEST(DicomWalk, RescaleAndWindowReachTheFrame) {
+    DicomFileBuilder b;
+    b.picture(1, 3);
+    b.text(0x0028, 0x1050, "DS", "40");
+    b.text(0x0028, 0x1051, "DS", "400");
+    b.text(0x0028, 0x1052, "DS", "-1024");
+    b.pixels16({1064, 864, 1264});
+    TempDir dir;
+    testsupport::WriteFile(dir / "a.dcm", b.bytes());
+    DicomReader reader;
+    GreyFrame* f = reader.read((dir / "a.dcm").c_str());
+    ASSERT_NE(f, nullptr) << reader.refusalText();
+    EXPECT_EQ(FrameLevels(*f), (std::vector<int>{127, 0, 255}));
+}
+
+TEST(DicomWalk, UnlistedGroup28ElementsAreSkippedByTheirVr) {
+    DicomFileBuilder b;
+    b.text(0x0028, 0x0030, "DS", "0.5\\0.5");                         // Pixel Spacing
+    b.longElement(0x0028, 0x1201, "OW", std::vector<uint8_t>(8, 0x10));  // a long-form LUT
+    b.shortElement(0x0028, 0x0034, "IS", {'1', '\\', '1', ' '});
+    b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+    DicomReader reader;
+    EXPECT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.rows(), 2);
+}
+
+TEST(DicomWalk, UndefinedLengthSequenceIsSkippedToItsDelimiter) {
+    // The sequence holds an item with a Rows element that must not be taken for the picture's.
+    std::vector<uint8_t> value = DicomFileBuilder::itemTag(0xE000, 0xFFFFFFFFu);
+    const std::vector<uint8_t> rows = {0x28, 0x00, 0x10, 0x00, 'U', 'S', 2, 0, 99, 0};
+    value.insert(value.end(), rows.begin(), rows.end());
+    for (uint16_t e : {0xE00D, 0xE0DD}) {
+        const std::vector<uint8_t> tag = DicomFileBuilder::itemTag(e, 0);
+        value.insert(value.end(), tag.begin(), tag.end());
+    }
+    DicomFileBuilder b;
+    b.picture(2, 3);
+    b.longElement(0x0008, 0x1140, "SQ", value, true);
+    b.pixels16({0, 1, 2, 3, 4, 5});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.rows(), 2);
+}
+
+TEST(DicomWalk, UndefinedLengthValuesEndAtTheFirstMatchingDelimiter) {
+    // An OB value ends at (FFFE,E00D); a lone 0xFFFE word before it does not end it.
+    std::vector<uint8_t> value = {0xFE, 0xFF, 0x00, 0x00, 0xFE, 0xFF, 0xDD, 0xE0};
+    const std::vector<uint8_t> tag = DicomFileBuilder::itemTag(0xE00D, 0);
+    value.insert(value.end(), tag.begin(), tag.end());
+    DicomFileBuilder b;
+    b.picture(2, 3);
+    b.longElement(0x0009, 0x1010, "OB", value, true);
+    b.pixels16({0, 1, 2, 3, 4, 5});
+    DicomReader reader;
+    EXPECT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+}
+
+TEST(DicomWalk, UndefinedLengthWithoutDelimiterIsRefused) {
+    DicomFileBuilder b;
+    b.picture(2, 3);
+    b.longElement(0x0008, 0x1140, "SQ", DicomFileBuilder::itemTag(0xE00D, 0), true);
+    b.pixels16({0, 1, 2, 3, 4, 5});
+    ExpectRefused(b.bytes(), DicomRefusal::Damaged, "delimiter");
+}
+
+TEST(DicomWalk, NonZeroReservedBytesAreRefused) {
+    DicomFileBuilder b;
+    b.longElement(0x0009, 0x1010, "OB", {1, 2}, false, 7);
+    b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+    ExpectRefused(b.bytes(), DicomRefusal::Damaged, "reserved");
+}
+
+TEST(DicomWalk, LengthsPastTheEndAreRefused) {
+    DicomFileBuilder shortForm;
+    shortForm.picture(2, 3).shortElement(0x0010, 0x0010, "PN", {}).raw({0x00});
+    std::vector<uint8_t> bytes = shortForm.bytes();
+    bytes[bytes.size() - 3] = 0x40;  // PN length 0x40 over a 1-byte rest
+    ExpectRefused(bytes, DicomRefusal::Damaged, "end of the file");
+    DicomFileBuilder longForm;
+    longForm.picture(2, 3).longElement(0x0009, 0x1010, "UN", {});
+    bytes = longForm.bytes();
+    bytes[bytes.size() - 1] = 0x7F;  // a 2 GB value
+    ExpectRefused(bytes, DicomRefusal::Damaged, "end of the file");
+}
+
+TEST(DicomWalk, LongTextIsReadAsEmptyAndSkipped) {
+    DicomFileBuilder b;
+    b.text(0x0028, 0x1050, "DS", std::string(66, '7'));
+    b.text(0x0028, 0x1051, "DS", "400");
+    b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.windowCenter(), 0.0f);
+    EXPECT_EQ(reader.windowWidth(), 400.0f);
+    EXPECT_EQ(reader.rows(), 2);
+}
+
+TEST(DicomWalk, NumbersThatDoNotParseKeepTheirStartingValue) {
+    // An empty slope must not become 0, which would flatten every sample to the intercept.
+    DicomFileBuilder b;
+    b.text(0x0028, 0x1053, "DS", "");
+    b.text(0x0028, 0x1052, "DS", "abc");
+    b.text(0x0028, 0x0008, "IS", "");
+    b.picture(1, 3).pixels16({0, 1, 2});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.rescaleSlope(), 1.0f);
+    EXPECT_EQ(reader.rescaleIntercept(), 0.0f);
+    ASSERT_NE(reader.frame(), nullptr);
+    EXPECT_EQ(reader.frame()->numFrames, 1);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 127, 255}));
+}
+
+// ---- Pixel data and layout ----
+
+TEST(DicomPixels, LayoutsOtherThanOneGreySampleOf8Or16BitsAreRefused) {
+    DicomFileBuilder twelve;
+    twelve.picture(2, 3, 12, 11).pixels16({0, 1, 2, 3, 4, 5});
+    ExpectRefused(twelve.bytes(), DicomRefusal::Layout, "12 bits allocated");
+    DicomFileBuilder thirtyTwo;
+    thirtyTwo.picture(1, 1, 32, 31).pixels16({0, 1});
+    ExpectRefused(thirtyTwo.bytes(), DicomRefusal::Layout, "32 bits allocated");
+    DicomFileBuilder rgb;
+    rgb.picture(1, 2, 8, 7).us(0x0028, 0x0002, 3).pixels8({1, 2, 3, 4, 5, 6});
+    ExpectRefused(rgb.bytes(), DicomRefusal::Layout, "3 samples per pixel");
+    DicomFileBuilder noRows;
+    noRows.picture(0, 3).pixels16({0, 1, 2});
+    ExpectRefused(noRows.bytes(), DicomRefusal::Layout, "0 rows");
+    DicomFileBuilder noColumns;
+    noColumns.picture(3, 0).pixels16({0, 1, 2});
+    ExpectRefused(noColumns.bytes(), DicomRefusal::Layout, "0 columns");
+    DicomFileBuilder floats;
+    floats.picture(1, 2).pixels16({0, 1, 2, 3}, "OF");
+    ExpectRefused(floats.bytes(), DicomRefusal::Layout, "OF");
+}
+
+TEST(DicomPixels, MissingOrShortPixelDataIsRefused) {
+    DicomFileBuilder none;
+    none.picture(2, 3);
+    ExpectRefused(none.bytes(), DicomRefusal::Damaged, "no pixel data");
+    DicomFileBuilder fewer;
+    fewer.picture(2, 3).pixels16({0, 1, 2, 3, 4});
+    ExpectRefused(fewer.bytes(), DicomRefusal::Damaged, "fewer than rows x columns");
+    std::vector<uint8_t> cut = SmallPicture().bytes();
+    cut.pop_back();
+    ExpectRefused(cut, DicomRefusal::Damaged, "end of the file");
+    // A picture too large for the frame's 32-bit sizes, refused before its length is trusted.
+    DicomFileBuilder huge;
+    huge.picture(65535, 65535).pixels16({0});
+    ExpectRefused(huge.bytes(), DicomRefusal::Layout, "too large");
+}
+
+TEST(DicomPixels, EightBitSamplesAreWidenedNotPaired) {
+    DicomFileBuilder b;
+    b.picture(2, 2, 8, 7);
+    b.text(0x0028, 0x1050, "DS", "127.5");
+    b.text(0x0028, 0x1051, "DS", "255");
+    b.pixels8({0, 10, 200, 255});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    ASSERT_NE(reader.frame(), nullptr);
+    EXPECT_EQ(reader.frame()->frameBytes, 4);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 10, 200, 255}));
+    // Signed bytes: 0xFF is -1 and 0x80 is -128.
+    DicomFileBuilder s;
+    s.picture(1, 3, 8, 7, 1).pixels8({0x80, 0xFF, 0x7F});
+    ASSERT_EQ(Parse(reader, s.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 127, 255}));
+}
+
+TEST(DicomPixels, FiveColumnRowsArePaddedTo16Bytes) {
+    DicomFileBuilder b;
+    b.picture(2, 5).pixels16({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0);
+    const GreyFrame& f = *reader.frame();
+    EXPECT_EQ(f.stride, 16);
+    EXPECT_EQ(f.pixels[15], 0);  // the padding byte of each row
+    EXPECT_EQ(f.pixels[31], 0);
+    EXPECT_EQ(f.pixels[16], 141);  // row 1 starts at byte 16 with sample 5
+    EXPECT_EQ(FrameLevels(f), (std::vector<int>{0, 28, 56, 85, 113, 141, 170, 198, 226, 255}));
+}
+
+TEST(DicomPixels, StretchSpansEveryFrameButOnlyTheFirstIsShown) {
+    DicomFileBuilder b;
+    b.text(0x0028, 0x0008, "IS", "2");
+    b.picture(1, 2).pixels16({0, 10, 20, 20});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0);
+    EXPECT_EQ(reader.frame()->numFrames, 2);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 127}));
+    // A value holding fewer frames than announced is read as far as it goes.
+    DicomFileBuilder shortOfFrames;
+    shortOfFrames.text(0x0028, 0x0008, "IS", "3");
+    shortOfFrames.picture(1, 2).pixels16({0, 10, 20, 20});
+    ASSERT_EQ(Parse(reader, shortOfFrames.bytes()), 0);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 127}));
+}
+
+// ---- The reading object ----
+
+TEST(DicomReaderObject, FailedReadLeavesNothingAndTheReaderServesAgain) {
+    TempDir dir;
+    testsupport::WriteFile(dir / "good.dcm", SmallPicture().bytes());
+    testsupport::WriteFile(dir / "bad.dcm", {1, 2, 3});
+    DicomReader reader;
+    ASSERT_NE(reader.read((dir / "good.dcm").c_str()), nullptr);
+    EXPECT_EQ(reader.read((dir / "bad.dcm").c_str()), nullptr);
+    EXPECT_EQ(reader.frame(), nullptr);
+    EXPECT_EQ(reader.refusal(), DicomRefusal::NotDicom);
+    GreyFrame* f = reader.read((dir / "good.dcm").c_str());
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(reader.refusal(), DicomRefusal::None);
+    EXPECT_EQ(FrameLevels(*f), (std::vector<int>{0, 51, 102, 153, 204, 255}));
+}
+
+TEST(DicomReaderObject, UnopenablePathsAndUnknownModesAreRefused) {
+    TempDir dir;
+    DicomReader reader;
+    EXPECT_EQ(reader.read((dir / "missing.dcm").c_str()), nullptr);
+    EXPECT_EQ(reader.refusal(), DicomRefusal::CannotOpen);
+    EXPECT_EQ(reader.read(dir.path().c_str()), nullptr);
+    EXPECT_EQ(reader.refusal(), DicomRefusal::CannotOpen);
+    testsupport::WriteFile(dir / "good.dcm", SmallPicture().bytes());
+    for (int mode : {0, 5, -1}) {
+        EXPECT_EQ(reader.parse((dir / "good.dcm").c_str(), mode), -1);
+        EXPECT_EQ(reader.frame(), nullptr);
+    }
+    for (int mode : {1, 2, 3, 4}) EXPECT_EQ(reader.parse((dir / "good.dcm").c_str(), mode), 0);
+}
+
+}  // namespace
