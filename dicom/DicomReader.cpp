@@ -87,6 +87,8 @@ private:
 constexpr char kExplicitVrLittleEndian[] = "1.2.840.10008.1.2.1";
 constexpr size_t kMaxText = 64;
 constexpr uint64_t kUndefinedLength = 0xFFFFFFFFu;
+// Sequences nest far less deeply in real files; the limit keeps hostile files off the stack.
+constexpr int kMaxNesting = 64;
 // The frame is addressed with 32-bit fields; larger pictures are refused.
 constexpr int64_t kMaxFrameBytes = std::numeric_limits<int32_t>::max();
 
@@ -279,7 +281,7 @@ bool DicomReader::walkDataSet(DicomSource& source, int mode) {
         if (!Read16(source, element) || !source.read(vr, 2))
             return refuse(DicomRefusal::Damaged, "truncated element header");
         if (group == 0x7FE0 && element == 0x0010) return readPixelData(source, vr, mode);
-        const bool ok = group == 0x0028 ? readGroup28Element(source, element, vr) : skipElement(source, vr);
+        const bool ok = group == 0x0028 ? readGroup28Element(source, element, vr) : skipElement(source, vr, 0);
         if (!ok) return false;
     }
 }
@@ -344,11 +346,11 @@ bool DicomReader::readGroup28Element(DicomSource& source, uint16_t element, cons
     case 0x1051: return readFloat(windowWidth_);
     case 0x1052: return readFloat(rescaleIntercept_);
     case 0x1053: return readFloat(rescaleSlope_);
-    default: return skipElement(source, vr);
+    default: return skipElement(source, vr, 0);
     }
 }
 
-bool DicomReader::skipElement(DicomSource& source, const char vr[2]) {
+bool DicomReader::skipElement(DicomSource& source, const char vr[2], int depth) {
     if (!IsLongFormVr(vr)) {
         uint16_t length = 0;
         if (!Read16(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
@@ -360,25 +362,64 @@ bool DicomReader::skipElement(DicomSource& source, const char vr[2]) {
     uint32_t length = 0;
     if (!Read16(source, reserved) || !Read32(source, length))
         return refuse(DicomRefusal::Damaged, "truncated element");
-    if (reserved != 0) return refuse(DicomRefusal::Damaged, "non-zero reserved bytes in a " + VrText(vr) + " element");
+    if (reserved != 0)
+        return refuse(DicomRefusal::Damaged, "non-zero reserved bytes in a " + VrText(vr) + " element");
     if (length != kUndefinedLength) {
         if (!source.skip(length))
             return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
         return true;
     }
-    // Undefined length: scan 16-bit words for the delimiter tag (FFFE,E0DD) of a sequence,
-    // (FFFE,E00D) otherwise. The first one found ends the value, nested or not.
-    const uint16_t awaited = (vr[0] == 'S' && vr[1] == 'Q') ? 0xE0DD : 0xE00D;
-    uint16_t word = 0;
-    if (!Read16(source, word)) return refuse(DicomRefusal::Damaged, "undefined-length value without its delimiter");
+    // A value of undefined length is a list of items ended by (FFFE,E0DD). An unknown (UN)
+    // value is a sequence whose items are written with implicit VRs.
+    const bool implicitItems = vr[0] == 'U' && vr[1] == 'N';
+    return skipItems(source, implicitItems, depth + 1);
+}
+
+// Skips items up to and including the sequence delimiter. Items of undefined length are
+// walked element by element, so delimiters of nested sequences are told from the own one.
+bool DicomReader::skipItems(DicomSource& source, bool implicitVr, int depth) {
+    if (depth > kMaxNesting) return refuse(DicomRefusal::Damaged, "sequences nested too deeply");
     for (;;) {
-        uint16_t next = 0;
-        if (!Read16(source, next)) return refuse(DicomRefusal::Damaged, "undefined-length value without its delimiter");
-        if (word == 0xFFFE && next == awaited) break;
-        word = next;
+        uint16_t group = 0, element = 0;
+        uint32_t length = 0;
+        if (!Read16(source, group) || !Read16(source, element) || !Read32(source, length))
+            return refuse(DicomRefusal::Damaged, "undefined-length value without its delimiter");
+        if (group == 0xFFFE && element == 0xE0DD) return true;
+        if (group != 0xFFFE || element != 0xE000)
+            return refuse(DicomRefusal::Damaged, "damaged item in an undefined-length value");
+        if (length != kUndefinedLength) {
+            if (!source.skip(length))
+                return refuse(DicomRefusal::Damaged, "item length runs past the end of the file");
+            continue;
+        }
+        if (!skipItemElements(source, implicitVr, depth)) return false;
     }
-    if (!source.skip(4)) return refuse(DicomRefusal::Damaged, "truncated delimiter");
-    return true;
+}
+
+// Skips the elements of an item of undefined length, up to and including (FFFE,E00D).
+bool DicomReader::skipItemElements(DicomSource& source, bool implicitVr, int depth) {
+    for (;;) {
+        uint16_t group = 0, element = 0;
+        if (!Read16(source, group) || !Read16(source, element))
+            return refuse(DicomRefusal::Damaged, "item without its delimiter");
+        if (group == 0xFFFE && element == 0xE00D) {
+            if (!source.skip(4)) return refuse(DicomRefusal::Damaged, "truncated delimiter");
+            return true;
+        }
+        if (implicitVr) {
+            uint32_t length = 0;
+            if (!Read32(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
+            const bool ok = length == kUndefinedLength ? skipItems(source, true, depth + 1)
+                                                       : source.skip(length) ||
+                                                             refuse(DicomRefusal::Damaged,
+                                                                    "element length runs past the end of the file");
+            if (!ok) return false;
+            continue;
+        }
+        char vr[2];
+        if (!source.read(vr, 2)) return refuse(DicomRefusal::Damaged, "truncated element header");
+        if (!skipElement(source, vr, depth)) return false;
+    }
 }
 
 // Reads the pixel data value and converts its first frame into the grey frame.

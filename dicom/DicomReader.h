@@ -71,7 +71,9 @@ private:
     bool readMetaGroup(DicomSource& source);
     bool walkDataSet(DicomSource& source, int mode);
     bool readGroup28Element(DicomSource& source, uint16_t element, const char vr[2]);
-    bool skipElement(DicomSource& source, const char vr[2]);
+    bool skipElement(DicomSource& source, const char vr[2], int depth);
+    bool skipItems(DicomSource& source, bool implicitVr, int depth);
+    bool skipItemElements(DicomSource& source, bool implicitVr, int depth);
     bool readPixelData(DicomSource& source, const char vr[2], int mode);
     bool refuse(DicomRefusal kind, std::string text);
     void resetAttributes();

@@ -211,25 +211,92 @@ TEST(DicomWalk, UndefinedLengthSequenceIsSkippedToItsDelimiter) {
     EXPECT_EQ(reader.rows(), 2);
 }
 
-TEST(DicomWalk, UndefinedLengthValuesEndAtTheFirstMatchingDelimiter) {
-    // An OB value ends at (FFFE,E00D); a lone 0xFFFE word before it does not end it.
-    std::vector<uint8_t> value = {0xFE, 0xFF, 0x00, 0x00, 0xFE, 0xFF, 0xDD, 0xE0};
-    const std::vector<uint8_t> tag = DicomFileBuilder::itemTag(0xE00D, 0);
-    value.insert(value.end(), tag.begin(), tag.end());
+// Appends the bytes of each part in turn.
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+const std::vector<uint8_t> kItemStart = DicomFileBuilder::itemTag(0xE000, 0xFFFFFFFFu);
+const std::vector<uint8_t> kItemEnd = DicomFileBuilder::itemTag(0xE00D, 0);
+const std::vector<uint8_t> kSequenceEnd = DicomFileBuilder::itemTag(0xE0DD, 0);
+
+// An explicit-VR US element, as it appears inside an item.
+std::vector<uint8_t> UsElement(uint16_t group, uint16_t element, uint16_t value) {
+    std::vector<uint8_t> out;
+    DicomFileBuilder::putTag(out, group, element);
+    out.insert(out.end(), {'U', 'S', 2, 0});
+    DicomFileBuilder::put16(out, value);
+    return out;
+}
+
+TEST(DicomWalk, NestedSequencesEndAtTheirOwnDelimiter) {
+    // The inner sequence's delimiter comes first; the outer sequence goes on after it
+    // with an element and a second item. None of its content belongs to the picture.
+    std::vector<uint8_t> inner;
+    DicomFileBuilder::putTag(inner, 0x0008, 0x2112);
+    inner.insert(inner.end(), {'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+    const std::vector<uint8_t> value =
+        Join({kItemStart, inner, kItemStart, UsElement(0x0028, 0x0010, 99), kItemEnd, kSequenceEnd,
+              UsElement(0x0028, 0x0011, 77), kItemEnd, DicomFileBuilder::itemTag(0xE000, 10),
+              UsElement(0x0028, 0x0011, 55), kSequenceEnd});
     DicomFileBuilder b;
     b.picture(2, 3);
-    b.longElement(0x0009, 0x1010, "OB", value, true);
+    b.longElement(0x5200, 0x9230, "SQ", value, true);
     b.pixels16({0, 1, 2, 3, 4, 5});
     DicomReader reader;
-    EXPECT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.rows(), 2);
+    EXPECT_EQ(reader.columns(), 3);
+}
+
+TEST(DicomWalk, UndefinedLengthUnknownAndOtherValuesAreSkipped) {
+    // UN of undefined length: a sequence written with implicit VRs (tag, 32-bit length).
+    std::vector<uint8_t> implicitElement;
+    DicomFileBuilder::putTag(implicitElement, 0x0028, 0x0010);
+    DicomFileBuilder::put32(implicitElement, 2);
+    DicomFileBuilder::put16(implicitElement, 99);
+    // An OB of undefined length: fragments of defined length.
+    const std::vector<uint8_t> fragments =
+        Join({DicomFileBuilder::itemTag(0xE000, 0), DicomFileBuilder::itemTag(0xE000, 4),
+              {0xFE, 0xFF, 0xDD, 0xE0}, kSequenceEnd});
+    DicomFileBuilder b;
+    b.longElement(0x0009, 0x1010, "UN", Join({kItemStart, implicitElement, kItemEnd, kSequenceEnd}), true);
+    b.longElement(0x0009, 0x1011, "OB", fragments, true);
+    b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.rows(), 2);
+}
+
+TEST(DicomWalk, HostileNestingIsRefused) {
+    // Ten thousand sequences inside each other: refused, not a stack overflow.
+    std::vector<uint8_t> value;
+    std::vector<uint8_t> open;
+    DicomFileBuilder::putTag(open, 0x0008, 0x1140);
+    open.insert(open.end(), {'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+    for (int i = 0; i < 10000; ++i) value = Join({value, kItemStart, open});
+    DicomFileBuilder b;
+    b.picture(2, 3).longElement(0x0008, 0x1140, "SQ", value, true);
+    ExpectRefused(b.bytes(), DicomRefusal::Damaged, "nested");
+}
+
+TEST(DicomWalk, ItemsThatAreNotItemsAreRefused) {
+    DicomFileBuilder b;
+    b.picture(2, 3).longElement(0x0008, 0x1140, "SQ", UsElement(0x0028, 0x0010, 1), true);
+    b.pixels16({0, 1, 2, 3, 4, 5});
+    ExpectRefused(b.bytes(), DicomRefusal::Damaged, "item");
 }
 
 TEST(DicomWalk, UndefinedLengthWithoutDelimiterIsRefused) {
     DicomFileBuilder b;
     b.picture(2, 3);
-    b.longElement(0x0008, 0x1140, "SQ", DicomFileBuilder::itemTag(0xE00D, 0), true);
-    b.pixels16({0, 1, 2, 3, 4, 5});
+    b.longElement(0x0008, 0x1140, "SQ", kItemStart, true);
     ExpectRefused(b.bytes(), DicomRefusal::Damaged, "delimiter");
+    DicomFileBuilder unended;
+    unended.picture(2, 3).longElement(0x0008, 0x1140, "SQ", DicomFileBuilder::itemTag(0xE000, 0), true);
+    ExpectRefused(unended.bytes(), DicomRefusal::Damaged, "delimiter");
 }
 
 TEST(DicomWalk, NonZeroReservedBytesAreRefused) {
