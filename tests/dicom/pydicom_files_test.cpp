@@ -1,0 +1,143 @@
+// Real files from Debian's pydicom test set. pydicom reads the attributes and a small
+// numpy computation of the rescale-then-window-or-stretch mapping gives the grey levels
+// the reader must produce, pixel for pixel.
+#include "DicomReader.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace testsupport;
+
+// Prints "rows columns center width" and writes the expected first-frame grey levels,
+// row by row, to the output file. Single precision throughout, as the converter works.
+const char* kExpectedLevels = R"PY(
+import sys
+import numpy as np
+import pydicom
+
+ds = pydicom.dcmread(sys.argv[1])
+f32 = np.float32
+
+def first(value, default):
+    if value is None:
+        return default
+    if isinstance(value, pydicom.multival.MultiValue):
+        value = value[0]
+    return f32(str(value))
+
+center = first(ds.get('WindowCenter'), f32(0))
+width = first(ds.get('WindowWidth'), f32(0))
+slope = first(ds.get('RescaleSlope'), f32(1))
+intercept = first(ds.get('RescaleIntercept'), f32(0))
+high_bit = int(ds.HighBit)
+signed = int(ds.PixelRepresentation) != 0
+
+# All frames take part in the stretch; pixel_array is (frames, rows, columns) for several.
+stored = ds.pixel_array.astype(np.int64).reshape(-1) & 0xFFFF
+if high_bit < 15:
+    mask = (0xFFFF << (high_bit + 1)) & 0xFFFF
+    negative = signed & ((stored >> high_bit) & 1 == 1)
+    stored = np.where(negative, stored | mask, stored & ~mask & 0xFFFF)
+values = stored.astype(np.uint16).view(np.int16)
+if slope != f32(1) or intercept != f32(0):
+    scaled = values.astype(f32) * slope + intercept
+    values = (np.trunc(scaled).astype(np.int64) & 0xFFFF).astype(np.uint16).view(np.int16)
+if center != 0 or width != 0:
+    lower = f32(center - width * f32(0.5))
+    levels = (values.astype(f32) - lower) * f32(f32(255) / width)
+else:
+    lo, hi = int(values.min()), int(values.max())
+    scale = f32(1) if lo == hi else f32(f32(255) / f32(hi - lo))
+    levels = (values.astype(np.int64) - lo).astype(f32) * scale
+levels = np.where(np.isnan(levels), f32(0), np.clip(levels, 0, 255)).astype(np.uint8)
+frame = levels[: int(ds.Rows) * int(ds.Columns)]
+open(sys.argv[2], 'wb').write(frame.tobytes())
+print(int(ds.Rows), int(ds.Columns), float(center), float(width))
+)PY";
+
+class PydicomFiles : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PydicomFiles, MatchTheIndependentGreyLevels) {
+    const fs::path dir = PydicomTestFiles();
+    if (dir.empty() || !HavePythonModules("pydicom numpy")) GTEST_SKIP() << "python3-pydicom/numpy absent";
+    const fs::path file = dir / GetParam();
+    ASSERT_TRUE(fs::exists(file)) << file;
+
+    TempDir tmp;
+    WriteFile(tmp / "expected.py", std::vector<uint8_t>(kExpectedLevels, kExpectedLevels + std::strlen(kExpectedLevels)));
+    std::string out;
+    ASSERT_EQ(testsupport::Run(Python() + " " + ShellQuote((tmp / "expected.py").string()) + " " +
+                      ShellQuote(file.string()) + " " + ShellQuote((tmp / "levels").string()),
+                  &out),
+              0);
+    int rows = 0, columns = 0;
+    float center = 0, width = 0;
+    std::istringstream(out) >> rows >> columns >> center >> width;
+    const std::vector<uint8_t> expected = ReadFile(tmp / "levels");
+
+    DicomReader reader;
+    GreyFrame* frame = reader.read(file.c_str());
+    ASSERT_NE(frame, nullptr) << reader.refusalText();
+    EXPECT_EQ(frame->height, rows);
+    EXPECT_EQ(frame->width, columns);
+    EXPECT_EQ(reader.windowCenter(), center);
+    EXPECT_EQ(reader.windowWidth(), width);
+    ASSERT_EQ(expected.size(), size_t(rows) * columns);
+    size_t differing = 0;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x) {
+            const uint8_t* p = frame->pixels + y * frame->stride + 3 * x;
+            const uint8_t want = expected[size_t(y) * columns + x];
+            if (p[0] != want || p[1] != want || p[2] != want) ++differing;
+        }
+    EXPECT_EQ(differing, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Accepted, PydicomFiles,
+                         ::testing::Values("CT_small.dcm", "MR_small.dcm", "MR_small_padded.dcm"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             return name.substr(0, name.find('.'));
+                         });
+
+struct RefusedFile {
+    const char* name;
+    DicomRefusal kind;
+};
+
+TEST(PydicomRefused, OtherEncodingsAndDamagedFilesAreRefused) {
+    const fs::path dir = PydicomTestFiles();
+    if (dir.empty()) GTEST_SKIP() << "python3-pydicom absent";
+    const RefusedFile files[] = {
+        {"MR_small_implicit.dcm", DicomRefusal::TransferSyntax},
+        {"MR_small_bigendian.dcm", DicomRefusal::TransferSyntax},
+        {"JPEG2000.dcm", DicomRefusal::TransferSyntax},
+        {"JPEG-lossy.dcm", DicomRefusal::TransferSyntax},
+        {"MR_small_RLE.dcm", DicomRefusal::TransferSyntax},
+        {"MR_small_jpeg_ls_lossless.dcm", DicomRefusal::TransferSyntax},
+        {"image_dfl.dcm", DicomRefusal::TransferSyntax},
+        {"ExplVR_LitEndNoMeta.dcm", DicomRefusal::NotDicom},
+        {"no_meta_group_length.dcm", DicomRefusal::Damaged},
+        {"meta_missing_tsyntax.dcm", DicomRefusal::Damaged},
+        {"MR_truncated.dcm", DicomRefusal::Damaged},
+        {"waveform_ecg.dcm", DicomRefusal::Damaged},  // no pixel data
+        {"SC_rgb_small_odd.dcm", DicomRefusal::Layout},
+        {"liver_1frame.dcm", DicomRefusal::Layout},
+    };
+    for (const RefusedFile& f : files) {
+        SCOPED_TRACE(f.name);
+        ASSERT_TRUE(fs::exists(dir / f.name));
+        DicomReader reader;
+        EXPECT_EQ(reader.read((dir / f.name).c_str()), nullptr);
+        EXPECT_EQ(reader.refusal(), f.kind) << reader.refusalText();
+    }
+}
+
+}  // namespace
