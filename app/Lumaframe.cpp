@@ -1,0 +1,287 @@
+#include "Lumaframe.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QRegion>
+#include <QScreen>
+#include <QSettings>
+#include <QStringListModel>
+
+#include "BatchRun.h"
+#include "Conversion.h"
+#include "DicomReader.h"
+#include "PreviewFit.h"
+#include "Startup.h"
+#include "about.h"
+#include "ui_Lumaframe.h"
+
+namespace {
+
+// Width of the band around the window that the mask cuts away; the same as the outer
+// layout's margins, so the mask ends exactly where the drawn borders begin.
+constexpr int kMaskBand = 11;
+
+std::string Narrow(const QString& text) {
+    return QFile::encodeName(text).toStdString();
+}
+
+QString SaveFilters() {
+    QStringList filters;
+    for (const char* type : kTargetFormats)
+        filters << QStringLiteral("%1(*.%1)").arg(QLatin1String(type));
+    return filters.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+QString StyleSheetText(const QByteArray& fileBytes, const QString& programDir) {
+    QString sheet = QCoreApplication::translate("Lumaframe", fileBytes.constData());
+    sheet.replace(QStringLiteral("%currentPath%"), programDir);
+    return sheet;
+}
+
+Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags | Qt::FramelessWindowHint),
+      ui_(std::make_unique<Ui::LumaframeClass>()),
+      services_(std::make_unique<WindowServices>()),
+      configPath_(ConfigFilePath()) {
+    SetWinStyle();
+    ui_->setupUi(this);  // also connects the on_<name>_clicked() slots by name
+
+    ui_->pushButton->hide();
+    ui_->lb_Tb->setText(QString());  // the icon spot shows what the style sheet gives it
+    ui_->lbProcess->hide();
+
+    connect(ui_->menuAbout, &QAction::triggered, this, &Lumaframe::About);
+    connect(ui_->actionEnglish, &QAction::triggered, this, &Lumaframe::SetLanguage);
+    connect(ui_->label_Top, &QLabelEx::doubleClicked, this, &Lumaframe::on_btnMax_clicked);
+    connect(ui_->frame_Title, &QFrameEx::doubleClicked, this, &Lumaframe::on_btnMax_clicked);
+    connect(ui_->lbTitle, &QLabelEx::doubleClicked, this, &Lumaframe::on_btnMax_clicked);
+    connect(ui_->frame_Button, &QFrameEx::doubleClicked, this, &Lumaframe::on_btnMax_clicked);
+    connect(ui_->frame_TopButton, &QFrameEx::doubleClicked, this, &Lumaframe::on_btnMax_clicked);
+
+    ui_->progressBar->hide();  // shown by the first batch run
+    setupTypes();
+}
+
+Lumaframe::~Lumaframe() = default;
+
+void Lumaframe::setServices(std::unique_ptr<WindowServices> services) {
+    if (services) services_ = std::move(services);
+}
+
+void Lumaframe::setupTypes() {
+    QStringList types;
+    for (const char* type : kTargetFormats) types << QLatin1String(type);
+    typesModel_ = new QStringListModel(types, this);
+    ui_->comboBoxType->setModel(typesModel_);
+    ui_->comboBoxType->setCurrentIndex(0);
+}
+
+void Lumaframe::SetWinStyle() {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QFile file(programDir + QStringLiteral("/bg.bmp"));
+    QString sheet;
+    if (file.open(QIODevice::ReadOnly)) sheet = StyleSheetText(file.readAll(), programDir);
+    qApp->setStyleSheet(sheet);
+}
+
+// ---- window chrome
+
+void Lumaframe::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    setMask(QRegion(kMaskBand, kMaskBand, width() - 2 * kMaskBand, height() - 2 * kMaskBand));
+}
+
+void Lumaframe::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    event->accept();
+}
+
+void Lumaframe::mouseMoveEvent(QMouseEvent* event) {
+    if (maximised_) return;
+    if (event->buttons() & Qt::LeftButton) {
+        move(event->globalPosition().toPoint() - dragOffset_);
+        event->accept();
+    }
+}
+
+void Lumaframe::on_btnMax_clicked() {
+    if (!maximised_) {
+        savedGeometry_ = geometry();
+        // Extents of a window-manager frame, if any; 0 for this frameless window.
+        const QRect frame = frameGeometry();
+        const int side = (frame.width() - geometry().width()) / 2;
+        const int top = geometry().y() - frame.y();
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        move(available.x() - kMaskBand - side, available.y() - kMaskBand - top);
+        setFixedSize(available.width() + side + 2 * kMaskBand,
+                     available.height() + 2 * kMaskBand);
+        maximised_ = true;
+    } else {
+        setFixedSize(savedGeometry_.size());
+        setGeometry(savedGeometry_);
+        maximised_ = false;
+    }
+    ShowImage(current_);
+}
+
+void Lumaframe::on_btnMinimize_clicked() {
+    showMinimized();
+}
+
+void Lumaframe::on_btnClose_clicked() {
+    close();
+}
+
+void Lumaframe::on_pushButton_clicked() {}
+
+void Lumaframe::on_btnAbout_clicked() {
+    About();
+}
+
+void Lumaframe::About() {
+    about dialog(nullptr);
+    services_->runModal(dialog);
+}
+
+void Lumaframe::on_btnLanguage_clicked() {
+    SetLanguage();
+}
+
+void Lumaframe::SetLanguage() {
+    QSettings settings(configPath_, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("language"), ToggledLanguage(language_));
+    settings.sync();
+    // The new instance starts in the other language; this one ends with its window.
+    services_->startDetached(QCoreApplication::applicationFilePath(), QStringList{QString()},
+                             QCoreApplication::applicationDirPath());
+    close();
+}
+
+// ---- single picture
+
+void Lumaframe::on_btAddPic_clicked() {
+    const QString filter = tr("All files") + QStringLiteral("(*.*)\nDicom(*.dicom *.dcm)");
+    const QString path = services_->openFileName(this, tr("Load Dicom Picture"),
+                                                 ui_->lineEdit->text(), filter);
+    if (path.isEmpty()) return;
+    OpenDicom(path);
+}
+
+bool Lumaframe::OpenDicom(const QString& path) {
+    DicomReader reader;
+    const GreyFrame* frame = reader.read(Narrow(path).c_str());
+    // The current picture is replaced only once a frame has been read.
+    if (frame == nullptr || !::FrameToImage(*frame, current_)) {
+        services_->warning(this, tr("Failure"), tr("Please check whether the image is damaged."));
+        return false;
+    }
+    try {
+        ShowImage(current_);
+    } catch (...) {
+        // The picture is open even when its preview cannot be drawn.
+    }
+    ui_->lineEdit->setText(path);
+    return true;
+}
+
+void Lumaframe::ShowImage(LfImage& image) {
+    if (!image.IsValid()) {
+        ui_->lbPic->setPixmap(QPixmap());
+        return;
+    }
+    // The preview works on a copy, so saving always writes the full-size picture.
+    LfImage copy(image);
+    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
+    const PreviewSize fit =
+        FitPreview(copy.Width(), copy.Height(), ui_->lbPic->width(), ui_->lbPic->height());
+    if (fit.resampled && !copy.Resample(fit.width, fit.height, 1)) {
+        ui_->lbPic->setPixmap(QPixmap());
+        return;
+    }
+    // Top-down RGB rows for the toolkit.
+    copy.Flip(false, true);
+    copy.SwapRedBlue();
+    const QImage view(copy.Row(0), static_cast<int>(copy.Width()),
+                      static_cast<int>(copy.Height()), static_cast<qsizetype>(copy.EffectiveWidth()),
+                      QImage::Format_RGB888);
+    ui_->lbPic->setPixmap(QPixmap::fromImage(view));  // the pixmap holds its own copy
+}
+
+void Lumaframe::on_btCov_clicked() {
+    on_btSave_clicked();
+}
+
+void Lumaframe::on_btSave_clicked() {
+    const QString type = ui_->comboBoxType->currentText();
+    QString selected = QStringLiteral("%1(*.%1)").arg(type);
+    const QString path =
+        services_->saveFileName(this, tr("Save Image"), QString(), SaveFilters(), &selected);
+    if (path.isEmpty()) return;
+    // The extension typed, not the filter selected, decides the format.
+    if (SaveResultImage(Narrow(path), current_))
+        services_->information(this, tr("Success"), tr("Image has been saved."));
+    else
+        services_->warning(this, tr("Failure"), tr("Failed to save image."));
+}
+
+bool Lumaframe::SaveResultImage(const std::string& path, LfImage& image) {
+    return ::SaveResultImage(path, image);
+}
+
+uint32_t Lumaframe::FindType(const std::string& path) {
+    return ::FindType(path);
+}
+
+// ---- batch
+
+QString Lumaframe::FormatDir(QString& dir) {
+    const std::string formatted = ::FormatDir(Narrow(dir));
+    if (formatted.empty() || formatted.back() != '/') return dir;  // could not be resolved
+    const QString folder = QFile::decodeName(formatted.c_str());
+    if (!QDir::setCurrent(folder)) return dir;
+    return folder;
+}
+
+void Lumaframe::on_btAddPicDir_clicked() {
+    QString dir = services_->existingDirectory(this, tr("Select a picture where the folder"),
+                                               ui_->txtPicDir->text());
+    if (!dir.isEmpty()) ui_->txtPicDir->setText(FormatDir(dir));
+}
+
+void Lumaframe::on_btPicResultDir_clicked() {
+    // The result chooser starts in the source folder, where results usually go next to.
+    QString dir = services_->existingDirectory(
+        this, tr("Select a folder to save processing results."), ui_->txtPicDir->text());
+    if (!dir.isEmpty()) ui_->txtResultDir->setText(FormatDir(dir));
+}
+
+void Lumaframe::on_btCovPics_clicked() {
+    // Both folders are resolved against the working directory of the click, then entered
+    // to prove they exist; the result folder stays the working directory.
+    const std::string source = ::FormatDir(Narrow(ui_->txtPicDir->text()));
+    const std::string result = ::FormatDir(Narrow(ui_->txtResultDir->text()));
+    if (source.empty() || result.empty() || !QDir::setCurrent(QFile::decodeName(source.c_str())) ||
+        !QDir::setCurrent(QFile::decodeName(result.c_str()))) {
+        services_->warning(this, tr("Failure"), tr("Selected directory errors."));
+        return;
+    }
+    ui_->progressBar->setVisible(true);
+    ui_->progressBar->reset();
+    QProgressBar* bar = ui_->progressBar;
+    RunBatch(source, result, ui_->comboBoxType->currentText().toStdString(), current_,
+             [bar](int value, int maximum) {
+                 if (value == 0)
+                     bar->setRange(0, maximum);
+                 else
+                     bar->setValue(value);  // repaints at once; no events run meanwhile
+             });
+}

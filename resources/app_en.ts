@@ -1,0 +1,156 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="en_US">
+<context>
+    <name>Lumaframe</name>
+    <message>
+        <source>All files</source>
+        <translation>All files</translation>
+    </message>
+    <message>
+        <source>Load Dicom Picture</source>
+        <translation>Load Dicom Picture</translation>
+    </message>
+    <message>
+        <source>Failure</source>
+        <translation>Failure</translation>
+    </message>
+    <message>
+        <source>Please check whether the image is damaged.</source>
+        <translation>Please check whether the image is damaged.</translation>
+    </message>
+    <message>
+        <source>Save Image</source>
+        <translation>Save Image</translation>
+    </message>
+    <message>
+        <source>Success</source>
+        <translation>Success</translation>
+    </message>
+    <message>
+        <source>Image has been saved.</source>
+        <translation>Image has been saved.</translation>
+    </message>
+    <message>
+        <source>Failed to save image.</source>
+        <translation>Failed to save image.</translation>
+    </message>
+    <message>
+        <source>Select a picture where the folder</source>
+        <translation>Select a picture where the folder</translation>
+    </message>
+    <message>
+        <source>Select a folder to save processing results.</source>
+        <translation>Select a folder to save processing results.</translation>
+    </message>
+    <message>
+        <source>Selected directory errors.</source>
+        <translation>Selected directory errors.</translation>
+    </message>
+</context>
+<context>
+    <name>LumaframeClass</name>
+    <message>
+        <source>Glintwise</source>
+        <translation>Glintwise</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>About us</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>图标</source>
+        <translation>Icon</translation>
+    </message>
+    <message>
+        <source>Dimorvex Version</source>
+        <translation>Dimorvex Version</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>Save As</translation>
+    </message>
+    <message>
+        <source>Image Path</source>
+        <translation>Image Path</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Browse</translation>
+    </message>
+    <message>
+        <source>Target format</source>
+        <translation>Target format</translation>
+    </message>
+    <message>
+        <source>Once one</source>
+        <translation>Once one</translation>
+    </message>
+    <message>
+        <source>Image Dir:</source>
+        <translation>Image Dir:</translation>
+    </message>
+    <message>
+        <source>Result Dir:</source>
+        <translation>Result Dir:</translation>
+    </message>
+    <message>
+        <source>Batch Generate</source>
+        <translation>Batch Generate</translation>
+    </message>
+    <message>
+        <source>Process</source>
+        <translation>Process</translation>
+    </message>
+    <message>
+        <source>Batch</source>
+        <translation>Batch</translation>
+    </message>
+    <message>
+        <source>PushButton</source>
+        <translation>PushButton</translation>
+    </message>
+</context>
+<context>
+    <name>about</name>
+    <message>
+        <source>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; All rights reserved.</source>
+        <translation>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; All rights reserved.</translation>
+    </message>
+</context>
+<context>
+    <name>aboutClass</name>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Dimorvex Version</source>
+        <translation>Dimorvex Version</translation>
+    </message>
+    <message>
+        <source>Glintwise Imaging. All rights reserved.</source>
+        <translation>Glintwise Imaging. All rights reserved.</translation>
+    </message>
+    <message>
+        <source>&lt;a href="https://glintwise.org"&gt;https://glintwise.org&lt;/a&gt;</source>
+        <translation>&lt;a href="https://glintwise.org"&gt;https://glintwise.org&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Email:</source>
+        <translation>Email:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,156 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en_US">
+<context>
+    <name>Lumaframe</name>
+    <message>
+        <source>All files</source>
+        <translation>所有文件</translation>
+    </message>
+    <message>
+        <source>Load Dicom Picture</source>
+        <translation>打开 DICOM 图像</translation>
+    </message>
+    <message>
+        <source>Failure</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>Please check whether the image is damaged.</source>
+        <translation>请检查图像是否已损坏。</translation>
+    </message>
+    <message>
+        <source>Save Image</source>
+        <translation>保存图像</translation>
+    </message>
+    <message>
+        <source>Success</source>
+        <translation>成功</translation>
+    </message>
+    <message>
+        <source>Image has been saved.</source>
+        <translation>图像已保存。</translation>
+    </message>
+    <message>
+        <source>Failed to save image.</source>
+        <translation>图像保存失败。</translation>
+    </message>
+    <message>
+        <source>Select a picture where the folder</source>
+        <translation>选择图像所在的文件夹</translation>
+    </message>
+    <message>
+        <source>Select a folder to save processing results.</source>
+        <translation>选择保存处理结果的文件夹。</translation>
+    </message>
+    <message>
+        <source>Selected directory errors.</source>
+        <translation>所选目录有误。</translation>
+    </message>
+</context>
+<context>
+    <name>LumaframeClass</name>
+    <message>
+        <source>Glintwise</source>
+        <translation>Glintwise</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>关于我们</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>图标</source>
+        <translation>图标</translation>
+    </message>
+    <message>
+        <source>Dimorvex Version</source>
+        <translation>Dimorvex 版本</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>另存为</translation>
+    </message>
+    <message>
+        <source>Image Path</source>
+        <translation>图像路径</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>浏览</translation>
+    </message>
+    <message>
+        <source>Target format</source>
+        <translation>目标格式</translation>
+    </message>
+    <message>
+        <source>Once one</source>
+        <translation>单张转换</translation>
+    </message>
+    <message>
+        <source>Image Dir:</source>
+        <translation>图像目录：</translation>
+    </message>
+    <message>
+        <source>Result Dir:</source>
+        <translation>结果目录：</translation>
+    </message>
+    <message>
+        <source>Batch Generate</source>
+        <translation>批量生成</translation>
+    </message>
+    <message>
+        <source>Process</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>Batch</source>
+        <translation>批量转换</translation>
+    </message>
+    <message>
+        <source>PushButton</source>
+        <translation>按钮</translation>
+    </message>
+</context>
+<context>
+    <name>about</name>
+    <message>
+        <source>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; All rights reserved.</source>
+        <translation>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; 版权所有。</translation>
+    </message>
+</context>
+<context>
+    <name>aboutClass</name>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>Dimorvex Version</source>
+        <translation>Dimorvex 版本</translation>
+    </message>
+    <message>
+        <source>Glintwise Imaging. All rights reserved.</source>
+        <translation>Glintwise Imaging 版权所有。</translation>
+    </message>
+    <message>
+        <source>&lt;a href="https://glintwise.org"&gt;https://glintwise.org&lt;/a&gt;</source>
+        <translation>&lt;a href="https://glintwise.org"&gt;https://glintwise.org&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Email:</source>
+        <translation>电子邮件：</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+</TS>
