@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Folder conversion speed: 200 CT-like 512 x 512 16-bit DICOM files converted to BMP and to
+# PNG by glintwise-convert (-j 1 and -j 2), by DCMTK's dcm2pnm started once per file from a
+# shell loop, and by XMedCon's medcon converting all files in one process. Prints files per
+# second, best of three runs each.
+#
+# usage: bench/cli_convert.sh [BUILD_DIR]      (BENCH_FILES, BENCH_RUNS, BENCH_TMP override)
+# The files live in a memory-backed folder (/dev/shm when present) so that every program is
+# measured on its own work, not on the disk: our saves end with fsync, which costs nothing
+# there and several milliseconds per file on a real disk.
+set -euo pipefail
+
+build=${1:-build}
+tool=$(cd "$build" && pwd)/cli/glintwise-convert
+files=${BENCH_FILES:-200}
+runs=${BENCH_RUNS:-3}
+tmp_base=${BENCH_TMP:-$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")}
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3; [ -x "$python" ] || python=python3
+
+[ -x "$tool" ] || { echo "cli_convert: $tool not built" >&2; exit 1; }
+
+work=$(mktemp -d "$tmp_base/glintwise-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/in"
+"$python" "$here/make_ct_series.py" "$work/in" "$files"
+
+now() { date +%s.%N; }
+
+# best_rate LABEL COMMAND...: runs the command $runs times in a fresh output folder
+# ($work/out, the command's working folder) and prints the best files per second.
+best_rate() {
+    local best=0 start end rate
+    for _ in $(seq "$runs"); do
+        rm -rf "$work/out" && mkdir -p "$work/out"
+        start=$(now)
+        (cd "$work/out" && "$@") </dev/null >/dev/null 2>&1 || true
+        end=$(now)
+        rate=$(awk -v n="$files" -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", n / (b - a) }')
+        best=$(awk -v a="$best" -v b="$rate" 'BEGIN { print (b > a) ? b : a }')
+    done
+    # A program that wrote fewer files than it was given is reported, not ranked.
+    local written
+    written=$(find "$work/out" -type f | wc -l)
+    if [ "$written" -lt "$files" ]; then
+        echo "n/a (wrote $written of $files files)"
+    else
+        echo "$best"
+    fi
+}
+
+dcm2pnm_loop() {  # $1: dcm2pnm output option, $2: extension
+    for f in "$work"/in/*.dcm; do
+        dcm2pnm --use-window 1 "$1" "$f" "$(basename "$f" .dcm).$2" || return 1
+    done
+}
+
+have() { command -v "$1" >/dev/null 2>&1; }
+
+printf '%s files, %s, best of %s runs, %s cores, files per second\n' \
+    "$files" "512 x 512 x 16 bit CT" "$runs" "$(nproc)"
+printf '%-6s %12s %12s %14s %16s\n' target "ours -j 1" "ours -j 2" "dcm2pnm loop" "medcon"
+for target in bmp png; do
+    j1=$(best_rate "$tool" -j 1 -f "$target" -o . "$work/in")
+    j2=$(best_rate "$tool" -j 2 -f "$target" -o . "$work/in")
+    if have dcm2pnm; then
+        option=$([ "$target" = bmp ] && echo +obt || echo +on)
+        loop=$(best_rate dcm2pnm_loop "$option" "$target")
+    else
+        loop="absent"
+    fi
+    if have medcon; then
+        # medcon writes no BMP; its raw 8-bit binary output (no header, no compression) is the
+        # least work it offers, so it stands in for BMP.
+        if [ "$target" = bmp ]; then
+            med=$(best_rate medcon -w -b8 -cw=40:400 -f "$work"/in/*.dcm -c bin)
+            med="$med (raw)"
+        else
+            med=$(best_rate medcon -w -cw=40:400 -f "$work"/in/*.dcm -c png)
+        fi
+    else
+        med="absent"
+    fi
+    printf '%-6s %12s %12s %14s %16s\n' "$target" "$j1" "$j2" "$loop" "$med"
+done
