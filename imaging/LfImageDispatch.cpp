@@ -16,6 +16,7 @@
 #include "LfImageBMP.h"
 #include "LfImageJPG.h"
 #include "LfImagePNG.h"
+#include "LfImageTIF.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ const CodecEntry kCodecs[] = {
     // LF_CODEC(LfImageICO, LF_FORMAT_ICO, LF_FORMAT_ICO, true)
     // LF_CODEC(LfImageGIF, LF_FORMAT_GIF, LF_FORMAT_GIF, true)
     LF_CODEC(LfImagePNG, LF_FORMAT_PNG, LF_FORMAT_PNG, false)
-    // LF_CODEC(LfImageTIF, LF_FORMAT_TIF, LF_FORMAT_TIF, true)
+    LF_CODEC(LfImageTIF, LF_FORMAT_TIF, LF_FORMAT_TIF, true)
     // LF_CODEC(LfImageMNG, LF_FORMAT_MNG, LF_FORMAT_MNG, true)
     // LF_CODEC(LfImageTGA, LF_FORMAT_TGA, LF_FORMAT_TGA, false)
     // LF_CODEC(LfImagePCX, LF_FORMAT_PCX, LF_FORMAT_PCX, false)
