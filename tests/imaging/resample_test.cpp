@@ -195,7 +195,8 @@ TEST(ResampleKernel, ScalesAndAreaTotal) {
     // Heavy shrinks exceed 32 bits of thousandths.
     EXPECT_EQ(lfresample::AreaScaleTotal(4096.0f, 4096.0f), 16777216000LL);
     // Rounding of extreme enlargements never points past the last source pixel.
-    EXPECT_EQ(lfresample::NearestSource(999999999, 1e-8f, 10), 9u);
+    // (1 / 14048214 rounds up: the last of 14048214 columns would land on column 1 of 1.)
+    EXPECT_EQ(lfresample::NearestSource(14048213, lfresample::Scale(1, 14048214), 1), 0u);
     EXPECT_EQ(lfresample::NearestSource(3, 2.0f / 3.0f, 2), 1u);
 }
 
@@ -478,6 +479,15 @@ TEST(ResampleExtremes, ConstantPictureStaysConstantAtAnySize) {
                 }
         }
     }
+}
+
+TEST(ResampleExtremes, WidestEnlargementReadsOnlyTheSourcePixel) {
+    // x x (1 / 14048214) rounds to 1.0 for the last column: it must still read column 0.
+    LfImage image;
+    MakeRgb(image, 1, 1, [](uint32_t, uint32_t) { return Bgr(1, 2, 3); });
+    ASSERT_TRUE(image.Resample(14048214, 1, 1));
+    EXPECT_EQ(At(image, 14048213, 0), Bgr(1, 2, 3));
+    EXPECT_EQ(At(image, 0, 0), Bgr(1, 2, 3));
 }
 
 }  // namespace
