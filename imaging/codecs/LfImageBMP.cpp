@@ -278,9 +278,9 @@ bool LfImageBMP::ReadMasks(LfFile* stream, const LfBitmapInfoHeader& header, int
     return stream->Seek(static_cast<int32_t>(after), SEEK_SET);
 }
 
-// Reads 16- or 32-bit pixels (from the stream's position) and expands them into the
-// 24-bit rows. Uncompressed 32-bit files keep their fourth bytes as the alpha plane unless
-// every one of them is 0.
+// Reads 16- or 32-bit pixels (from the stream's position) row by row and expands them into
+// the 24-bit rows; a short file leaves the remaining rows black. Uncompressed 32-bit files
+// keep their fourth bytes as the alpha plane unless every one of them is 0.
 bool LfImageBMP::ReadBitFields(LfFile* stream, const LfBitmapInfoHeader& header,
                                const uint32_t masks[3]) {
     const uint32_t width = Width();
@@ -288,35 +288,31 @@ bool LfImageBMP::ReadBitFields(LfFile* stream, const LfBitmapInfoHeader& header,
     const bool sixteen = header.bitCount == 16;
     const size_t srcStride = sixteen ? (static_cast<size_t>(width) + 1) / 2 * 4
                                      : static_cast<size_t>(width) * 4;
-    const size_t total = srcStride * height;
-    std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[total]());
-    if (!staging) return Fail("can't allocate memory");
-    stream->Read(staging.get(), 1, total);  // a short file leaves zero pixels
+    std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[srcStride]);
+    if (!line) return Fail("can't allocate memory");
 
-    if (!sixteen && header.compression == kRgb && AlphaCreate()) {
-        uint8_t* alpha = AlphaPlane();
-        bool anyAlpha = false;
-        for (uint32_t y = 0; y < height; ++y)
-            for (uint32_t x = 0; x < width; ++x) {
-                const uint8_t a = staging[y * srcStride + static_cast<size_t>(x) * 4 + 3];
-                alpha[static_cast<size_t>(y) * width + x] = a;
-                anyAlpha |= a != 0;
-            }
-        if (!anyAlpha) AlphaDelete();
-    }
-
+    uint8_t* alpha = !sixteen && header.compression == kRgb && AlphaCreate() ? AlphaPlane() : nullptr;
+    bool anyAlpha = false;
     const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
     for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* src = staging.get() + y * srcStride;
+        const size_t got = stream->Read(line.get(), 1, srcStride);
+        const uint32_t pixels = static_cast<uint32_t>(
+            std::min<size_t>(width, got / (sixteen ? 2 : 4)));
         uint8_t* dst = Row(y);
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t pixel = sixteen ? Get16(src + 2 * static_cast<size_t>(x))
-                                           : Get32(src + 4 * static_cast<size_t>(x));
+        for (uint32_t x = 0; x < pixels; ++x) {
+            const uint8_t* src = line.get() + static_cast<size_t>(x) * (sixteen ? 2 : 4);
+            const uint32_t pixel = sixteen ? Get16(src) : Get32(src);
             dst[3 * static_cast<size_t>(x)] = blue.Sample(pixel);
             dst[3 * static_cast<size_t>(x) + 1] = green.Sample(pixel);
             dst[3 * static_cast<size_t>(x) + 2] = red.Sample(pixel);
+            if (alpha) {
+                alpha[static_cast<size_t>(y) * width + x] = src[3];
+                anyAlpha |= src[3] != 0;
+            }
         }
+        if (got < srcStride) break;
     }
+    if (alpha && !anyAlpha) AlphaDelete();
     return true;
 }
 
@@ -421,8 +417,8 @@ bool LfImageBMP::Decode(LfFile* stream) {
     }
 
     if (Create(width, height, h.bitCount, LF_FORMAT_BMP) == nullptr) return false;
-    // Whatever a short file does not supply stays black (index 0).
-    std::memset(info.pixels, 0, static_cast<size_t>(EffectiveWidth()) * Height());
+    // Creation hands out zeroed pixels: whatever a short file does not supply stays black
+    // (index 0).
     SetXDpi(DpiFromPelsPerMeter(h.xPelsPerMeter));
     SetYDpi(DpiFromPelsPerMeter(h.yPelsPerMeter));
     if (info.escape != 0) return Fail("Cancelled");
