@@ -349,9 +349,9 @@ bool LfExifReader::ParseExif(const uint8_t* block, uint32_t length) {
     tiff_ = block + 6;
     tiffLength_ = length - 6;
     directoriesLeft_ = kMaxDirectories;
-    if (!ParseDirectory(8, 0)) return false;
+    if (!ParseDirectory(8, 0, true)) return false;
     const uint32_t first = Get32(block + 10);
-    if (first > 8 && !ParseDirectory(first, 0)) return false;
+    if (first > 8 && !ParseDirectory(first, 0, true)) return false;
 
     if (info_->focalPlaneXRes != 0.0f)
         info_->ccdWidth = ToFloat(static_cast<double>(largestWidth_) * info_->focalPlaneUnits /
@@ -359,7 +359,9 @@ bool LfExifReader::ParseExif(const uint8_t* block, uint32_t length) {
     return true;
 }
 
-bool LfExifReader::ParseDirectory(uint32_t offset, int depth) {
+// Directories reached through a next-directory link describe the thumbnail (IFD1 and beyond);
+// their resolution and orientation are not the picture's.
+bool LfExifReader::ParseDirectory(uint32_t offset, int depth, bool describesPicture) {
     if (depth >= kMaxNesting) return Fail("Maximum directory nesting exceeded (corrupt exif header)");
     if (--directoriesLeft_ < 0) return Fail("Too many directories (corrupt exif header)");
     if (offset > tiffLength_ || tiffLength_ - offset < 2) return Fail("Illegally sized directory");
@@ -387,7 +389,7 @@ bool LfExifReader::ParseDirectory(uint32_t offset, int depth) {
         }
 
         if (tag == TagExifOffset || tag == TagInteropOffset) {
-            if (!ParseSubDirectory(Get32(value), depth)) return false;
+            if (!ParseSubDirectory(Get32(value), depth, describesPicture)) return false;
             continue;
         }
         if (tag == TagThumbnailOffset || tag == TagThumbnailLength) {
@@ -396,6 +398,9 @@ bool LfExifReader::ParseDirectory(uint32_t offset, int depth) {
             (tag == TagThumbnailOffset ? thumbOffset : thumbLength) = n;
             continue;
         }
+        if (!describesPicture && (tag == TagXResolution || tag == TagYResolution ||
+                                  tag == TagResolutionUnit || tag == TagOrientation))
+            continue;
         HandleTag(tag, format, value, static_cast<uint32_t>(byteCount));
     }
 
@@ -404,7 +409,7 @@ bool LfExifReader::ParseDirectory(uint32_t offset, int depth) {
         const uint32_t next = Get32(tiff_ + dirEnd);
         if (next != 0) {
             if (next >= tiffLength_) return Fail("Illegal subdirectory link");
-            if (!ParseDirectory(next, depth + 1)) return false;
+            if (!ParseDirectory(next, depth + 1, false)) return false;
         }
     }
 
@@ -416,10 +421,10 @@ bool LfExifReader::ParseDirectory(uint32_t offset, int depth) {
     return true;
 }
 
-bool LfExifReader::ParseSubDirectory(uint32_t offset, int depth) {
+bool LfExifReader::ParseSubDirectory(uint32_t offset, int depth, bool describesPicture) {
     if (offset >= tiffLength_) return Fail("Illegal subdirectory link");
     if (offset < 9) return true;
-    return ParseDirectory(offset, depth + 1);
+    return ParseDirectory(offset, depth + 1, describesPicture);
 }
 
 void LfExifReader::HandleTag(uint16_t tag, uint16_t format, const uint8_t* value, uint32_t byteCount) {

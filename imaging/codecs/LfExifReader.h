@@ -84,9 +84,9 @@ private:
     bool ReadMarker(LfFile* stream, int& marker);
     bool ReadRestOfStream(LfFile* stream);
     void ReadComment(const uint8_t* text, uint32_t length);
-    bool ParseDirectory(uint32_t offset, int depth);
+    bool ParseDirectory(uint32_t offset, int depth, bool describesPicture);
     void HandleTag(uint16_t tag, uint16_t format, const uint8_t* value, uint32_t byteCount);
-    bool ParseSubDirectory(uint32_t offset, int depth);
+    bool ParseSubDirectory(uint32_t offset, int depth, bool describesPicture);
     uint16_t Get16(const uint8_t* p) const;
     uint32_t Get32(const uint8_t* p) const;
     double NumericValue(const uint8_t* value, uint16_t format, uint32_t byteCount) const;
