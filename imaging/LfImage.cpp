@@ -23,6 +23,16 @@ uint32_t RowBytes(uint32_t width, uint32_t bitCount) {
     return static_cast<uint32_t>(((static_cast<uint64_t>(width) * bitCount + 31) / 32) * 4);
 }
 
+// Palette entries that really exist in the block: creation sizes the palette by the bit
+// count, so a colour count altered later can never reach past it.
+uint32_t PaletteEntries(const LfBitmapInfoHeader& head) {
+    uint32_t allocated = 0;
+    if (head.bitCount == 1) allocated = 2;
+    else if (head.bitCount == 4) allocated = 16;
+    else if (head.bitCount == 8) allocated = 256;
+    return std::min(head.colorsUsed, allocated);
+}
+
 uint8_t* DuplicatePlane(const uint8_t* plane, size_t size) {
     if (!plane) return nullptr;
     auto* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
@@ -192,7 +202,7 @@ void LfImage::Copy(const LfImage& source, bool copyPixels, bool copySelection, b
     // Palette and rows are copied apart so that a source whose header was altered by a codec
     // can never make the copy run past either block.
     if (source.Palette() && Palette())
-        std::memcpy(Palette(), source.Palette(), std::min<uint32_t>({PaletteSize(), source.PaletteSize(), 256 * 4}));
+        std::memcpy(Palette(), source.Palette(), std::min(PaletteEntries(head), PaletteEntries(source.head)) * 4);
     if (copyPixels && source.block_) {
         const uint32_t rowBytes = std::min(info.effectiveWidth, source.info.effectiveWidth);
         for (uint32_t y = 0; y < Height(); ++y) std::memcpy(Row(y), source.Row(y), rowBytes);
@@ -359,7 +369,7 @@ void LfImage::Clear(uint8_t value) {
 }
 
 uint8_t LfImage::PixelIndex(int32_t x, int32_t y) const {
-    if (!block_ || !info.pixels || head.colorsUsed == 0) return 0;
+    if (!block_ || !info.pixels || PaletteEntries(head) == 0) return 0;
     if (!IsInside(x, y)) {
         if (info.transparentIndex >= 0) return static_cast<uint8_t>(info.transparentIndex);
         return *info.pixels;
@@ -381,7 +391,7 @@ uint8_t LfImage::PixelIndexUnchecked(int32_t x, int32_t y) const {
 }
 
 void LfImage::SetPixelIndex(int32_t x, int32_t y, uint8_t index) {
-    if (!block_ || !info.pixels || head.colorsUsed == 0 || !IsInside(x, y)) return;
+    if (!block_ || !info.pixels || PaletteEntries(head) == 0 || !IsInside(x, y)) return;
     SetPixelIndexUnchecked(x, y, index);
 }
 
@@ -419,7 +429,7 @@ LfRgbQuad LfImage::PixelColor(int32_t x, int32_t y, bool withAlpha) const {
         }
         return PixelColor(0, 0, true);
     }
-    if (head.colorsUsed) {
+    if (PaletteEntries(head)) {
         color = PaletteColor(PixelIndexUnchecked(x, y));
     } else if (head.bitCount == 24) {
         const uint8_t* p = info.pixels + static_cast<size_t>(y) * info.effectiveWidth + static_cast<size_t>(x) * 3;
@@ -434,7 +444,7 @@ LfRgbQuad LfImage::PixelColor(int32_t x, int32_t y, bool withAlpha) const {
 
 void LfImage::SetPixelColor(int32_t x, int32_t y, LfRgbQuad color, bool withAlpha) {
     if (!block_ || !info.pixels || !IsInside(x, y)) return;
-    if (head.colorsUsed) {
+    if (PaletteEntries(head)) {
         SetPixelIndexUnchecked(x, y, NearestIndex(color));
     } else if (head.bitCount == 24) {
         uint8_t* p = info.pixels + static_cast<size_t>(y) * info.effectiveWidth + static_cast<size_t>(x) * 3;
@@ -485,19 +495,19 @@ void LfImage::DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, LfRgbQuad
 // ---------------------------------------------------------------- palette
 
 LfRgbQuad* LfImage::Palette() const {
-    if (!block_ || head.colorsUsed == 0) return nullptr;
+    if (!block_ || PaletteEntries(head) == 0) return nullptr;
     return reinterpret_cast<LfRgbQuad*>(block_ + kHeaderSize);
 }
 
 LfRgbQuad LfImage::PaletteColor(uint8_t index) const {
     LfRgbQuad* pal = Palette();
-    if (!pal || index >= head.colorsUsed) return LfRgbQuad{0, 0, 0, 0};
+    if (!pal || index >= PaletteEntries(head)) return LfRgbQuad{0, 0, 0, 0};
     return pal[index];
 }
 
 void LfImage::SetPaletteColor(uint8_t index, LfRgbQuad color) {
     LfRgbQuad* pal = Palette();
-    if (!pal || index >= head.colorsUsed) return;
+    if (!pal || index >= PaletteEntries(head)) return;
     pal[index] = color;
     info.cacheValid = false;
 }
@@ -505,7 +515,7 @@ void LfImage::SetPaletteColor(uint8_t index, LfRgbQuad color) {
 void LfImage::SetPalette(const LfRgbQuad* entries, uint32_t count) {
     LfRgbQuad* pal = Palette();
     if (!pal || !entries) return;
-    std::memcpy(pal, entries, static_cast<size_t>(std::min(count, head.colorsUsed)) * sizeof(LfRgbQuad));
+    std::memcpy(pal, entries, static_cast<size_t>(std::min(count, PaletteEntries(head))) * sizeof(LfRgbQuad));
     info.cacheValid = false;
 }
 
@@ -515,7 +525,7 @@ void LfImage::SetPaletteRGB(const uint8_t* red, const uint8_t* green, const uint
     if (!pal || !red) return;
     if (!green) green = red;
     if (!blue) blue = green;
-    const uint32_t n = std::min(count, head.colorsUsed);
+    const uint32_t n = std::min(count, PaletteEntries(head));
     for (uint32_t i = 0; i < n; ++i) pal[i] = LfRgbQuad{blue[i], green[i], red[i], 0};
     info.cacheValid = false;
 }
@@ -523,7 +533,7 @@ void LfImage::SetPaletteRGB(const uint8_t* red, const uint8_t* green, const uint
 void LfImage::SetPaletteTriples(const uint8_t* rgb, uint32_t count) {
     LfRgbQuad* pal = Palette();
     if (!pal || !rgb) return;
-    const uint32_t n = std::min(count, head.colorsUsed);
+    const uint32_t n = std::min(count, PaletteEntries(head));
     for (uint32_t i = 0; i < n; ++i) pal[i] = LfRgbQuad{rgb[i * 3 + 2], rgb[i * 3 + 1], rgb[i * 3], 0};
     info.cacheValid = false;
 }
@@ -531,7 +541,7 @@ void LfImage::SetPaletteTriples(const uint8_t* rgb, uint32_t count) {
 void LfImage::SetGreyPalette() {
     LfRgbQuad* pal = Palette();
     if (!pal) return;
-    const uint32_t n = std::min<uint32_t>(head.colorsUsed, 256);
+    const uint32_t n = std::min<uint32_t>(PaletteEntries(head), 256);
     const uint32_t step = n > 1 ? 255 / (n - 1) : 0;
     for (uint32_t i = 0; i < n; ++i) {
         const auto v = static_cast<uint8_t>(i * step);
@@ -543,7 +553,7 @@ void LfImage::SetGreyPalette() {
 bool LfImage::IsGrey() const {
     const LfRgbQuad* pal = Palette();
     if (!pal) return false;
-    for (uint32_t i = 0; i < head.colorsUsed; ++i) {
+    for (uint32_t i = 0; i < PaletteEntries(head); ++i) {
         if (pal[i].blue != i || pal[i].green != i || pal[i].red != i) return false;
     }
     return true;
@@ -556,8 +566,8 @@ uint8_t LfImage::NearestIndex(LfRgbQuad color) {
         info.cacheColor.red == color.red)
         return info.cacheIndex;
 
-    uint32_t n = head.colorsImportant ? head.colorsImportant : head.colorsUsed;
-    n = std::min<uint32_t>({n, head.colorsUsed, 256});
+    uint32_t n = head.colorsImportant ? head.colorsImportant : PaletteEntries(head);
+    n = std::min<uint32_t>({n, PaletteEntries(head), 256});
     int32_t best = 200000;
     uint8_t bestIndex = 0;
     for (uint32_t i = 0; i < n; ++i) {
@@ -579,7 +589,7 @@ uint8_t LfImage::NearestIndex(LfRgbQuad color) {
 
 void LfImage::SwapIndex(uint8_t a, uint8_t b) {
     LfRgbQuad* pal = Palette();
-    if (!pal || a >= head.colorsUsed || b >= head.colorsUsed) return;
+    if (!pal || a >= PaletteEntries(head) || b >= PaletteEntries(head)) return;
     std::swap(pal[a], pal[b]);
     for (int32_t y = 0; y < head.height; ++y) {
         for (int32_t x = 0; x < head.width; ++x) {
@@ -599,7 +609,7 @@ int32_t LfImage::LuminanceDifference(uint8_t a, uint8_t b) const {
 void LfImage::SwapRedBlue() {
     if (!block_) return;
     if (LfRgbQuad* pal = Palette()) {
-        for (uint32_t i = 0; i < head.colorsUsed; ++i) std::swap(pal[i].blue, pal[i].red);
+        for (uint32_t i = 0; i < PaletteEntries(head); ++i) std::swap(pal[i].blue, pal[i].red);
         info.cacheValid = false;
         return;
     }
@@ -608,7 +618,7 @@ void LfImage::SwapRedBlue() {
 }
 
 void LfImage::SwapRedBlue(uint8_t* buffer, uint32_t length) const {
-    if (!buffer || head.colorsUsed != 0) return;
+    if (!buffer || PaletteEntries(head) != 0) return;
     const uint64_t limit = std::min<uint64_t>({length, info.effectiveWidth, static_cast<uint64_t>(Width()) * 3});
     for (uint64_t i = 0; i + 3 <= limit; i += 3) std::swap(buffer[i], buffer[i + 2]);
 }
@@ -708,7 +718,7 @@ static bool RotateQuarter(LfImage& image, bool clockwise) {
     }
     rotated.SetXDpi(image.YDpi());
     rotated.SetYDpi(image.XDpi());
-    if (image.Palette()) std::memcpy(rotated.Palette(), image.Palette(), image.PaletteSize());
+    if (image.Palette()) std::memcpy(rotated.Palette(), image.Palette(), PaletteEntries(image.head) * 4);
     rotated.head.colorsImportant = image.head.colorsImportant;
 
     const int32_t newWidth = h;
@@ -777,7 +787,7 @@ bool LfImage::IncreaseBitCount(uint32_t bitCount) {
     wider.info.transparentIndex = info.transparentIndex;
     wider.info.transparentColor = info.transparentColor;
     if (bitCount < 24) {
-        std::memcpy(wider.Palette(), Palette(), std::min(PaletteSize(), wider.PaletteSize()));
+        std::memcpy(wider.Palette(), Palette(), std::min(PaletteEntries(head), PaletteEntries(wider.head)) * 4);
     } else if (info.transparentIndex >= 0) {
         wider.SetTransparentColor(PaletteColor(static_cast<uint8_t>(info.transparentIndex)));
     }
@@ -837,7 +847,7 @@ bool LfImage::Negative() {
     }
     LfRgbQuad* pal = Palette();
     if (!pal) return false;
-    for (uint32_t i = 0; i < head.colorsUsed; ++i) {
+    for (uint32_t i = 0; i < PaletteEntries(head); ++i) {
         pal[i].blue = static_cast<uint8_t>(~pal[i].blue);
         pal[i].green = static_cast<uint8_t>(~pal[i].green);
         pal[i].red = static_cast<uint8_t>(~pal[i].red);
@@ -915,7 +925,7 @@ bool LfImage::AlphaFromGrey(const LfImage& grey) {
 bool LfImage::AlphaPaletteHasValues() const {
     const LfRgbQuad* pal = Palette();
     if (!pal) return false;
-    for (uint32_t i = 0; i < head.colorsUsed; ++i)
+    for (uint32_t i = 0; i < PaletteEntries(head); ++i)
         if (pal[i].alpha != 0) return true;
     return false;
 }

@@ -145,6 +145,21 @@ TEST(DispatchProbe, EncodingSharesThePixelsAndLeavesTheImageIntact) {
     EXPECT_STREQ(empty.LastError(), "null image!!!");  // the codec's text reaches the caller
 }
 
+TEST(DispatchProbe, HeaderOnlyDecodeGivesTheSizeWithoutPixels) {
+    LfImage source = Picture(6, 5);
+    LfMemFile stream;
+    ASSERT_TRUE(stream.Open());
+    ASSERT_TRUE(source.Encode(&stream, LF_FORMAT_BMP));
+    ASSERT_TRUE(stream.Seek(0, SEEK_SET));
+    LfImage image;
+    image.SetEscape(-1);  // the dispatch hands the caller's settings to the codec
+    ASSERT_TRUE(image.Decode(&stream, 0)) << image.LastError();
+    EXPECT_EQ(image.Width(), 6u);
+    EXPECT_EQ(image.Height(), 5u);
+    EXPECT_EQ(image.Type(), static_cast<uint32_t>(LF_FORMAT_BMP));
+    EXPECT_FALSE(image.IsValid());
+}
+
 // ---------------------------------------------------------------- Load
 
 TEST(DispatchLoad, UnopenablePathLeavesTheLastErrorAlone) {

@@ -485,6 +485,20 @@ TEST(ImagePalette, EveryPaletteChangeInvalidatesTheCache) {
     EXPECT_EQ(image.NearestIndex(Quad(255, 255, 255)), 1);
 }
 
+TEST(ImagePalette, AnAlteredColourCountNeverReachesPastThePalette) {
+    LfImage image;
+    ASSERT_NE(image.Create(1, 1, 1), nullptr);
+    image.head.colorsUsed = 256;  // as a careless codec might leave it
+    image.SetGreyPalette();
+    EXPECT_EQ(image.PaletteColor(200), Quad(0, 0, 0));
+    EXPECT_EQ(image.NearestIndex(Quad(255, 255, 255)), 1);
+    image.Negative();
+    image.SwapRedBlue();
+    EXPECT_FALSE(image.AlphaPaletteHasValues());
+    LfImage copy(image);
+    EXPECT_TRUE(copy.IsValid());
+}
+
 TEST(ImagePalette, SetPaletteFromArraysDefaultsMissingChannels) {
     LfImage image;
     ASSERT_NE(image.Create(2, 2, 1), nullptr);
