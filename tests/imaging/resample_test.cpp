@@ -9,6 +9,7 @@
 
 #include "LfImage.h"
 #include "LfResampleKernels.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -406,6 +407,46 @@ TEST(ResampleAreaShrink, HeavyShrinkOfWhiteStaysWhite) {
     ASSERT_TRUE(image.Resample(3, 2, 0, &one));
     for (uint32_t y = 0; y < 2; ++y)
         for (uint32_t x = 0; x < 3; ++x) EXPECT_GE(At(one, x, y).green, 254) << x << "," << y;
+}
+
+// ImageMagick's -scale averages by exact area, the same partition as the shrink (the shrink
+// walks stored rows, so rows are handed over in stored order). It rounds where the shrink
+// truncates, so the two differ by at most one level; a misplaced block or a wrong weight
+// would differ by far more.
+TEST(ResampleAreaShrink, AgreesWithImageMagickScale) {
+    const std::string im = "convert-im6.q16";
+    if (!testsupport::HaveTool(im)) GTEST_SKIP() << im << " is not installed";
+    const testsupport::TempDir dir;
+    const uint32_t w = 157, h = 91;
+    LfImage image;
+    uint32_t state = 7;
+    MakeRgb(image, w, h, [&](uint32_t x, uint32_t y) {
+        state = state * 1664525u + 1013904223u;
+        return Bgr(static_cast<uint8_t>(x + y), static_cast<uint8_t>(state >> 24), static_cast<uint8_t>(3 * x));
+    });
+    std::vector<uint8_t> raw;
+    for (uint32_t y = 0; y < h; ++y) raw.insert(raw.end(), image.Row(y), image.Row(y) + 3 * w);
+    testsupport::WriteFile(dir / "in.rgb", raw);
+
+    for (auto [nw, nh] : {std::pair{50u, 30u}, {100u, 90u}, {7u, 3u}, {156u, 90u}}) {
+        SCOPED_TRACE(::testing::Message() << nw << "x" << nh);
+        const std::string command = im + " -size " + std::to_string(w) + "x" + std::to_string(h) +
+                                    " -depth 8 rgb:" + testsupport::ShellQuote((dir / "in.rgb").string()) +
+                                    " -scale " + std::to_string(nw) + "x" + std::to_string(nh) +
+                                    "! -depth 8 rgb:" + testsupport::ShellQuote((dir / "out.rgb").string());
+        ASSERT_EQ(testsupport::Run(command), 0) << command;
+        const std::vector<uint8_t> peer = testsupport::ReadFile(dir / "out.rgb");
+        ASSERT_EQ(peer.size(), size_t(3) * nw * nh);
+
+        LfImage out;
+        ASSERT_TRUE(image.Resample(static_cast<int32_t>(nw), static_cast<int32_t>(nh), 0, &out));
+        for (uint32_t y = 0; y < nh; ++y)
+            for (uint32_t i = 0; i < 3 * nw; ++i) {
+                const int diff = int(peer[3 * nw * y + i]) - int(out.Row(y)[i]);
+                ASSERT_LE(diff, 1) << "byte " << i << " of row " << y;
+                ASSERT_GE(diff, -1) << "byte " << i << " of row " << y;
+            }
+    }
 }
 
 // ---------------------------------------------------------------- alpha plane
