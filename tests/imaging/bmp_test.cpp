@@ -208,7 +208,10 @@ void ExpectSamePixels(const LfImage& image, const Reference& ref, Precision p = 
     EXPECT_EQ(mismatches, 0u) << first;
 }
 
-bool HavePillow() { return HavePythonModules("PIL"); }
+bool HavePillow() {
+    static const bool have = HavePythonModules("PIL");
+    return have;
+}
 
 // ---------------------------------------------------------------------------------------
 // Layout: what the encoder writes
