@@ -1,0 +1,258 @@
+// Open, Save As, the folder choosers and the batch run, driven through the window's buttons
+// with the dialogs answered by the test.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <filesystem>
+
+#include "FakeServices.h"
+#include "Lumaframe.h"
+#include "TestSupport.h"
+#include "TinyDicom.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kSaveFilters[] =
+    "bmp(*.bmp)\njpg(*.jpg)\njpeg(*.jpeg)\njpe(*.jpe)\npng(*.png)\ntiff(*.tiff)\ntif(*.tif)\n"
+    "tga(*.tga)\npcx(*.pcx)\nwbmp(*.wbmp)\nwmf(*.wmf)\nemf(*.emf)\njp2(*.jp2)\nj2c(*.j2c)\n"
+    "jpc(*.jpc)\npgx(*.pgx)\npnm(*.pnm)\npgm(*.pgm)\nppm(*.ppm)\nras(*.ras)\nmng(*.mng)\n"
+    "jng(*.jng)\nska(*.ska)\nraw(*.raw)";
+
+QString Q(const fs::path& p) {
+    return QString::fromStdString(p.string());
+}
+
+template <class T = QWidget>
+T* Child(const QObject& parent, const char* name) {
+    return parent.findChild<T*>(QLatin1String(name));
+}
+
+// Restores the working directory that the folder slots move.
+struct KeepWorkingDirectory {
+    QString saved = QDir::currentPath();
+    ~KeepWorkingDirectory() { QDir::setCurrent(saved); }
+};
+
+class Workflow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto fake = std::make_unique<FakeServices>();
+        services = fake.get();
+        window.setServices(std::move(fake));
+        window.show();
+    }
+    void Click(const char* button) { Child<QAbstractButton>(window, button)->click(); }
+    void ExpectOneBox(bool warning, const char* title, const char* text) {
+        ASSERT_EQ(services->boxes.size(), 1u);
+        EXPECT_EQ(services->boxes[0].warning, warning);
+        EXPECT_EQ(services->boxes[0].title, title);
+        EXPECT_EQ(services->boxes[0].text, text);
+        services->boxes.clear();
+    }
+
+    KeepWorkingDirectory keepCwd;
+    TempDir dir;
+    Lumaframe window;
+    FakeServices* services = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Workflow, OpenShowsThePictureAndRemembersThePath) {
+    tinydicom::Write(dir / "scan.dcm", tinydicom::MakeRamp(40, 20, 1));
+    services->answers = {Q(dir / "scan.dcm")};
+    Child<QLineEdit>(window, "lineEdit")->setText("/start/here");
+    Click("btAddPic");
+    ASSERT_EQ(services->dialogs.size(), 1u);
+    EXPECT_EQ(services->dialogs[0].caption, "Load Dicom Picture");
+    EXPECT_EQ(services->dialogs[0].dir, "/start/here");
+    EXPECT_EQ(services->dialogs[0].filter, "All files(*.*)\nDicom(*.dicom *.dcm)");
+    EXPECT_TRUE(services->boxes.empty());
+    EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "scan.dcm"));
+    EXPECT_EQ(window.currentImage().Width(), 40u);
+    EXPECT_EQ(window.currentImage().Height(), 20u);
+    EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().size(), QSize(40, 20));
+}
+
+TEST_F(Workflow, FailedOpenKeepsTheOldPictureAndPath) {
+    tinydicom::Write(dir / "good.dcm", tinydicom::MakeRamp(30, 10, 1));
+    WriteFile(dir / "damaged.dcm", std::vector<uint8_t>(200, 0x41));
+    std::vector<uint8_t> truncated = tinydicom::MakeRamp(30, 10, 2);
+    truncated.resize(truncated.size() - 100);
+    WriteFile(dir / "truncated.dcm", truncated);
+
+    services->answers = {Q(dir / "good.dcm")};
+    Click("btAddPic");
+    ASSERT_TRUE(services->boxes.empty());
+    const QImage before = Child<QLabel>(window, "lbPic")->pixmap().toImage();
+
+    for (const char* bad : {"damaged.dcm", "truncated.dcm", "missing.dcm"}) {
+        SCOPED_TRACE(bad);
+        services->answers = {Q(dir / bad)};
+        Click("btAddPic");
+        ExpectOneBox(true, "Failure", "Please check whether the image is damaged.");
+        EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "good.dcm"));
+        EXPECT_EQ(window.currentImage().Width(), 30u);
+        EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().toImage(), before);
+    }
+
+    // Save As still writes the old picture.
+    services->answers = {Q(dir / "again.bmp")};
+    Click("btCov");
+    ExpectOneBox(false, "Success", "Image has been saved.");
+    LfImage saved;
+    ASSERT_TRUE(saved.Load((dir / "again.bmp").c_str(), 1));
+    EXPECT_EQ(saved.Width(), 30u);
+}
+
+TEST_F(Workflow, CancelledDialogsChangeNothing) {
+    tinydicom::Write(dir / "good.dcm", tinydicom::MakeRamp(8, 8, 1));
+    services->answers = {Q(dir / "good.dcm")};
+    Click("btAddPic");
+    Child<QLineEdit>(window, "txtPicDir")->setText("typed/source");
+    Child<QLineEdit>(window, "txtResultDir")->setText("typed/result");
+    const QString cwd = QDir::currentPath();
+
+    for (const char* button : {"btAddPic", "btCov", "btAddPicDir", "btPicResultDir"}) {
+        SCOPED_TRACE(button);
+        services->answers.clear();  // every dialog is cancelled
+        Click(button);
+    }
+    EXPECT_TRUE(services->boxes.empty());
+    EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "good.dcm"));
+    EXPECT_EQ(Child<QLineEdit>(window, "txtPicDir")->text(), "typed/source");
+    EXPECT_EQ(Child<QLineEdit>(window, "txtResultDir")->text(), "typed/result");
+    EXPECT_EQ(window.currentImage().Width(), 8u);
+    EXPECT_EQ(QDir::currentPath(), cwd);
+}
+
+TEST_F(Workflow, SaveAsBeforeAnyOpenFails) {
+    services->answers = {Q(dir / "nothing.png")};
+    Click("btCov");
+    ExpectOneBox(true, "Failure", "Failed to save image.");
+    EXPECT_FALSE(fs::exists(dir / "nothing.png"));
+}
+
+TEST_F(Workflow, SaveAsOffersTheFixedFiltersAndTheExtensionDecides) {
+    tinydicom::Write(dir / "scan.dcm", tinydicom::MakeRamp(16, 16, 3));
+    services->answers = {Q(dir / "scan.dcm")};
+    Click("btAddPic");
+    services->dialogs.clear();
+
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("jpg");
+    services->answers = {Q(dir / "chosen.tif")};
+    Click("btCov");
+    ASSERT_EQ(services->dialogs.size(), 1u);
+    EXPECT_EQ(services->dialogs[0].caption, "Save Image");
+    EXPECT_EQ(services->dialogs[0].dir, "");
+    EXPECT_EQ(services->dialogs[0].filter, kSaveFilters);
+    EXPECT_EQ(services->dialogs[0].selectedFilter, "jpg(*.jpg)");
+    ExpectOneBox(false, "Success", "Image has been saved.");
+    const std::vector<uint8_t> tif = ReadFile(dir / "chosen.tif");
+    ASSERT_GE(tif.size(), 4u);
+    EXPECT_EQ(std::string(tif.begin(), tif.begin() + 2), "II") << "TIFF, whatever the filter";
+
+    services->answers = {Q(dir / "UPPER.PNG")};
+    Click("btCov");
+    ExpectOneBox(false, "Success", "Image has been saved.");
+    EXPECT_EQ(ReadFile(dir / "UPPER.PNG").at(1), 'P');
+
+    for (const char* name : {"noextension", "picture.raw"}) {
+        SCOPED_TRACE(name);
+        services->answers = {Q(dir / name)};
+        Click("btCov");
+        ExpectOneBox(true, "Failure", "Failed to save image.");
+        EXPECT_FALSE(fs::exists(dir / name));
+    }
+}
+
+TEST_F(Workflow, FolderChoosersFormatTheChosenFolder) {
+    fs::create_directories(dir / "in" / "sub");
+    Child<QLineEdit>(window, "txtPicDir")->setText("/start");
+    services->answers = {Q(dir / "in" / "sub" / "..")};
+    Click("btAddPicDir");
+    EXPECT_EQ(Child<QLineEdit>(window, "txtPicDir")->text(), Q(dir / "in") + "/");
+    services->answers = {Q(dir / "in" / "sub")};
+    Click("btPicResultDir");
+    EXPECT_EQ(Child<QLineEdit>(window, "txtResultDir")->text(), Q(dir / "in" / "sub") + "/");
+    ASSERT_EQ(services->dialogs.size(), 2u);
+    EXPECT_EQ(services->dialogs[0].caption, "Select a picture where the folder");
+    EXPECT_EQ(services->dialogs[0].dir, "/start");
+    EXPECT_EQ(services->dialogs[1].caption, "Select a folder to save processing results.");
+    EXPECT_EQ(services->dialogs[1].dir, Q(dir / "in") + "/") << "starts in the source folder";
+    // The save dialog starts in the working directory: the folder chosen last.
+    EXPECT_EQ(QDir::currentPath(), Q(dir / "in" / "sub"));
+}
+
+TEST_F(Workflow, BatchRefusesFoldersThatCannotBeEntered) {
+    fs::create_directory(dir / "in");
+    const std::pair<QString, QString> cases[] = {
+        {"", Q(dir / "in")},
+        {Q(dir / "in"), ""},
+        {Q(dir / "missing"), Q(dir / "in")},
+        {Q(dir / "in"), Q(dir / "missing")},
+    };
+    for (const auto& [source, result] : cases) {
+        SCOPED_TRACE((source + " -> " + result).toStdString());
+        Child<QLineEdit>(window, "txtPicDir")->setText(source);
+        Child<QLineEdit>(window, "txtResultDir")->setText(result);
+        Click("btCovPics");
+        ExpectOneBox(true, "Failure", "Selected directory errors.");
+        EXPECT_TRUE(Child(window, "progressBar")->isHidden());
+    }
+}
+
+TEST_F(Workflow, BatchConvertsTheFolderAndAdvancesTheProgressBar) {
+    fs::create_directory(dir / "in");
+    fs::create_directory(dir / "out");
+    tinydicom::Write(dir / "in" / "a.dcm", tinydicom::MakeRamp(12, 6, 1));
+    WriteFile(dir / "in" / "b.txt", {1, 2, 3});
+    tinydicom::Write(dir / "in" / "c.dcm", tinydicom::MakeRamp(9, 5, 2));
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("png");
+    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
+    Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "out"));
+
+    // The preview keeps what it showed before the run.
+    tinydicom::Write(dir / "shown.dcm", tinydicom::MakeRamp(20, 20, 3));
+    services->answers = {Q(dir / "shown.dcm")};
+    Click("btAddPic");
+    const QImage preview = Child<QLabel>(window, "lbPic")->pixmap().toImage();
+
+    Click("btCovPics");
+    EXPECT_TRUE(services->boxes.empty()) << "no message closes the run";
+    auto* bar = Child<QProgressBar>(window, "progressBar");
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(bar->maximum(), 3);
+    EXPECT_EQ(bar->value(), 3);
+    EXPECT_TRUE(Child(window, "lbProcess")->isHidden());
+    EXPECT_TRUE(fs::exists(dir / "out" / "a.png"));
+    EXPECT_TRUE(fs::exists(dir / "out" / "c.png"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "b.png"));
+    EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().toImage(), preview);
+
+    // Save As now writes the last picture converted, not the one in the preview.
+    services->answers = {Q(dir / "after.bmp")};
+    Click("btCov");
+    ExpectOneBox(false, "Success", "Image has been saved.");
+    LfImage saved;
+    ASSERT_TRUE(saved.Load((dir / "after.bmp").c_str(), 1));
+    EXPECT_EQ(saved.Width(), 9u);
+    EXPECT_EQ(saved.Height(), 5u);
+
+    // An empty source folder: range 0..0, nothing written, no message.
+    fs::create_directory(dir / "empty");
+    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "empty"));
+    Click("btCovPics");
+    EXPECT_TRUE(services->boxes.empty());
+    EXPECT_EQ(bar->maximum(), 0);
+}
