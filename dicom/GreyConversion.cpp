@@ -1,6 +1,7 @@
 #include "GreyConversion.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -66,63 +67,112 @@ uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixel
     return sample[0];
 }
 
+namespace {
+
+// The grey level of one modality value: (value - lower) * scale, for the window, the
+// stretch over lowest..highest, or the fixed window. Values and bounds of the stretch and
+// the fixed window are integers far below 2^24, so their difference is exact in single
+// precision, as the integer difference would be.
+struct LevelMapping {
+    LevelMapping(const ConversionSettings& s, int32_t lowest, int32_t highest) {
+        if (UsesStretch(s)) {
+            lower = static_cast<float>(lowest);
+            scale = highest == lowest ? 1.0f : 255.0f / static_cast<float>(highest - lowest);
+        } else if (s.mode == 2) {
+            lower = s.windowCenter - s.windowWidth * 0.5f;
+            scale = ScaleFor(s.windowWidth);
+        } else {
+            lower = static_cast<float>(kFixedWindowLower);
+            scale = kFixedWindowScale;
+        }
+    }
+    uint8_t operator()(int32_t value) const { return ToByte((static_cast<float>(value) - lower) * scale); }
+
+    float lower = 0.0f;
+    float scale = 1.0f;
+};
+
+template <int BytesPerSample>
+void MarkPatterns(const uint8_t* samples, size_t count, uint16_t pixelRepresentation, uint8_t* seen) {
+    for (size_t i = 0; i < count; ++i)
+        seen[SamplePattern(samples + i * BytesPerSample, BytesPerSample, pixelRepresentation)] = 1;
+}
+
+// One row of the frame, from its samples (already out of the way) to grey pixels. Each
+// pixel is stored as 4 bytes, the fourth overwritten by the next pixel; the last pixel
+// is stored as 3 so nothing past the row's pixels is touched.
+template <int BytesPerSample>
+void FillRow(uint8_t* row, const uint8_t* samples, int32_t columns, uint16_t pixelRepresentation,
+             const LevelTable& table) {
+    uint8_t* out = row;
+    for (int32_t j = 0; j + 1 < columns; ++j, out += 3) {
+        const uint32_t g = table[SamplePattern(samples + j * BytesPerSample, BytesPerSample, pixelRepresentation)];
+        const uint32_t pixel = g * 0x00010101u;
+        std::memcpy(out, &pixel, 4);
+    }
+    const uint8_t g = table[SamplePattern(samples + (columns - 1) * BytesPerSample, BytesPerSample,
+                                          pixelRepresentation)];
+    out[0] = out[1] = out[2] = g;
+}
+
+}  // namespace
+
 void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
                     const ConversionSettings& settings, LevelTable& table) {
-    const ConversionSettings& s = settings;
-    if (UsesStretch(s)) {
-        // Which patterns occur, then the range of their modality values: one light pass
-        // over the samples instead of the full steps for each.
-        std::vector<uint8_t> seen(65536, 0);
-        for (size_t i = 0; i < count; ++i)
-            seen[SamplePattern(samples + i * bytesPerSample, bytesPerSample, s.pixelRepresentation)] = 1;
-        int32_t lowest = 0, highest = 0;
+    auto modalityValue = [&](uint32_t pattern) {
+        return int32_t{ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(pattern)), settings)};
+    };
+    // The stretch needs the range of the values that occur, and so does a picture with fewer
+    // samples than patterns, where evaluating only the patterns present is cheaper. Larger
+    // pictures with a window get every pattern evaluated, saving a pass over the samples.
+    const bool stretch = UsesStretch(settings);
+    std::vector<uint8_t> seen;
+    if (stretch || count < table.size()) {
+        seen.assign(table.size(), 0);
+        if (bytesPerSample == 2)
+            MarkPatterns<2>(samples, count, settings.pixelRepresentation, seen.data());
+        else
+            MarkPatterns<1>(samples, count, settings.pixelRepresentation, seen.data());
+    }
+    int32_t lowest = 0, highest = 0;
+    if (stretch) {
         bool any = false;
-        for (uint32_t p = 0; p < 65536; ++p) {
+        for (uint32_t p = 0; p < table.size(); ++p) {
             if (!seen[p]) continue;
-            const int32_t v = ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(p)), s);
+            const int32_t v = modalityValue(p);
             if (!any || v < lowest) lowest = v;
             if (!any || v > highest) highest = v;
             any = true;
         }
-        const float scale = highest == lowest ? 1.0f : 255.0f / static_cast<float>(highest - lowest);
-        for (uint32_t p = 0; p < 65536; ++p) {
-            const int32_t v = ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(p)), s);
-            table[p] = ToByte(static_cast<float>(v - lowest) * scale);
-        }
-        return;
     }
-    if (s.mode == 2) {
-        const float lower = s.windowCenter - s.windowWidth * 0.5f;
-        const float scale = ScaleFor(s.windowWidth);
-        for (uint32_t p = 0; p < 65536; ++p) {
-            const int16_t v = ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(p)), s);
-            table[p] = ToByte((static_cast<float>(v) - lower) * scale);
-        }
-        return;
-    }
-    for (uint32_t p = 0; p < 65536; ++p) {  // modes 3 and 4: the fixed 800..2800 window
-        const int32_t v = ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(p)), s);
-        table[p] = ToByte(static_cast<float>(v - kFixedWindowLower) * kFixedWindowScale);
-    }
+    const LevelMapping level(settings, lowest, highest);
+    table.fill(0);
+    for (uint32_t p = 0; p < table.size(); ++p)
+        if (seen.empty() || seen[p]) table[p] = level(modalityValue(p));
 }
 
 int64_t FrameStride(int64_t columns) { return ((columns * 3 + 3) / 4) * 4; }
 
 void FillFrameInPlace(uint8_t* buffer, int32_t rows, int32_t columns, int bytesPerSample,
                       uint16_t pixelRepresentation, const LevelTable& table) {
+    if (rows <= 0 || columns <= 0) return;
     const int64_t stride = FrameStride(columns);
     const int64_t rowBytes = int64_t{columns} * 3;
+    const size_t rowSampleBytes = static_cast<size_t>(columns) * bytesPerSample;
+    std::vector<uint8_t> rowSamples(rowSampleBytes);
+    // The last row first: a row's pixels lie after the samples of every row above it, so
+    // at most the row's own samples are in the way; those are moved aside first.
     for (int64_t i = rows - 1; i >= 0; --i) {
         uint8_t* row = buffer + i * stride;
-        for (int64_t k = rowBytes; k < stride; ++k) row[k] = 0;
-        const uint8_t* samples = buffer + i * columns * bytesPerSample;
-        for (int64_t j = columns - 1; j >= 0; --j) {
-            // Read the sample before writing: its pixel may cover its own bytes.
-            const uint8_t g = table[SamplePattern(samples + j * bytesPerSample, bytesPerSample,
-                                                  pixelRepresentation)];
-            row[3 * j] = g;
-            row[3 * j + 1] = g;
-            row[3 * j + 2] = g;
+        const uint8_t* samples = buffer + i * static_cast<int64_t>(rowSampleBytes);
+        if (samples + rowSampleBytes > row) {  // only the first rows overlap their pixels
+            std::memcpy(rowSamples.data(), samples, rowSampleBytes);
+            samples = rowSamples.data();
         }
+        if (bytesPerSample == 2)
+            FillRow<2>(row, samples, columns, pixelRepresentation, table);
+        else
+            FillRow<1>(row, samples, columns, pixelRepresentation, table);
+        std::memset(row + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
     }
 }

@@ -29,8 +29,9 @@ using LevelTable = std::array<uint8_t, 65536>;
 // representation (sign-extended when signed).
 uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixelRepresentation);
 
-// Builds the table for the given samples (count little-endian samples of 1 or 2 bytes). Only
-// the min-max stretch looks at the samples: its range spans all of them.
+// Builds the table for the given samples (count little-endian samples of 1 or 2 bytes):
+// at least the patterns that occur among them get their level (the others may hold 0).
+// The range of the min-max stretch spans all of the samples.
 void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
                     const ConversionSettings& settings, LevelTable& table);
 
@@ -39,7 +40,6 @@ int64_t FrameStride(int64_t columns);
 
 // Turns the first rows x columns samples at the start of buffer into top-down rows of three
 // equal grey bytes each, padded with zeros to the stride, in the same buffer. The buffer must
-// hold max(rows * columns * bytesPerSample, stride * rows) bytes. Runs from the last pixel
-// back to the first, so every pixel is written at or after the place its sample came from.
+// hold max(rows * columns * bytesPerSample, stride * rows) bytes.
 void FillFrameInPlace(uint8_t* buffer, int32_t rows, int32_t columns, int bytesPerSample,
                       uint16_t pixelRepresentation, const LevelTable& table);

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# DICOM reading beside DCMTK's dcm2pnm, on generated 16-bit Explicit VR Little Endian files
+# of 512 x 512 and 4096 x 4096 pixels with a window (40/400) and a rescale intercept.
+#
+#   bench/dicom.sh BUILD_DIR          (REPEAT=N for best of N runs, default 5)
+#
+# Both sides are measured as whole runs of a program (start-up, reading, converting with the
+# file's window) by dicom_bench --measure, which runs each in a child and reads its resource
+# use: best wall time, best CPU time (user + system; steadier than wall time on a busy
+# machine) and peak resident memory. dcm2pnm writes its 8-bit PGM to /dev/null. "in-proc" is
+# our read and conversion alone, timed inside the program.
+set -euo pipefail
+
+build=${1:?usage: dicom.sh BUILD_DIR}
+bench=$build/bench/dicom_bench
+repeat=${REPEAT:-5}
+if [[ ! -x $bench ]]; then
+  echo "dicom.sh: $bench is not built (cmake --build $build --target dicom_bench)" >&2
+  exit 1
+fi
+have_dcmtk=0
+command -v dcm2pnm > /dev/null && have_dcmtk=1
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+field() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
+mib() { awk -v kb="$1" 'BEGIN { printf "%.1f", kb / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else print "-" }'; }
+
+echo "DICOM read + grey conversion, best of $repeat runs; times in ms, memory in MiB"
+printf '%-10s %7s | %-42s | %-26s | %-13s\n' "" "" "Glintwise" "dcm2pnm +Wi 1" "speed-up"
+printf '%-10s %7s | %8s %8s %8s %7s %6s | %8s %8s %7s | %6s %6s\n' \
+  "picture" "raw" "in-proc" "wall" "cpu" "peak" "/raw" "wall" "cpu" "peak" "wall" "cpu"
+for size in 512 4096; do
+  file=$work/ct_$size.dcm
+  "$bench" --write "$file" "$size"
+  "$bench" --read "$file" "$repeat" > "$work/inproc"
+  "$bench" --measure "$repeat" "$bench" --read "$file" > "$work/ours"
+  raw_kb=$((size * size * 2 / 1024))
+  ours_peak=$(field peak_kb "$work/ours")
+  theirs_wall="-" theirs_cpu="-" theirs_peak="-"
+  if ((have_dcmtk)); then
+    "$bench" --measure "$repeat" dcm2pnm +Wi 1 "$file" /dev/null > "$work/theirs"
+    theirs_wall=$(field wall_ms "$work/theirs")
+    theirs_cpu=$(field cpu_ms "$work/theirs")
+    theirs_peak=$(mib "$(field peak_kb "$work/theirs")")
+  fi
+  printf '%-10s %7s | %8s %8s %8s %7s %6s | %8s %8s %7s | %6s %6s\n' "${size}x${size}" "$(mib $raw_kb)" \
+    "$(field read_ms "$work/inproc")" "$(field wall_ms "$work/ours")" "$(field cpu_ms "$work/ours")" \
+    "$(mib "$ours_peak")" "$(awk -v a="$ours_peak" -v b="$raw_kb" 'BEGIN { printf "%.2f", a / b }')" \
+    "$theirs_wall" "$theirs_cpu" "$theirs_peak" \
+    "$(ratio "$theirs_wall" "$(field wall_ms "$work/ours")")" "$(ratio "$theirs_cpu" "$(field cpu_ms "$work/ours")")"
+done
+((have_dcmtk)) || echo "(dcm2pnm not installed: scripts/install-deps.sh installs dcmtk)"
