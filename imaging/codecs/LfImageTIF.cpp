@@ -97,6 +97,13 @@ uint8_t ClampByte(float v) {
 
 float LabGamma(float v) { return v > 0.00304f ? 1.055f * std::pow(v, 0.41667f) - 0.055f : 12.92f * v; }
 
+// Inverse of the CIE lightness function: a cube above 6/29, a straight line below it (without
+// the line, L* = 0 would come out as a visible grey instead of black).
+float LabInverse(float f) {
+    constexpr float kEdge = 6.0f / 29.0f;
+    return f > kEdge ? f * f * f : 3.0f * kEdge * kEdge * (f - 4.0f / 29.0f);
+}
+
 // CIE L*a*b* (D65) to sRGB, written blue, green, red.
 void LabToBgr(uint8_t lByte, uint8_t aByte, uint8_t bByte, uint8_t* out) {
     const float l = lByte / 2.55f;
@@ -105,9 +112,9 @@ void LabToBgr(uint8_t lByte, uint8_t aByte, uint8_t bByte, uint8_t* out) {
     const float fy = (l + 16.0f) / 116.0f;
     const float fx = fy + a * 0.002f;
     const float fz = fy - b * 0.005f;
-    const float x = 0.95047f * fx * fx * fx;
-    const float y = fy * fy * fy;
-    const float z = 1.0883f * fz * fz * fz;
+    const float x = 0.95047f * LabInverse(fx);
+    const float y = LabInverse(fy);
+    const float z = 1.0883f * LabInverse(fz);
     const float red = 3.240479f * x - 1.53715f * y - 0.498535f * z;
     const float green = -0.969256f * x + 1.875992f * y + 0.041556f * z;
     const float blue = 0.055648f * x - 0.204043f * y + 1.057311f * z;
@@ -216,16 +223,20 @@ const char* PageReader::Read(bool& headerOnly) {
 
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetFieldDefaulted(tif_, TIFFTAG_PLANARCONFIG, &planar);
-    const bool rgba = photometric_ == PHOTOMETRIC_RGB || photometric_ == PHOTOMETRIC_SEPARATED ||
+    // Interleaved 8- and 16-bit RGB is read here too: libtiff's RGBA reader premultiplies
+    // colours by an unassociated alpha, which would change every translucent pixel.
+    const bool ownRgb = photometric_ == PHOTOMETRIC_RGB && planar == PLANARCONFIG_CONTIG && spp_ >= 3 &&
+                        (bps_ == 8 || bps_ == 16);
+    const bool rgba = !ownRgb && (photometric_ == PHOTOMETRIC_RGB || photometric_ == PHOTOMETRIC_SEPARATED ||
                       photometric_ == PHOTOMETRIC_YCBCR || photometric_ == PHOTOMETRIC_LOGL ||
                       photometric_ == PHOTOMETRIC_LOGLUV ||
                       // Our own reader handles interleaved samples only.
-                      (planar == PLANARCONFIG_SEPARATE && spp_ > 1);
+                      (planar == PLANARCONFIG_SEPARATE && spp_ > 1));
     if (!rgba && (bps_ == 0 || bps_ > 32)) return "Unsupported TIFF sample size";
 
     uint32_t bpp = 8;
     widePalette_ = !rgba && photometric_ == PHOTOMETRIC_PALETTE && bps_ > 8;
-    if (rgba || widePalette_ || spp_ >= 3) bpp = 24;   // L*a*b* pictures become 24-bit
+    if (rgba || widePalette_ || spp_ >= 3) bpp = 24;   // RGB and L*a*b* pictures
     else if (bps_ == 1 && (photometric_ == PHOTOMETRIC_MINISWHITE || photometric_ == PHOTOMETRIC_MINISBLACK ||
                            photometric_ == PHOTOMETRIC_PALETTE))
         bpp = 1;
@@ -374,7 +385,13 @@ void PageReader::ConvertLine(const uint8_t* line, uint32_t y, bool tiled) {
     } else {
         for (uint32_t x = 0; x < width_; ++x) {
             const uint8_t* p = values + uint64_t(x) * spp_;
-            LabToBgr(p[0], p[1], p[2], dst + x * 3);
+            if (photometric_ == PHOTOMETRIC_RGB) {
+                dst[x * 3] = p[2];
+                dst[x * 3 + 1] = p[1];
+                dst[x * 3 + 2] = p[0];
+            } else {
+                LabToBgr(p[0], p[1], p[2], dst + x * 3);
+            }
             if (alphaRow && spp_ == 4) alphaRow[x] = p[3];
         }
     }
@@ -524,14 +541,14 @@ bool LfImageTIF::Encode(LfFile* stream, bool append) {
     }
     if (!failure && append) return true;
     if (!failure) {
-        // TIFFClose reports nothing: flush first so that a failed write is a failure.
-        const bool flushed = TIFFFlush(writer_) == 1;
+        // TIFFClose reports nothing: write the directory first so that a failed write is a failure.
+        const bool written = TIFFWriteDirectory(writer_) == 1;
         CloseWriter();
-        if (!flushed || !writerClient_.stream->Flush()) failure = "Error saving TIFF file";
+        if (!written || !writerClient_.stream->Flush()) failure = "Error saving TIFF file";
     }
     if (!failure) return true;
+    CloseWriter();   // before the message: closing may still report library errors
     if (*failure) SetLastError(failure);
-    CloseWriter();
     return false;
 }
 

@@ -96,19 +96,30 @@ inline size_t CountDifferences(const Rgba& ours, const Rgba& theirs, int toleran
     return differing;
 }
 
-// Decodes every file with Pillow. 16-bit grey keeps its high byte, as ours does. A file
-// Pillow cannot read is missing from the result.
-inline std::map<fs::path, Rgba> PillowDecode(const std::vector<fs::path>& files) {
+struct PillowOptions {
+    // 16-bit grey: false keeps the high byte; true scales the whole picture so that its
+    // brightest sample uses the top bit (what the TIFF reader does with 16-bit strips).
+    bool scaleSixteenBitGrey = false;
+};
+
+// Decodes every file with Pillow. A file Pillow cannot read is missing from the result.
+inline std::map<fs::path, Rgba> PillowDecode(const std::vector<fs::path>& files, PillowOptions options = {}) {
     static const char* kScript = R"PY(
 import sys, numpy as np
 from PIL import Image
-out = sys.argv[1]
-for i, p in enumerate(sys.argv[2:]):
+scaled, out = sys.argv[1] == '1', sys.argv[2]
+for i, p in enumerate(sys.argv[3:]):
     try:
         im = Image.open(p); im.load()
         matters = im.mode in ('RGBA', 'LA', 'PA', 'La') or (im.mode == 'P' and 'transparency' in im.info)
         if im.mode.startswith('I'):
-            a = (np.asarray(im).astype(np.uint32) >> 8).astype(np.uint8)
+            s = np.asarray(im).astype(np.uint32)
+            shift = 8
+            if scaled:
+                top = int(s.max()) >> 8
+                zeros = 8 if top == 0 else 8 - top.bit_length()
+                shift = 8 - zeros
+            a = ((s >> shift) & 0xFF).astype(np.uint8)
             rgba = np.stack([a, a, a, np.full_like(a, 255)], -1)
         else:
             rgba = np.asarray(im.convert('RGBA'))
@@ -123,6 +134,7 @@ for i, p in enumerate(sys.argv[2:]):
     const fs::path script = dir / "decode.py";
     std::ofstream(script) << kScript;
     std::string command = testsupport::Python() + " " + testsupport::ShellQuote(script.string()) + " " +
+                          (options.scaleSixteenBitGrey ? "1 " : "0 ") +
                           testsupport::ShellQuote(dir.path().string());
     for (const fs::path& f : files) command += " " + testsupport::ShellQuote(f.string());
     testsupport::Run(command + " 2>/dev/null");
