@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -28,20 +29,26 @@ namespace {
 
 class FileSource final : public DicomSource {
 public:
+    // Opens a regular file; otherwise error() says why not.
     explicit FileSource(const char* path) : file_(std::fopen(path, "rb")) {
-        struct stat st {};
-        if (file_ && fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
-            size_ = static_cast<uint64_t>(st.st_size);
-        } else if (file_) {
-            std::fclose(file_);
-            file_ = nullptr;
-            errno = EISDIR;
+        if (!file_) {
+            error_ = std::strerror(errno);
+            return;
         }
+        struct stat st {};
+        if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
+            size_ = static_cast<uint64_t>(st.st_size);
+            return;
+        }
+        error_ = "not a regular file";
+        std::fclose(file_);
+        file_ = nullptr;
     }
     ~FileSource() override {
         if (file_) std::fclose(file_);
     }
     bool isOpen() const { return file_ != nullptr; }
+    const std::string& error() const { return error_; }
     bool read(void* dst, size_t n) override {
         if (n > remaining()) return false;
         if (std::fread(dst, 1, n, file_) != n) return false;
@@ -59,6 +66,7 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    std::string error_;
     uint64_t size_ = 0;
     uint64_t pos_ = 0;
 };
@@ -198,7 +206,7 @@ int DicomReader::parse(const char* path, int mode) {
     }
     FileSource source(path);
     if (!source.isOpen()) {
-        refuse(DicomRefusal::CannotOpen, std::string("cannot open the file: ") + std::strerror(errno));
+        refuse(DicomRefusal::CannotOpen, "cannot open the file: " + source.error());
         return -1;
     }
     return parseSource(source, mode);

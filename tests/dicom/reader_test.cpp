@@ -319,6 +319,22 @@ TEST(DicomWalk, LengthsPastTheEndAreRefused) {
     ExpectRefused(bytes, DicomRefusal::Damaged, "end of the file");
 }
 
+TEST(DicomWalk, NumberValuesOfOtherLengthsKeepTheWalkInStep) {
+    // An empty Pixel Representation and a two-valued Bits Stored: the lengths are honoured.
+    DicomFileBuilder b;
+    b.shortElement(0x0028, 0x0103, "US", {});
+    b.shortElement(0x0028, 0x0101, "US", {16, 0, 12, 0});
+    b.us(0x0028, 0x0010, 1).us(0x0028, 0x0011, 2).pixels16({0xFFFF, 0});
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(reader.pixelRepresentation(), 0);
+    EXPECT_EQ(reader.rows(), 1);
+    EXPECT_EQ(reader.columns(), 2);
+    EXPECT_EQ(reader.bitsAllocated(), 16);  // absent: 16, high bit 15
+    EXPECT_EQ(reader.highBit(), 15);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 255}));  // 0xFFFF is -1
+}
+
 TEST(DicomWalk, LongTextIsReadAsEmptyAndSkipped) {
     DicomFileBuilder b;
     b.text(0x0028, 0x1050, "DS", std::string(66, '7'));
@@ -457,6 +473,7 @@ TEST(DicomReaderObject, UnopenablePathsAndUnknownModesAreRefused) {
     EXPECT_EQ(reader.refusal(), DicomRefusal::CannotOpen);
     EXPECT_EQ(reader.read(dir.path().c_str()), nullptr);
     EXPECT_EQ(reader.refusal(), DicomRefusal::CannotOpen);
+    EXPECT_EQ(reader.refusalText(), "cannot open the file: not a regular file");
     testsupport::WriteFile(dir / "good.dcm", SmallPicture().bytes());
     for (int mode : {0, 5, -1}) {
         EXPECT_EQ(reader.parse((dir / "good.dcm").c_str(), mode), -1);
