@@ -187,7 +187,9 @@ bool LfImageJPG::Decode(LfFile* stream) {
         cinfo.quantize_colors = TRUE;
         cinfo.desired_number_of_colors = static_cast<uint8_t>(JpegQuality());
     }
-    if (options & LF_JPEG_DITHER) cinfo.dither_mode = static_cast<J_DITHER_MODE>(ditherMode);
+    // Only the library's three dither modes are passed on; other values keep its default.
+    if ((options & LF_JPEG_DITHER) && ditherMode >= JDITHER_NONE && ditherMode <= JDITHER_FS)
+        cinfo.dither_mode = static_cast<J_DITHER_MODE>(ditherMode);
     if (options & LF_JPEG_ONE_PASS) cinfo.two_pass_quantize = FALSE;
     if (options & LF_JPEG_NO_FANCY) cinfo.do_fancy_upsampling = FALSE;
     // The image keeps blue, green, red; the library can deliver that order itself.
