@@ -27,23 +27,24 @@ mkdir -p "$work/in"
 
 now() { date +%s.%N; }
 
-# best_rate LABEL COMMAND...: runs the command $runs times in a fresh output folder
-# ($work/out, the command's working folder) and prints the best files per second.
-best_rate() {
-    local best=0 start end rate
+# measure COMMAND...: runs the command $runs times in a fresh output folder ($work/out, the
+# command's working folder) and prints "FILES_PER_SECOND CPU_MS_PER_FILE" of the fastest run.
+# The CPU time (user + system, children included) shows the work done even when other
+# processes share the cores and stretch the wall-clock time.
+measure() {
+    local best="0 0" times rate cpu
     for _ in $(seq "$runs"); do
         rm -rf "$work/out" && mkdir -p "$work/out"
-        start=$(now)
-        (cd "$work/out" && "$@") </dev/null >/dev/null 2>&1 || true
-        end=$(now)
-        rate=$(awk -v n="$files" -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", n / (b - a) }')
-        best=$(awk -v a="$best" -v b="$rate" 'BEGIN { print (b > a) ? b : a }')
+        times=$( { TIMEFORMAT='%3R %3U %3S'; time (cd "$work/out" && "$@" </dev/null >/dev/null 2>&1 || true); } 2>&1 )
+        rate=$(awk -v n="$files" -v t="$times" 'BEGIN { split(t, a, " "); printf "%.1f", n / a[1] }')
+        cpu=$(awk -v n="$files" -v t="$times" 'BEGIN { split(t, a, " "); printf "%.1f", (a[2] + a[3]) * 1000 / n }')
+        best=$(awk -v b="$best" -v r="$rate" -v c="$cpu" 'BEGIN { split(b, a, " "); print (r > a[1]) ? r " " c : b }')
     done
     # A program that wrote fewer files than it was given is reported, not ranked.
     local written
     written=$(find "$work/out" -type f | wc -l)
     if [ "$written" -lt "$files" ]; then
-        echo "n/a (wrote $written of $files files)"
+        echo "n/a n/a"
     else
         echo "$best"
     fi
@@ -57,15 +58,17 @@ dcm2pnm_loop() {  # $1: dcm2pnm output option, $2: extension
 
 have() { command -v "$1" >/dev/null 2>&1; }
 
-printf '%s files, %s, best of %s runs, %s cores, files per second\n' \
+printf '%s files, %s, best of %s runs, %s cores\n' \
     "$files" "512 x 512 x 16 bit CT" "$runs" "$(nproc)"
-printf '%-6s %12s %12s %14s %16s\n' target "ours -j 1" "ours -j 2" "dcm2pnm loop" "medcon"
+printf 'files per second (CPU ms per file)\n'
+printf '%-6s %18s %18s %18s %22s\n' target "ours -j 1" "ours -j 2" "dcm2pnm loop" "medcon"
+cell() { set -- $1; printf '%s (%s)' "$1" "$2"; }
 for target in bmp png; do
-    j1=$(best_rate "$tool" -j 1 -f "$target" -o . "$work/in")
-    j2=$(best_rate "$tool" -j 2 -f "$target" -o . "$work/in")
+    j1=$(cell "$(measure "$tool" -j 1 -f "$target" -o . "$work/in")")
+    j2=$(cell "$(measure "$tool" -j 2 -f "$target" -o . "$work/in")")
     if have dcm2pnm; then
         option=$([ "$target" = bmp ] && echo +obt || echo +on)
-        loop=$(best_rate dcm2pnm_loop "$option" "$target")
+        loop=$(cell "$(measure dcm2pnm_loop "$option" "$target")")
     else
         loop="absent"
     fi
@@ -73,13 +76,12 @@ for target in bmp png; do
         # medcon writes no BMP; its raw 8-bit binary output (no header, no compression) is the
         # least work it offers, so it stands in for BMP.
         if [ "$target" = bmp ]; then
-            med=$(best_rate medcon -w -b8 -cw=40:400 -f "$work"/in/*.dcm -c bin)
-            med="$med (raw)"
+            med="$(cell "$(measure medcon -w -b8 -cw=40:400 -f "$work"/in/*.dcm -c bin)") raw"
         else
-            med=$(best_rate medcon -w -cw=40:400 -f "$work"/in/*.dcm -c png)
+            med=$(cell "$(measure medcon -w -cw=40:400 -f "$work"/in/*.dcm -c png)")
         fi
     else
         med="absent"
     fi
-    printf '%-6s %12s %12s %14s %16s\n' "$target" "$j1" "$j2" "$loop" "$med"
+    printf '%-6s %18s %18s %18s %22s\n' "$target" "$j1" "$j2" "$loop" "$med"
 done
