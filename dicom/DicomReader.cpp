@@ -192,14 +192,7 @@ GreyFrame* DicomReader::read(const char* path) {
 GreyFrame* DicomReader::frame() { return frame_.pixels ? &frame_ : nullptr; }
 
 int DicomReader::parse(const char* path, int mode) {
-    releaseFrame();
-    resetAttributes();
-    refusal_ = DicomRefusal::None;
-    refusalText_.clear();
-    if (!IsKnownConversionMode(mode)) {
-        refuse(DicomRefusal::Layout, "unknown conversion mode " + std::to_string(mode));
-        return -1;
-    }
+    if (!start(mode)) return -1;
     if (!path) {
         refuse(DicomRefusal::CannotOpen, "cannot open the file: no path");
         return -1;
@@ -213,14 +206,7 @@ int DicomReader::parse(const char* path, int mode) {
 }
 
 int DicomReader::parseMemory(const uint8_t* data, size_t size, int mode) {
-    releaseFrame();
-    resetAttributes();
-    refusal_ = DicomRefusal::None;
-    refusalText_.clear();
-    if (!IsKnownConversionMode(mode)) {
-        refuse(DicomRefusal::Layout, "unknown conversion mode " + std::to_string(mode));
-        return -1;
-    }
+    if (!start(mode)) return -1;
     MemorySource source(data ? data : reinterpret_cast<const uint8_t*>(""), data ? size : 0);
     return parseSource(source, mode);
 }
@@ -231,6 +217,17 @@ int DicomReader::parseSource(DicomSource& source, int mode) {
         return -1;
     }
     return 0;
+}
+
+// Forgets the previous file; false when the mode is unknown.
+bool DicomReader::start(int mode) {
+    releaseFrame();
+    resetAttributes();
+    refusal_ = DicomRefusal::None;
+    refusalText_.clear();
+    if (!IsKnownConversionMode(mode))
+        return refuse(DicomRefusal::Layout, "unknown conversion mode " + std::to_string(mode));
+    return true;
 }
 
 bool DicomReader::refuse(DicomRefusal kind, std::string text) {
@@ -398,7 +395,7 @@ bool DicomReader::skipElement(DicomSource& source, const char vr[2], int depth) 
 }
 
 // Skips items up to and including the sequence delimiter. Items of undefined length are
-// walked element by element, so delimiters of nested sequences are told from the own one.
+// walked element by element, so the delimiters of nested sequences are told from its own.
 bool DicomReader::skipItems(DicomSource& source, bool implicitVr, int depth) {
     if (depth > kMaxNesting) return refuse(DicomRefusal::Damaged, "sequences nested too deeply");
     for (;;) {
@@ -428,14 +425,15 @@ bool DicomReader::skipItemElements(DicomSource& source, bool implicitVr, int dep
             if (!source.skip(4)) return refuse(DicomRefusal::Damaged, "truncated delimiter");
             return true;
         }
+        if (group == 0xFFFE) return refuse(DicomRefusal::Damaged, "damaged item in an undefined-length value");
         if (implicitVr) {
             uint32_t length = 0;
             if (!Read32(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
-            const bool ok = length == kUndefinedLength ? skipItems(source, true, depth + 1)
-                                                       : source.skip(length) ||
-                                                             refuse(DicomRefusal::Damaged,
-                                                                    "element length runs past the end of the file");
-            if (!ok) return false;
+            if (length == kUndefinedLength) {
+                if (!skipItems(source, true, depth + 1)) return false;
+            } else if (!source.skip(length)) {
+                return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
+            }
             continue;
         }
         char vr[2];

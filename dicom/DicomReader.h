@@ -67,6 +67,7 @@ private:
         void operator()(uint8_t* p) const { std::free(p); }
     };
 
+    bool start(int mode);
     int parseSource(DicomSource& source, int mode);
     bool readMetaGroup(DicomSource& source);
     bool walkDataSet(DicomSource& source, int mode);
