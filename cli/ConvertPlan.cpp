@@ -1,6 +1,7 @@
 #include "ConvertPlan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -97,6 +98,15 @@ Plan MakePlan(const Options& options) {
     const bool outputIsFile = singleFile && HasExtension(options.output) &&
                               !fs::is_directory(options.output, ec);
     const std::string outputFolder = options.output.empty() ? "." : options.output;
+    if (outputIsFile) {
+        std::string ext = fs::path(options.output).extension().string().substr(1);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (FindType(options.output) == LF_FORMAT_UNKNOWN && !IsAcceptedFormat(ext)) {
+            plan.usageError = "--output " + options.output +
+                              ": the extension names no image format (end a folder name with /)";
+            return plan;
+        }
+    }
     if (outputIsFile && options.formatGiven &&
         FindType(options.output) != FindType("x." + options.format)) {
         plan.usageError = "--output names a " + fs::path(options.output).extension().string() +

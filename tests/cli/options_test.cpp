@@ -142,6 +142,19 @@ TEST(OptionsExit, OutputFileExtensionContradictingFormatIsAUsageError) {
     EXPECT_EQ(same.status, 0) << same.err;
 }
 
+TEST(OptionsExit, OutputFileWithAnExtensionThatNamesNoFormatIsAUsageError) {
+    testsupport::TempDir dir;
+    clitest::WriteDicom(dir / "a.dcm");
+    const auto run = clitest::RunConvert({"-o", (dir / "results.v2").string(), (dir / "a.dcm").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("end a folder name with /"), std::string::npos) << run.err;
+    // Written as a folder, the same name works.
+    const auto folder = clitest::RunConvert({"-f", "bmp", "-o", (dir / "results.v2").string() + "/",
+                                             (dir / "a.dcm").string()});
+    EXPECT_EQ(folder.status, 0) << folder.err;
+    EXPECT_TRUE(fs::exists(dir / "results.v2" / "a.bmp"));
+}
+
 TEST(OptionsExit, OutputFolderThatIsAFileIsAUsageError) {
     testsupport::TempDir dir;
     clitest::WriteDicom(dir / "in" / "a.dcm");
