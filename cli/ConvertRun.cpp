@@ -8,35 +8,38 @@
 
 namespace convert {
 
-std::vector<JobResult> RunPlan(const Plan& plan, const Options& options, int threads,
-                               const JobFinished& finished) {
-    std::vector<JobResult> results(plan.jobs.size());
+std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
+                          const JobFinished& finished, const std::atomic<bool>* stop) {
+    std::vector<bool> ran(plan.jobs.size(), false);
     std::atomic<size_t> nextGroup{0};
     std::mutex reportLock;
+    auto stopped = [stop] { return stop != nullptr && stop->load(); };
     auto work = [&] {
         for (;;) {
+            if (stopped()) return;
             const size_t group = nextGroup.fetch_add(1);
             if (group >= plan.groups.size()) return;
             for (size_t index : plan.groups[group]) {
+                if (stopped()) return;
                 const Job& job = plan.jobs[index];
-                JobResult result = options.info ? DescribeOne(job, options)
-                                                : ConvertOne(job, options);
+                const JobResult result = options.info ? DescribeOne(job, options)
+                                                      : ConvertOne(job, options);
                 std::lock_guard<std::mutex> lock(reportLock);
-                results[index] = std::move(result);
-                if (finished) finished(index, results[index]);
+                ran[index] = true;
+                if (finished) finished(index, result);
             }
         }
     };
     const size_t workers = std::min<size_t>(std::max(threads, 1), std::max<size_t>(plan.groups.size(), 1));
     if (workers == 1) {
         work();
-        return results;
+        return ran;
     }
     std::vector<std::thread> pool;
     pool.reserve(workers);
     for (size_t i = 0; i < workers; ++i) pool.emplace_back(work);
     for (std::thread& t : pool) t.join();
-    return results;
+    return ran;
 }
 
 std::string ProgressLine(size_t done, size_t total, double seconds) {
@@ -76,28 +79,37 @@ void Reporter::Finished(size_t index, const JobResult& result) {
     if (!result.ok) ++failed_;
     bool cleared = false;
     for (; nextToPrint_ < results_.size() && results_[nextToPrint_]; ++nextToPrint_) {
-        const JobResult& r = *results_[nextToPrint_];
-        if (r.ok && !info_) continue;
+        if (results_[nextToPrint_]->ok && !info_) continue;
         if (!cleared) {
             ClearBar();
             cleared = true;
         }
-        const std::string& path = plan_.jobs[nextToPrint_].display;
-        if (r.ok)
-            out_ << path << ": " << r.text << '\n';
-        else
-            err_ << path << ": " << r.text << '\n';
-        results_[nextToPrint_]->text.clear();  // printed; keep only the flag
+        PrintLine(nextToPrint_);
     }
     if (cleared) out_.flush();
     DrawBar(cleared);
 }
 
+void Reporter::PrintLine(size_t index) {
+    JobResult& r = *results_[index];
+    const std::string& path = plan_.jobs[index].display;
+    if (r.ok)
+        out_ << path << ": " << r.text << '\n';
+    else
+        err_ << path << ": " << r.text << '\n';
+    r.text.clear();  // printed; keep only the outcome
+}
+
 void Reporter::Summary() {
     ClearBar();
+    // After an interrupted run, lines that waited for a job that never ran.
+    for (; nextToPrint_ < results_.size(); ++nextToPrint_)
+        if (results_[nextToPrint_] && (info_ || !results_[nextToPrint_]->ok)) PrintLine(nextToPrint_);
     out_.flush();
     err_ << (done_ - failed_) << (info_ ? " described, " : " converted, ") << failed_
-         << " failed\n";
+         << " failed";
+    if (done_ < results_.size()) err_ << ", " << (results_.size() - done_) << " not started (interrupted)";
+    err_ << '\n';
     err_.flush();
 }
 

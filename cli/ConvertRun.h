@@ -1,6 +1,7 @@
 // Running the jobs of a plan on worker threads, and reporting their outcome.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -19,9 +20,12 @@ using JobFinished = std::function<void(size_t index, const JobResult& result)>;
 
 // Runs every group of the plan on `threads` workers (at least one). Workers take the next
 // group from a shared counter; the jobs of one group run in order. With options.info the
-// jobs describe their input instead of converting it.
-std::vector<JobResult> RunPlan(const Plan& plan, const Options& options, int threads,
-                               const JobFinished& finished = nullptr);
+// jobs describe their input instead of converting it. Once *stop is set no further job
+// starts (the running ones end normally, so no output is left half-written); the jobs that
+// never ran have no result. Returns whether each job ran.
+std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
+                          const JobFinished& finished = nullptr,
+                          const std::atomic<bool>* stop = nullptr);
 
 // Prints the outcome of a run: failure lines and --info descriptions in input order (a line
 // waits until every earlier job has ended, so output does not depend on the thread count),
@@ -31,12 +35,16 @@ public:
     Reporter(const Plan& plan, std::ostream& out, std::ostream& err, bool progressBar,
              bool info);
     void Finished(size_t index, const JobResult& result);
-    // Clears the progress bar and prints "N converted, M failed".
+    // Clears the progress bar, prints the failure lines still waiting (after an interrupted
+    // run) and "N converted, M failed", plus the count of jobs that never ran.
     void Summary();
+    // True when every job of the plan ended and none failed.
+    bool AllSucceeded() const { return failed_ == 0 && done_ == results_.size(); }
     size_t Failed() const { return failed_; }
 
 private:
     void ClearBar();
+    void PrintLine(size_t index);
     void DrawBar(bool force);
 
     const Plan& plan_;

@@ -1,5 +1,6 @@
 #include "ConvertTool.h"
 
+#include <atomic>
 #include <thread>
 
 #include "ConvertOptions.h"
@@ -9,6 +10,9 @@
 namespace convert {
 
 namespace {
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
 
 int UsageError(std::ostream& err, const std::string& message) {
     err << "glintwise-convert: " << message << "\n"
@@ -40,9 +44,12 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     Reporter reporter(plan, out, err, progressBar && !options.info, options.info);
     RunPlan(plan, options, threads,
-            [&](size_t index, const JobResult& result) { reporter.Finished(index, result); });
+            [&](size_t index, const JobResult& result) { reporter.Finished(index, result); },
+            &stopRequested);
     reporter.Summary();
-    return reporter.Failed() == 0 ? kExitOk : kExitFailures;
+    return reporter.AllSucceeded() ? kExitOk : kExitFailures;
 }
+
+void RequestStop() { stopRequested.store(true); }
 
 }  // namespace convert

@@ -17,4 +17,9 @@ constexpr int kExitUsage = 2;
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             bool progressBar);
 
+// Asks a running RunTool to start no further conversion; the ones under way finish, so no
+// output is left half-written, and the summary counts what was not started. Safe to call
+// from a signal handler.
+void RequestStop();
+
 }  // namespace convert

@@ -233,6 +233,33 @@ TEST(RunFolders, EmptyFolderIsASuccessWithNothingDone) {
     EXPECT_EQ(run.err, "0 converted, 0 failed\n");
 }
 
+TEST(RunInterrupt, NoJobStartsAfterAStopAndTheSummaryCountsThem) {
+    testsupport::TempDir dir;
+    WriteDicom(dir / "in" / "a.dcm");
+    WriteText(dir / "in" / "b.txt", "x");
+    WriteDicom(dir / "in" / "c.dcm", DicomSpec().Seed(1));
+    WriteDicom(dir / "in" / "d.dcm", DicomSpec().Seed(2));
+    convert::Options options;
+    options.inputs = {(dir / "in").string()};
+    options.output = (dir / "out").string();
+    options.format = "bmp";
+    const convert::Plan plan = convert::MakePlan(options);
+    std::ostringstream out, err;
+    convert::Reporter reporter(plan, out, err, false, false);
+    std::atomic<bool> stop{false};
+    int seen = 0;
+    const auto ran = convert::RunPlan(plan, options, 1, [&](size_t index, const convert::JobResult& result) {
+        reporter.Finished(index, result);
+        if (++seen == 2) stop = true;  // as a Ctrl-C during the second file would
+    }, &stop);
+    reporter.Summary();
+    EXPECT_EQ(ran, (std::vector<bool>{true, true, false, false}));
+    EXPECT_FALSE(reporter.AllSucceeded());
+    EXPECT_EQ(err.str(), (dir / "in" / "b.txt").string() + ": Decode: Unknown or wrong format\n"
+                         "1 converted, 1 failed, 2 not started (interrupted)\n");
+    EXPECT_EQ(clitest::ListTree(dir / "out"), std::vector<std::string>{"a.bmp"});
+}
+
 // The installed program: argv, the real standard streams and the exit status.
 TEST(RunExecutable, ExitStatusesAndStreamsOfTheRealProgram) {
     const std::string tool = std::string(GLINTWISE_BINARY_DIR) + "/cli/glintwise-convert";
