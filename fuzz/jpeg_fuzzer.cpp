@@ -31,7 +31,7 @@ void DecodeAndReencode(const uint8_t* data, size_t size) {
 
     mem.Seek(0, 0);
     LfImageJPG codec;
-    codec.SetCodecOption(data[size - 1] & 0x80 ? LF_JPEG_DECODE_GREY : 0, LF_FORMAT_JPG);
+    codec.SetCodecOption(data[size - 1] & 0x80 ? uint32_t(LF_JPEG_DECODE_GREY) : 0u, LF_FORMAT_JPG);
     if (!codec.Decode(&mem)) return;
     LfMemFile out;
     out.Open();
