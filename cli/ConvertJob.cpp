@@ -56,8 +56,23 @@ JobResult Save(LfImage& image, const Job& job, const Options& options) {
 JobResult LoadImage(const Job& job, const Options& options, LfImage& image) {
     image.SetCurrentFrame(options.frame);
     image.SetLastError("");
-    if (!image.Load(job.input.c_str(), LF_FORMAT_UNKNOWN))
+    if (!image.Load(job.input.c_str(), LF_FORMAT_UNKNOWN)) {
+        // The probe keeps no codec's message, so a frame the file lacks would read as an
+        // unknown format: find the format with the first frame's header, then let that
+        // codec say what is wrong with the frame asked for.
+        if (options.frame > 0) {
+            LfImage header;
+            header.SetEscape(-1);
+            if (header.Load(job.input.c_str(), LF_FORMAT_UNKNOWN)) {
+                LfImage again;
+                again.SetCurrentFrame(options.frame);
+                if (!again.Load(job.input.c_str(), header.Type()))
+                    return Fail(LastErrorOr(again, "frame " + std::to_string(options.frame) +
+                                                       " cannot be read"));
+            }
+        }
         return Fail(LastErrorOr(image, "cannot open the file"));
+    }
     // Single-frame formats ignore the frame number; asking for a frame they do not have
     // must not quietly give the first one.
     const int frames = std::max(image.NumFrames(), 1);

@@ -208,7 +208,8 @@ std::string HelpText() {
         "\n"
         "Each failure is reported on standard error as 'PATH: reason', followed by a summary\n"
         "'N converted, M failed'. Exit status: 0 when every input converted, 1 when any\n"
-        "failed, 2 for a usage error.\n";
+        "failed, 2 for a usage error. Ctrl-C lets the files under way finish, starts no\n"
+        "more and exits with 1.\n";
 }
 
 }  // namespace convert

@@ -192,6 +192,23 @@ TEST(RunImages, FramesBeyondTheInputFail) {
     EXPECT_FALSE(fs::exists(dir / "out" / "a.bmp"));
 }
 
+TEST(RunImages, FrameOptionPicksAPageOfAMultiPageFile) {
+    if (!testsupport::HaveTool("convert-im6.q16")) GTEST_SKIP() << "ImageMagick absent";
+    testsupport::TempDir dir;
+    // Two pages of different sizes, so the output's size tells which page was taken.
+    ASSERT_EQ(testsupport::Run("convert-im6.q16 -size 20x10 xc:red -size 30x15 xc:blue " +
+                               testsupport::ShellQuote((dir / "two.tif").string())), 0);
+    auto run = RunConvert({"--frame", "1", "-f", "bmp", "-o", (dir / "out").string(), (dir / "two.tif").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    LfImage page;
+    ASSERT_TRUE(page.Load((dir / "out" / "two.bmp").string().c_str(), LF_FORMAT_BMP));
+    EXPECT_EQ(page.Width(), 30u);
+    // A page the file lacks is reported by the TIFF codec, not as an unknown format.
+    run = RunConvert({"--frame", "2", "-f", "bmp", "-o", (dir / "out").string(), (dir / "two.tif").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("two.tif: Error: page not present in TIFF file\n"), std::string::npos) << run.err;
+}
+
 TEST(RunInfo, DescribesEachInputAndWritesNothing) {
     testsupport::TempDir dir;
     WriteDicom(dir / "in" / "ct.dcm", DicomSpec().Size(40, 30).Window("40", "400"));
