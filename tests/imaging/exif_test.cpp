@@ -379,6 +379,18 @@ TEST(ExifSections, MalformedMarkerStreams) {
     EXPECT_TRUE(ReadSections(InsertAfterSoi(jpeg, Bytes(5, 0xFF))).ok);
 }
 
+// The segment length counts its own two bytes; a value reaching into them lies past the block.
+TEST(ExifSections, ValueEndingPastTheSegmentIsRefused) {
+    TiffBuilder t(false);
+    t.Ascii(t.AddDirectory(), kMake, "Reaches past the end");
+    Bytes block = t.ExifBlock();
+    block.resize(block.size() - 2);
+    const Sections s = ReadSections(InsertAfterSoi(SmallJpeg(), Segment(0xE1, block)));
+    EXPECT_TRUE(s.ok);
+    EXPECT_FALSE(s.info.isExif);
+    EXPECT_EQ(s.error, "Illegal pointer offset value in EXIF.");
+}
+
 TEST(ExifSections, TooManySectionsStopTheReaderButNotTheDecode) {
     TiffBuilder t(false);
     t.Ascii(t.AddDirectory(), kMake, "Early");
