@@ -122,8 +122,8 @@ public:
     virtual ~LfImage();
 
     // ---- creation and lifetime
-    // Replaces the picture with an uninitialised one; returns the block or nullptr with the
-    // last-error text set. Bit counts normalise to 1, 4, 8 or 24.
+    // Replaces the picture with a new one (palette and pixels zeroed); returns the block or
+    // nullptr with the last-error text set. Bit counts normalise to 1, 4, 8 or 24.
     uint8_t* Create(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t type = 0);
     bool Destroy();
     bool DestroyFrames();
@@ -132,8 +132,10 @@ public:
     // Shares the source's block, mask, alpha, layers and frames without copying.
     void Ghost(const LfImage* source);
     // Moves the source's picture, info and (with takeFrames) frames here, leaving it empty.
+    // False when this image is a ghost or the source is one.
     bool Transfer(LfImage& source, bool takeFrames = true);
-    // Copies the whole info record when this object has no block.
+    // Copies the settings of the info record when this object has no block; what describes
+    // the source's block (pixel pointer, row width, ghost owner, colour cache) is not copied.
     void CopyInfo(const LfImage& source);
     bool IsValid() const { return block_ != nullptr; }
 
