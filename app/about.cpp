@@ -14,7 +14,7 @@ about::about(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::aboutC
                               .arg(QLatin1String(kSupportMail)));
     ui_->lbEmail->setOpenExternalLinks(true);
     ui_->lbUrl->setText(
-        tr("<a href=\"https://glintwise.org\">Glintwise Imaging</a> All rights reserved."));
+        tr("<a href=\"https://glintwise.org\">Glintwise</a> All rights reserved."));
     ui_->lbUrl->setOpenExternalLinks(true);
     ui_->lbUrl_2->setOpenExternalLinks(true);
 }

@@ -122,8 +122,8 @@
 <context>
     <name>about</name>
     <message>
-        <source>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; All rights reserved.</source>
-        <translation>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; All rights reserved.</translation>
+        <source>&lt;a href="https://glintwise.org"&gt;Glintwise&lt;/a&gt; All rights reserved.</source>
+        <translation>&lt;a href="https://glintwise.org"&gt;Glintwise&lt;/a&gt; All rights reserved.</translation>
     </message>
 </context>
 <context>
@@ -137,8 +137,8 @@
         <translation>Dimorvex Version</translation>
     </message>
     <message>
-        <source>Glintwise Imaging. All rights reserved.</source>
-        <translation>Glintwise Imaging. All rights reserved.</translation>
+        <source>Glintwise. All rights reserved.</source>
+        <translation>Glintwise. All rights reserved.</translation>
     </message>
     <message>
         <source>&lt;a href="https://glintwise.org"&gt;https://glintwise.org&lt;/a&gt;</source>

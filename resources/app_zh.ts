@@ -122,8 +122,8 @@
 <context>
     <name>about</name>
     <message>
-        <source>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; All rights reserved.</source>
-        <translation>&lt;a href="https://glintwise.org"&gt;Glintwise Imaging&lt;/a&gt; 版权所有。</translation>
+        <source>&lt;a href="https://glintwise.org"&gt;Glintwise&lt;/a&gt; All rights reserved.</source>
+        <translation>&lt;a href="https://glintwise.org"&gt;Glintwise&lt;/a&gt; 版权所有。</translation>
     </message>
 </context>
 <context>
@@ -137,8 +137,8 @@
         <translation>Dimorvex 版本</translation>
     </message>
     <message>
-        <source>Glintwise Imaging. All rights reserved.</source>
-        <translation>Glintwise Imaging 版权所有。</translation>
+        <source>Glintwise. All rights reserved.</source>
+        <translation>Glintwise 版权所有。</translation>
     </message>
     <message>
         <source>&lt;a href="https://glintwise.org"&gt;https://glintwise.org&lt;/a&gt;</source>
