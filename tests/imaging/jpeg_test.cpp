@@ -299,6 +299,19 @@ TEST(JpegDecode, HeaderOnlyProbeGivesSizeWithoutPixels) {
     }
 }
 
+// The library would read a scale denominator of 0 as the largest upscaling; 0 means full size.
+TEST(JpegDecode, ScaleZeroIsFullSizeAndTwoIsHalf) {
+    const Bytes jpeg = SmallJpeg(100, 50);
+    for (uint8_t scale : {0, 1, 2}) {
+        SCOPED_TRACE(int(scale));
+        LfImage image;
+        image.SetJpegScale(scale);
+        ASSERT_TRUE(DecodeBytes(jpeg, image)) << image.LastError();
+        EXPECT_EQ(image.Width(), scale == 2 ? 50u : 100u);
+        EXPECT_EQ(image.Height(), scale == 2 ? 25u : 50u);
+    }
+}
+
 TEST(JpegDecode, CancelStopsTheDecode) {
     LfImage image;
     image.SetEscape(1);
