@@ -188,7 +188,9 @@ void LfImage::Copy(const LfImage& source, bool copyPixels, bool copySelection, b
         Ghost(&source);
         return;
     }
-    if (info.ghostOwner) return;  // a ghost owns nothing it could replace
+    // A ghost owns nothing it could replace; the old picture goes before the info record that
+    // describes it (its layer count) is overwritten.
+    if (!Destroy()) return;
 
     info = source.info;
     info.ghostOwner = nullptr;
