@@ -15,11 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One file to convert and the sub-folder (relative to its input folder) it came from.
+// One file to convert and the sub-folder (relative to its input folder) it came from, or an
+// input that fails before it starts (error set).
 struct Found {
     std::string path;
     std::string display;
     fs::path subFolder;
+    std::string error;
 };
 
 // Sub-folders of a folder, sorted by name; symbolic links to folders are not followed, so
@@ -39,9 +41,17 @@ std::vector<fs::path> SubFolders(const fs::path& folder) {
 
 void CollectFolder(const fs::path& folder, const fs::path& shownFolder, const fs::path& sub,
                    bool recursive, std::vector<Found>& found) {
+    // An unreadable folder lists as empty; it must fail, not pass as a folder with no files.
+    std::error_code ec;
+    fs::directory_iterator probe(folder, ec);
+    if (ec) {
+        found.push_back({folder.string(), shownFolder.string(), sub,
+                         "cannot list the folder: " + ec.message()});
+        return;
+    }
     for (const std::string& file : ListBatchFiles(folder.string())) {
         const std::string name = fs::path(file).filename().string();
-        found.push_back({file, (shownFolder / name).string(), sub});
+        found.push_back({file, (shownFolder / name).string(), sub, ""});
     }
     if (!recursive) return;
     for (const fs::path& child : SubFolders(folder)) {
@@ -72,7 +82,6 @@ Plan MakePlan(const Options& options) {
 
     // Inputs: files as given, folders expanded. A missing input becomes a failed job.
     std::vector<Found> found;
-    std::vector<std::string> missing;  // error per entry of found; empty when fine
     bool anyFolder = false;
     for (const std::string& input : options.inputs) {
         std::error_code ec;
@@ -80,16 +89,15 @@ Plan MakePlan(const Options& options) {
         if (fs::is_directory(status)) {
             anyFolder = true;
             CollectFolder(input, input, fs::path(), options.recursive, found);
-            missing.resize(found.size());
-        } else if (ec || !fs::exists(status)) {
-            found.push_back({input, input, fs::path()});
-            missing.push_back("no such file or folder");
+        } else if (!fs::exists(status)) {
+            const bool hidden = ec && ec != std::errc::no_such_file_or_directory;
+            found.push_back({input, input, fs::path(),
+                             hidden ? "cannot reach the file: " + ec.message()
+                                    : "no such file or folder"});
         } else {
-            found.push_back({input, input, fs::path()});
-            missing.emplace_back();
+            found.push_back({input, input, fs::path(), ""});
         }
     }
-    missing.resize(found.size());
 
     // Where the outputs go: a file named by -o (one input file, -o with an extension that
     // is not an existing folder) or a folder.
@@ -122,7 +130,7 @@ Plan MakePlan(const Options& options) {
         Job job;
         job.input = found[i].path;
         job.display = found[i].display;
-        job.error = missing[i];
+        job.error = found[i].error;
         if (!options.info) {
             job.output = outputIsFile
                              ? fs::absolute(options.output, ec).lexically_normal().string()
@@ -147,14 +155,19 @@ Plan MakePlan(const Options& options) {
         outputs.push_back(Canonical(job.output));
         if (job.error.empty() && inputs.count(outputs[i]) != 0)
             job.error = "output " + job.output + " is an input file; not overwritten";
-        byOutput[outputs[i]].push_back(i);
+        if (job.error.empty()) byOutput[outputs[i]].push_back(i);
     }
 
     // Jobs sharing an output run in input order in one group; groups are ordered by their
-    // first job so that work starts in input order.
+    // first job so that work starts in input order. Jobs that fail before they start write
+    // nothing and stand alone.
     std::vector<bool> grouped(plan.jobs.size(), false);
     for (size_t i = 0; i < plan.jobs.size(); ++i) {
         if (grouped[i]) continue;
+        if (!plan.jobs[i].error.empty()) {
+            plan.groups.push_back({i});
+            continue;
+        }
         const std::vector<size_t>& same = byOutput[outputs[i]];
         for (size_t j : same) grouped[j] = true;
         plan.groups.push_back(same);

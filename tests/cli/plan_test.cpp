@@ -1,6 +1,7 @@
 // Planning a run: which files a folder gives, the output name of each, collisions between
 // outputs, and the protection of input files. Nothing is converted here.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "CliTestFiles.h"
 #include "ConvertPlan.h"
@@ -159,6 +160,31 @@ TEST(PlanSafety, OutputsLandingOnInputsFailBeforeTheyStart) {
         const auto self = MakePlan(For({(dir / "in" / "a.png").string()}, target.string()));
         EXPECT_FALSE(self.jobs[0].error.empty()) << target;
     }
+}
+
+TEST(PlanSafety, FailedJobsNeitherCollideNorWarn) {
+    testsupport::TempDir dir;
+    clitest::WriteText(dir / "in" / "a.dcm", "x");
+    clitest::WriteText(dir / "in" / "a.png", "x");
+    const auto plan = MakePlan(For({(dir / "in").string()}, (dir / "in").string()));
+    EXPECT_EQ(plan.groups, (std::vector<std::vector<size_t>>{{0}, {1}}));
+    EXPECT_TRUE(plan.warnings.empty());
+}
+
+TEST(PlanSafety, UnreadableFolderFailsInsteadOfListingEmpty) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+    testsupport::TempDir dir;
+    clitest::WriteText(dir / "in" / "locked" / "a.dcm", "x");
+    clitest::WriteText(dir / "in" / "b.dcm", "x");
+    fs::permissions(dir / "in" / "locked", fs::perms::none);
+    Options options = For({(dir / "in").string(), (dir / "in" / "locked").string()}, (dir / "out").string());
+    options.recursive = true;
+    const auto plan = MakePlan(options);
+    fs::permissions(dir / "in" / "locked", fs::perms::owner_all);
+    ASSERT_EQ(plan.jobs.size(), 3u);
+    EXPECT_TRUE(plan.jobs[0].error.empty());
+    EXPECT_EQ(plan.jobs[1].error.rfind("cannot list the folder: ", 0), 0u) << plan.jobs[1].error;
+    EXPECT_EQ(plan.jobs[2].error.rfind("cannot list the folder: ", 0), 0u) << plan.jobs[2].error;
 }
 
 TEST(PlanSafety, MissingInputsBecomeFailedJobsInPlace) {
