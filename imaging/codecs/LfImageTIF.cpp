@@ -245,12 +245,12 @@ const char* PageReader::Read(bool& headerOnly) {
 
     if (img_.Escape() != 0) return "Cancelled";
     if (!img_.Create(width_, height_, bpp, LF_FORMAT_TIF)) return "LfImageTIF can't create image";
-    img_.Clear(0);   // rows a damaged file does not deliver stay black, not stale memory
     if ((spp_ == 4 || (spp_ == 2 && bps_ == 8)) && !img_.AlphaCreate()) return "LfImageTIF can't allocate memory";
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
     img_.SetCodecOption(compression, LF_FORMAT_TIF);
 
+    if (rgba) img_.Clear(0);   // a damaged file can leave raster rows unset
     const char* failure = rgba ? ReadRgba() : ReadSamples();
     if (failure) return failure;
     if (!ApplyOrientation(img_, orientation_)) return "LfImageTIF can't allocate memory";
@@ -382,6 +382,12 @@ void PageReader::ConvertLine(const uint8_t* line, uint32_t y, bool tiled) {
             img_.SetPixelIndexUnchecked(static_cast<int32_t>(x), static_cast<int32_t>(stored), values[x * 2] & mask);
             if (alphaRow) alphaRow[x] = values[x * 2 + 1];
         }
+    } else if (photometric_ == PHOTOMETRIC_RGB && spp_ == 3) {
+        for (uint32_t x = 0; x < width_; ++x) {
+            dst[x * 3] = values[x * 3 + 2];
+            dst[x * 3 + 1] = values[x * 3 + 1];
+            dst[x * 3 + 2] = values[x * 3];
+        }
     } else {
         for (uint32_t x = 0; x < width_; ++x) {
             const uint8_t* p = values + uint64_t(x) * spp_;
@@ -437,10 +443,13 @@ const char* PageReader::ReadSamples() {
             }
         } else {
             const uint32_t index = TIFFComputeStrip(tif_, r, 0);
-            if (index >= TIFFNumberOfStrips(tif_)) break;
             const tmsize_t wanted = static_cast<tmsize_t>(lineSize_ * rows);
-            const tmsize_t got = TIFFReadEncodedStrip(tif_, index, strip.data(), wanted);
-            if (got < 0) break;   // keep what was read; the rest stays as created
+            const tmsize_t got = index < TIFFNumberOfStrips(tif_) ? TIFFReadEncodedStrip(tif_, index, strip.data(), wanted) : -1;
+            if (got < 0) {
+                // Keep what was read; the rows a damaged file does not deliver stay black.
+                for (uint32_t y = r; y < height_; ++y) std::memset(img_.Row(height_ - 1 - y), 0, img_.EffectiveWidth());
+                break;
+            }
             if (got < wanted) std::memset(strip.data() + got, 0, static_cast<size_t>(wanted - got));
         }
         for (uint32_t k = 0; k < rows; ++k) ConvertLine(strip.data() + k * lineSize_, r + k, tiled);
