@@ -357,17 +357,26 @@ bool LfImageJPG::Encode(LfFile* stream) {
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
 
-    RewriteExif(stream, start);
-    return true;
+    return RewriteExif(stream, start);
 }
 
 // An object that decoded an EXIF file puts that EXIF block (and the first comment) back in
-// front of the data just written. The encode's result does not depend on this step.
-void LfImageJPG::RewriteExif(LfFile* stream, int32_t start) {
-    if (!exif_ || !exifInfo.isExif) return;
+// front of the data just written. When the written data cannot be read back (a write-only
+// stream), the plain file stands and the encode still succeeds; a failed write while
+// rewriting has damaged the file, so that is a failure.
+bool LfImageJPG::RewriteExif(LfFile* stream, int32_t start) {
+    if (!exif_ || !exifInfo.isExif) return true;
     exif_->DiscardAllButExif();
     stream->Seek(start, 0);
     const bool read = exif_->ReadSections(stream, LfExifReader::kReadImageData);
     stream->Seek(start, 0);
-    if (read) exif_->WriteSections(stream);
+    if (!read || !exif_->FindSection(LfExifReader::kImageDataSection)) {
+        stream->Seek(0, 2);
+        return true;
+    }
+    if (!exif_->WriteSections(stream) || !stream->Flush() || stream->Error() != 0) {
+        SetLastError("Write Error in JPEG file");
+        return false;
+    }
+    return true;
 }

@@ -46,7 +46,7 @@ public:
 
 private:
     void ReadExif(LfFile* stream);
-    void RewriteExif(LfFile* stream, int32_t start);
+    bool RewriteExif(LfFile* stream, int32_t start);
 
     LfExifReader* exif_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -161,6 +162,25 @@ inline Bytes Contents(LfMemFile& mem) {
     const uint8_t* p = mem.GetBuffer(false);
     return Bytes(p, p + size);
 }
+
+// A memory stream that accepts only so many bytes, and whose flush may fail.
+class FailingStream : public LfMemFile {
+public:
+    explicit FailingStream(size_t budget, bool flushFails = false) : budget_(budget), flushFails_(flushFails) { Open(); }
+    size_t Write(const void* buffer, size_t size, size_t count) override {
+        const size_t wanted = size * count;
+        const size_t n = std::min(wanted, budget_);
+        budget_ -= n;
+        if (n == 0) return 0;
+        LfMemFile::Write(buffer, 1, n);
+        return n / size;
+    }
+    bool Flush() override { return !flushFails_; }
+
+private:
+    size_t budget_;
+    bool flushFails_;
+};
 
 // A smooth colour picture with some detail: red rises to the right, green downwards, blue
 // carries a checker pattern.

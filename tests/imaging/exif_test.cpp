@@ -470,6 +470,26 @@ TEST(ExifRewrite, AnObjectThatDecodedExifWritesItBack) {
     EXPECT_EQ(again.XDpi(), 200);
 }
 
+// The rewrite goes over the file just written: running out of room there damages the file,
+// so the encode must not report success.
+TEST(ExifRewrite, AFailedRewriteIsAFailedEncode) {
+    TiffBuilder t(false);
+    t.Ascii(t.AddDirectory(), kMake, std::string(300, 'k'));
+    LfImageJPG codec;
+    LfMemFile in;
+    Fill(in, InsertAfterSoi(SmallJpeg(40, 30), Segment(0xE1, t.ExifBlock())));
+    ASSERT_TRUE(codec.Decode(&in));
+    ASSERT_TRUE(codec.exifInfo.isExif);
+    LfMemFile plain;
+    plain.Open();
+    LfImageJPG fresh;
+    fresh.Ghost(&codec);
+    ASSERT_TRUE(fresh.Encode(&plain));
+    FailingStream stream(static_cast<size_t>(plain.Size()) + 100);
+    EXPECT_FALSE(codec.Encode(&stream));
+    EXPECT_STREQ(codec.LastError(), "Write Error in JPEG file");
+}
+
 TEST(ExifRewrite, WritingWithoutTheImageDataFails) {
     LfExifReader reader;
     LfMemFile in;

@@ -91,23 +91,6 @@ bool PillowDecode(const fs::path& file, uint32_t& width, uint32_t& height, Bytes
     return true;
 }
 
-class FailingStream : public LfMemFile {
-public:
-    explicit FailingStream(size_t budget, bool flushFails = false) : budget_(budget), flushFails_(flushFails) { Open(); }
-    size_t Write(const void* buffer, size_t size, size_t count) override {
-        const size_t wanted = size * count;
-        const size_t n = std::min(wanted, budget_);
-        budget_ -= n;
-        if (n == 0) return 0;
-        LfMemFile::Write(buffer, 1, n);
-        return n / size;
-    }
-    bool Flush() override { return !flushFails_; }
-
-private:
-    size_t budget_;
-    bool flushFails_;
-};
 
 fs::path GoImageTestdata() {
     for (const char* dir : {"/usr/lib/go-1.19/src/image/testdata", "/usr/share/go-1.19/src/image/testdata"})
