@@ -31,7 +31,16 @@ void DecodeAndReencode(const uint8_t* data, size_t size) {
 
     mem.Seek(0, 0);
     LfImageJPG codec;
-    codec.SetCodecOption(data[size - 1] & 0x80 ? uint32_t(LF_JPEG_DECODE_GREY) : 0u, LF_FORMAT_JPG);
+    // The input's length picks the decode options and, for quantised output, the colour count
+    // (its bytes would not do: every whole JPEG ends in the same marker).
+    const uint8_t pick = static_cast<uint8_t>(size);
+    uint32_t options = 0;
+    if (pick & 0x80) options |= LF_JPEG_DECODE_GREY;
+    if (pick & 0x40) options |= LF_JPEG_QUANTIZE;
+    if (pick & 0x20) options |= LF_JPEG_ONE_PASS;
+    if (pick & 0x10) options |= LF_JPEG_NO_FANCY;
+    codec.SetCodecOption(options, LF_FORMAT_JPG);
+    codec.SetJpegQuality(static_cast<float>(8 + (pick & 0x0F) * 16));
     if (!codec.Decode(&mem)) return;
     LfMemFile out;
     out.Open();

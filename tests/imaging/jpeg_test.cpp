@@ -362,6 +362,27 @@ TEST(JpegDecode, QuantisedOutputMatchesDjpeg) {
     }
 }
 
+// A grey quantised picture has a one-row colour map: the palette comes from that row alone.
+TEST(JpegDecode, QuantisedGreyOutputHasAGreyPalette) {
+    LfImage source;
+    MakeTestPicture(source, 32, 16);
+    const Bytes jpeg = EncodeJpeg(source);
+    for (uint32_t grey : {unsigned(LF_JPEG_DECODE_GREY), 0u}) {
+        SCOPED_TRACE(grey);
+        LfImage image;
+        image.SetJpegQuality(16);
+        image.SetCodecOption(LF_JPEG_QUANTIZE | grey, LF_FORMAT_JPG);
+        ASSERT_TRUE(DecodeBytes(grey ? jpeg : EncodeJpeg(source, LF_JPEG_GREYSCALE), image)) << image.LastError();
+        EXPECT_EQ(image.BitCount(), 8u);
+        for (uint8_t i = 0; i < 16; ++i) {
+            const LfRgbQuad c = image.PaletteColor(i);
+            EXPECT_EQ(c.red, c.green);
+            EXPECT_EQ(c.green, c.blue);
+        }
+        EXPECT_EQ(image.PaletteColor(15).red, 255);
+    }
+}
+
 TEST(JpegDecode, FewerThanEightQuantisedColoursFailWithTheLibraryMessage) {
     LfImage image;
     image.SetJpegQuality(4);
