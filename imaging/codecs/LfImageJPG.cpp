@@ -232,7 +232,9 @@ bool LfImageJPG::Decode(LfFile* stream) {
     }
 
     if (quantized) {
-        SetPaletteRGB(cinfo.colormap[0], cinfo.colormap[1], cinfo.colormap[2],
+        // The colour map has one row per output colour component: a grey map has only one.
+        const bool colour = cinfo.out_color_components >= 3;
+        SetPaletteRGB(cinfo.colormap[0], colour ? cinfo.colormap[1] : nullptr, colour ? cinfo.colormap[2] : nullptr,
                       static_cast<uint32_t>(cinfo.actual_number_of_colors));
     } else if (components == 1) {
         SetGreyPalette();
