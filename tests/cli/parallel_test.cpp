@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "CliTestFiles.h"
+#include "ConvertPlan.h"
+#include "ConvertRun.h"
 
 namespace fs = std::filesystem;
 using clitest::DicomSpec;
@@ -75,4 +77,32 @@ TEST(ParallelRun, InfoReportsInInputOrderWhateverTheWorkers) {
     EXPECT_FALSE(serial.out.empty());
     EXPECT_EQ(parallel.out, serial.out);
     EXPECT_EQ(parallel.err, serial.err);
+}
+
+TEST(ParallelRun, StopLetsRunningJobsFinishAndLeavesNoPartialFiles) {
+    testsupport::TempDir dir;
+    for (uint16_t i = 0; i < 24; ++i)
+        clitest::WriteDicom(dir / "in" / ("s" + std::to_string(100 + i) + ".dcm"),
+                            DicomSpec().Size(200, 150).Seed(i));
+    convert::Options options;
+    options.inputs = {(dir / "in").string()};
+    options.output = (dir / "out").string();
+    options.format = "bmp";
+    const convert::Plan plan = convert::MakePlan(options);
+    std::atomic<bool> stop{false};
+    size_t finished = 0;
+    const auto ran = convert::RunPlan(plan, options, 4, [&](size_t, const convert::JobResult& r) {
+        EXPECT_TRUE(r.ok) << r.text;
+        if (++finished == 3) stop = true;
+    }, &stop);
+    // Each worker may finish the job it holds: at most 3 + 3 jobs ran, and every one that
+    // ran left a complete output and nothing else.
+    const size_t count = static_cast<size_t>(std::count(ran.begin(), ran.end(), true));
+    EXPECT_GE(count, 3u);
+    EXPECT_LE(count, 6u);
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < ran.size(); ++i)
+        if (ran[i]) expected.push_back(fs::path(plan.jobs[i].output).filename().string());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(clitest::ListTree(dir / "out"), expected);
 }
