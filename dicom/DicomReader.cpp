@@ -468,12 +468,22 @@ bool DicomReader::readPixelData(DicomSource& source, const char vr[2], int mode)
         return refuse(DicomRefusal::Damaged, "truncated pixel data element");
     if (length > source.remaining())
         return refuse(DicomRefusal::Damaged, "pixel data runs past the end of the file");
-    // Every frame the value holds takes part in the min-max stretch; a value shorter than
-    // the frames announced holds fewer of them, one shorter than a frame is refused.
+    ConversionSettings settings;
+    settings.pixelRepresentation = pixelRepresentation_;
+    settings.highBit = highBit_;
+    settings.rescaleSlope = rescaleSlope_;
+    settings.rescaleIntercept = rescaleIntercept_;
+    settings.windowCenter = windowCenter_;
+    settings.windowWidth = windowWidth_;
+    settings.mode = mode;
+
+    // Only the first frame is shown, but every frame the value holds takes part in the
+    // min-max stretch; a value shorter than the frames announced holds fewer of them, one
+    // shorter than a frame is refused.
     const int64_t available = length / bytesPerSample;
     if (available < frameSamples)
         return refuse(DicomRefusal::Damaged, "pixel data holds fewer than rows x columns samples");
-    const int64_t frames = std::max<int64_t>(numberOfFrames_, 1);
+    const int64_t frames = UsesStretch(settings) ? std::max<int64_t>(numberOfFrames_, 1) : 1;
     const int64_t count = std::min(available, frames * frameSamples);
     const size_t sampleBytes = static_cast<size_t>(count * bytesPerSample);
 
@@ -487,14 +497,6 @@ bool DicomReader::readPixelData(DicomSource& source, const char vr[2], int mode)
     if (!source.read(buffer, sampleBytes))
         return refuse(DicomRefusal::Damaged, "pixel data runs past the end of the file");
 
-    ConversionSettings settings;
-    settings.pixelRepresentation = pixelRepresentation_;
-    settings.highBit = highBit_;
-    settings.rescaleSlope = rescaleSlope_;
-    settings.rescaleIntercept = rescaleIntercept_;
-    settings.windowCenter = windowCenter_;
-    settings.windowWidth = windowWidth_;
-    settings.mode = mode;
     LevelTable table;
     MakeLevelTable(buffer, static_cast<size_t>(count), bytesPerSample, settings, table);
     FillFrameInPlace(buffer, rows_, columns_, bytesPerSample, pixelRepresentation_, table);

@@ -46,9 +46,6 @@ int16_t ModalityValue(int16_t sample, const ConversionSettings& s) {
     return v;
 }
 
-bool UsesStretch(const ConversionSettings& s) {
-    return s.mode == 1 || (s.mode == 2 && s.windowCenter == 0.0f && s.windowWidth == 0.0f);
-}
 
 // 255 / range in single precision; a zero range gives the infinity of its sign, so that a
 // window of width 0 sends everything above its centre to 255 and the rest to 0.
@@ -60,6 +57,10 @@ float ScaleFor(float range) {
 }  // namespace
 
 bool IsKnownConversionMode(int mode) { return mode >= 1 && mode <= 4; }
+
+bool UsesStretch(const ConversionSettings& s) {
+    return s.mode == 1 || (s.mode == 2 && s.windowCenter == 0.0f && s.windowWidth == 0.0f);
+}
 
 uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixelRepresentation) {
     if (bytesPerSample == 2) return static_cast<uint16_t>(sample[0] | (sample[1] << 8));

@@ -22,6 +22,10 @@ struct ConversionSettings {
 
 bool IsKnownConversionMode(int mode);
 
+// True when the levels come from the min-max stretch, whose range spans every sample of
+// every frame; otherwise the levels of the first frame depend on its samples alone.
+bool UsesStretch(const ConversionSettings& settings);
+
 // Grey level of every 16-bit sample pattern, indexed by the pattern as unsigned.
 using LevelTable = std::array<uint8_t, 65536>;
 
