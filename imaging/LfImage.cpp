@@ -106,14 +106,16 @@ uint8_t* LfImage::Create(uint32_t width, uint32_t height, uint32_t bitCount, uin
     else bitCount = 24;
 
     // At most 256 MiB of pixels. Products are taken in 64 bits so that a width x height that
-    // wraps around 32 bits cannot slip through; the padded block must also stay addressable
-    // with the signed 32-bit sizes of the header and the streams.
+    // wraps around 32 bits cannot slip through. The limit holds for the rows as stored too:
+    // padding every row of a narrow, tall picture to 4 bytes would otherwise let a 1-bit
+    // picture of 256 MiB of pixels take a block of several GiB.
+    constexpr uint64_t kMaxPixelBytes = 268435456;
     const uint64_t totalBits = static_cast<uint64_t>(width) * height * bitCount;
-    const uint64_t paddedSize = static_cast<uint64_t>(RowBytes(width, bitCount)) * height;
-    const uint64_t blockLimit = static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) - kHeaderSize - 256 * 4;
-    if ((totalBits & ~static_cast<uint64_t>(7)) > 0x80000000ull || paddedSize > blockLimit ||
-        width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
-        height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+    const uint64_t storedBytes = static_cast<uint64_t>(RowBytes(width, bitCount)) * height;
+    // The header keeps width and height signed.
+    constexpr uint32_t kMaxSide = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
+    if ((totalBits & ~static_cast<uint64_t>(7)) > kMaxPixelBytes * 8 || storedBytes > kMaxPixelBytes ||
+        width > kMaxSide || height > kMaxSide) {
         SetLastError("LFIMAGE_MAX_MEMORY exceeded");
         return nullptr;
     }

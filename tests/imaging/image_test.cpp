@@ -90,10 +90,12 @@ TEST(ImageCreate, RowsArePaddedToFourBytes) {
 
 TEST(ImageCreate, MemoryGuardRefusesOversizedAndWrappingProducts) {
     struct Case { uint32_t width, height, bits; };
-    // 16384 x 16385 bytes is just above 256 MiB; the others wrap width x height x bits in
-    // 32 bits to a small number, or pad tiny rows into a huge block.
+    // 16384 x 16385 bytes is just above 256 MiB; the next ones wrap width x height x bits in
+    // 32 bits to a small number; the last ones have few pixel bits but rows padded to 4 bytes
+    // (a 100-byte bitmap file can claim 3 x 303174399 pixels of 1 bit).
     for (const Case c : {Case{16384, 16385, 8}, Case{65536, 65536, 24}, Case{65536, 65537, 8},
-                         Case{0x80000000u, 1, 1}, Case{1, 1u << 30, 1}, Case{0xFFFFFFFFu, 0xFFFFFFFFu, 32}}) {
+                         Case{0xFFFFFFFFu, 0xFFFFFFFFu, 32}, Case{0x80000000u, 1, 1}, Case{1, 1u << 30, 1},
+                         Case{3, 303174399, 1}, Case{1, (1u << 26) + 1, 8}}) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         LfImage image;
         EXPECT_EQ(image.Create(c.width, c.height, c.bits), nullptr);
