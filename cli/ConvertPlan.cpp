@@ -75,14 +75,10 @@ bool HasExtension(const std::string& path) {
            p.filename() != "." && p.filename() != "..";
 }
 
-}  // namespace
-
-Plan MakePlan(const Options& options) {
-    Plan plan;
-
-    // Inputs: files as given, folders expanded. A missing input becomes a failed job.
+// Files as given, folders expanded. A missing input becomes a job that fails.
+std::vector<Found> ExpandInputs(const Options& options, bool& anyFolder) {
     std::vector<Found> found;
-    bool anyFolder = false;
+    anyFolder = false;
     for (const std::string& input : options.inputs) {
         std::error_code ec;
         const fs::file_status status = fs::status(input, ec);
@@ -98,53 +94,33 @@ Plan MakePlan(const Options& options) {
             found.push_back({input, input, fs::path(), ""});
         }
     }
+    return found;
+}
 
-    // Where the outputs go: a file named by -o (one input file, -o with an extension that
-    // is not an existing folder) or a folder.
+// Why -o cannot be used as it stands; empty when it can.
+std::string CheckOutput(const Options& options, bool outputIsFile, const std::string& folder) {
     std::error_code ec;
-    const bool singleFile = options.inputs.size() == 1 && !anyFolder;
-    const bool outputIsFile = singleFile && HasExtension(options.output) &&
-                              !fs::is_directory(options.output, ec);
-    const std::string outputFolder = options.output.empty() ? "." : options.output;
-    if (outputIsFile) {
-        std::string ext = fs::path(options.output).extension().string().substr(1);
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (FindType(options.output) == LF_FORMAT_UNKNOWN && !IsAcceptedFormat(ext)) {
-            plan.usageError = "--output " + options.output +
-                              ": the extension names no image format (end a folder name with /)";
-            return plan;
-        }
+    if (!outputIsFile) {
+        if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
+            return "the output folder " + folder + " is not a folder";
+        return "";
     }
-    if (outputIsFile && options.formatGiven &&
-        FindType(options.output) != FindType("x." + options.format)) {
-        plan.usageError = "--output names a " + fs::path(options.output).extension().string() +
-                          " file but --format is " + options.format;
-        return plan;
-    }
-    if (!outputIsFile && fs::exists(outputFolder, ec) && !fs::is_directory(outputFolder, ec)) {
-        plan.usageError = "the output folder " + outputFolder + " is not a folder";
-        return plan;
-    }
+    const std::string dotted = fs::path(options.output).extension().string();
+    std::string ext = dotted.substr(1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (FindType(options.output) == LF_FORMAT_UNKNOWN && !IsAcceptedFormat(ext))
+        return "--output " + options.output +
+               ": the extension names no image format (end a folder name with /)";
+    if (options.formatGiven && FindType(options.output) != FindType("x." + options.format))
+        return "--output names a " + dotted + " file but --format is " + options.format;
+    return "";
+}
 
-    for (size_t i = 0; i < found.size(); ++i) {
-        Job job;
-        job.input = found[i].path;
-        job.display = found[i].display;
-        job.error = found[i].error;
-        if (!options.info) {
-            job.output = outputIsFile
-                             ? fs::absolute(options.output, ec).lexically_normal().string()
-                             : BatchOutputPath((fs::path(outputFolder) / found[i].subFolder).string(),
-                                               job.input, options.format);
-        }
-        plan.jobs.push_back(std::move(job));
-    }
-    if (options.info) {
-        for (size_t i = 0; i < plan.jobs.size(); ++i) plan.groups.push_back({i});
-        return plan;
-    }
-
-    // An output that is an input of this run would destroy that input: those jobs fail.
+// Fails the jobs whose output is an input of this run, then groups the others by output:
+// jobs sharing an output run in input order in one group, so the later input is the one
+// left on disk. Groups are ordered by their first job, so work starts in input order; jobs
+// that fail before they start write nothing and stand alone.
+void GroupByOutput(Plan& plan) {
     std::set<std::string> inputs;
     for (const Job& job : plan.jobs)
         if (job.error.empty()) inputs.insert(Canonical(job.input));
@@ -158,9 +134,6 @@ Plan MakePlan(const Options& options) {
         if (job.error.empty()) byOutput[outputs[i]].push_back(i);
     }
 
-    // Jobs sharing an output run in input order in one group; groups are ordered by their
-    // first job so that work starts in input order. Jobs that fail before they start write
-    // nothing and stand alone.
     std::vector<bool> grouped(plan.jobs.size(), false);
     for (size_t i = 0; i < plan.jobs.size(); ++i) {
         if (grouped[i]) continue;
@@ -178,6 +151,39 @@ Plan MakePlan(const Options& options) {
                                     "; the last one converted is kept");
         }
     }
+}
+
+}  // namespace
+
+Plan MakePlan(const Options& options) {
+    Plan plan;
+    bool anyFolder = false;
+    const std::vector<Found> found = ExpandInputs(options, anyFolder);
+    if (options.info) {
+        for (size_t i = 0; i < found.size(); ++i) {
+            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error});
+            plan.groups.push_back({i});
+        }
+        return plan;
+    }
+
+    // Where the outputs go: a file named by -o (one input file, -o with an extension that
+    // is not an existing folder) or a folder.
+    std::error_code ec;
+    const bool outputIsFile = options.inputs.size() == 1 && !anyFolder &&
+                              HasExtension(options.output) && !fs::is_directory(options.output, ec);
+    const std::string folder = options.output.empty() ? "." : options.output;
+    plan.usageError = CheckOutput(options, outputIsFile, folder);
+    if (!plan.usageError.empty()) return plan;
+
+    for (const Found& f : found) {
+        const std::string output =
+            outputIsFile ? fs::absolute(options.output, ec).lexically_normal().string()
+                         : BatchOutputPath((fs::path(folder) / f.subFolder).string(), f.path,
+                                           options.format);
+        plan.jobs.push_back({f.path, f.display, output, f.error});
+    }
+    GroupByOutput(plan);
     return plan;
 }
 
