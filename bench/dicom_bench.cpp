@@ -1,7 +1,9 @@
 // DICOM reading benchmark.
 //
-//   dicom_bench --write FILE SIZE       writes a SIZE x SIZE 16-bit Explicit VR Little Endian
-//                                       file (CT-like values, rescale -1024, window 40/400)
+//   dicom_bench --write FILE SIZE [nowindow]
+//                                       writes a SIZE x SIZE 16-bit Explicit VR Little Endian
+//                                       file (CT-like values, rescale -1024, window 40/400;
+//                                       with "nowindow" no window, so the reader stretches)
 //   dicom_bench --read FILE [REPEAT]    reads and converts it REPEAT times (default 1) and
 //                                       prints the best time and the process's peak memory
 //   dicom_bench --measure REPEAT CMD... runs a command REPEAT times and prints its best wall
@@ -48,7 +50,7 @@ void Text(std::vector<uint8_t>& out, uint16_t group, uint16_t element, const cha
     out.insert(out.end(), value.begin(), value.end());
 }
 
-int Write(const char* path, int size) {
+int Write(const char* path, int size, bool window) {
     if (size < 1 || size > 16384) return std::fprintf(stderr, "size must be 1..16384\n"), 2;
     std::vector<uint8_t> meta;
     Tag(meta, 0x0002, 0x0001, "OB");
@@ -73,8 +75,10 @@ int Write(const char* path, int size) {
     Us(head, 0x0101, 16);
     Us(head, 0x0102, 15);
     Us(head, 0x0103, 0);
-    Text(head, 0x0028, 0x1050, "DS", "40");
-    Text(head, 0x0028, 0x1051, "DS", "400");
+    if (window) {
+        Text(head, 0x0028, 0x1050, "DS", "40");
+        Text(head, 0x0028, 0x1051, "DS", "400");
+    }
     Text(head, 0x0028, 0x1052, "DS", "-1024");
     Text(head, 0x0028, 0x1053, "DS", "1");
     const uint64_t valueBytes = uint64_t(size) * size * 2;
@@ -164,10 +168,11 @@ int Measure(int repeat, char** command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--write") == 0) return Write(argv[2], std::atoi(argv[3]));
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--write") == 0)
+        return Write(argv[2], std::atoi(argv[3]), !(argc == 5 && std::strcmp(argv[4], "nowindow") == 0));
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--read") == 0)
         return Read(argv[2], argc == 4 ? std::max(1, std::atoi(argv[3])) : 1);
     if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0) return Measure(std::max(1, std::atoi(argv[2])), argv + 3);
-    std::fprintf(stderr, "usage: dicom_bench --write FILE SIZE | --read FILE [REPEAT] | --measure REPEAT CMD...\n");
+    std::fprintf(stderr, "usage: dicom_bench --write FILE SIZE [nowindow] | --read FILE [REPEAT] | --measure REPEAT CMD...\n");
     return 2;
 }
