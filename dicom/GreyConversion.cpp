@@ -46,29 +46,12 @@ int16_t ModalityValue(int16_t sample, const ConversionSettings& s) {
     return v;
 }
 
-
 // 255 / range in single precision; a zero range gives the infinity of its sign, so that a
 // window of width 0 sends everything above its centre to 255 and the rest to 0.
 float ScaleFor(float range) {
     if (range == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), range);
     return 255.0f / range;
 }
-
-}  // namespace
-
-bool IsKnownConversionMode(int mode) { return mode >= 1 && mode <= 4; }
-
-bool UsesStretch(const ConversionSettings& s) {
-    return s.mode == 1 || (s.mode == 2 && s.windowCenter == 0.0f && s.windowWidth == 0.0f);
-}
-
-uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixelRepresentation) {
-    if (bytesPerSample == 2) return static_cast<uint16_t>(sample[0] | (sample[1] << 8));
-    if (pixelRepresentation != 0) return static_cast<uint16_t>(static_cast<int8_t>(sample[0]));
-    return sample[0];
-}
-
-namespace {
 
 // The grey level of one modality value: (value - lower) * scale, for the window, the
 // stretch over lowest..highest, or the fixed window. Values and bounds of the stretch and
@@ -93,6 +76,7 @@ struct LevelMapping {
     float scale = 1.0f;
 };
 
+// Notes which 16-bit patterns occur among the samples.
 template <int BytesPerSample>
 void MarkPatterns(const uint8_t* samples, size_t count, uint16_t pixelRepresentation, uint8_t* seen) {
     for (size_t i = 0; i < count; ++i)
@@ -117,6 +101,18 @@ void FillRow(uint8_t* row, const uint8_t* samples, int32_t columns, uint16_t pix
 }
 
 }  // namespace
+
+bool IsKnownConversionMode(int mode) { return mode >= 1 && mode <= 4; }
+
+bool UsesStretch(const ConversionSettings& s) {
+    return s.mode == 1 || (s.mode == 2 && s.windowCenter == 0.0f && s.windowWidth == 0.0f);
+}
+
+uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixelRepresentation) {
+    if (bytesPerSample == 2) return static_cast<uint16_t>(sample[0] | (sample[1] << 8));
+    if (pixelRepresentation != 0) return static_cast<uint16_t>(static_cast<int8_t>(sample[0]));
+    return sample[0];
+}
 
 void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
                     const ConversionSettings& settings, LevelTable& table) {
