@@ -4,14 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <string>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <new>
-#include <sys/mman.h>
+#include <string>
+
 #include <sys/stat.h>
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 
 // The bytes of one DICOM file, read front to back. Every read and skip is checked against
 // the end, so the walk never looks past the file whatever its lengths say.
