@@ -435,11 +435,11 @@ TEST(DicomPixels, FiveColumnRowsArePaddedTo16Bytes) {
 
 TEST(DicomPixels, StretchSpansEveryFrameButOnlyTheFirstIsShown) {
     DicomFileBuilder b;
-    b.text(0x0028, 0x0008, "IS", "2");
-    b.picture(1, 2).pixels16({0, 10, 20, 20});
+    b.text(0x0028, 0x0008, "IS", "3");
+    b.picture(1, 2).pixels16({0, 10, 20, 20, 5, 5});
     DicomReader reader;
     ASSERT_EQ(Parse(reader, b.bytes()), 0);
-    EXPECT_EQ(reader.frame()->numFrames, 2);
+    EXPECT_EQ(reader.frame()->numFrames, 3);
     EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 127}));
     // A value holding fewer frames than announced is read as far as it goes.
     DicomFileBuilder shortOfFrames;
