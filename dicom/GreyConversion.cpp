@@ -1,5 +1,6 @@
 #include "GreyConversion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,11 +15,10 @@ constexpr int32_t kFixedWindowLower = 800;
 // Clears the bits above the high bit, or copies the sign bit into them for signed data.
 int16_t SignStep(int16_t sample, const ConversionSettings& s) {
     if (s.highBit >= 15) return sample;
-    const uint16_t mask = static_cast<uint16_t>(0xFFFFu << (s.highBit + 1));
-    uint16_t bits = static_cast<uint16_t>(sample);
-    const bool negative = s.pixelRepresentation != 0 && (bits & (1u << s.highBit)) != 0;
-    bits = negative ? static_cast<uint16_t>(bits | mask) : static_cast<uint16_t>(bits & ~mask);
-    return static_cast<int16_t>(bits);
+    const int shift = 15 - s.highBit;
+    const uint16_t bits = static_cast<uint16_t>(sample);
+    if (s.pixelRepresentation == 0) return static_cast<int16_t>(bits & (0xFFFFu >> shift));
+    return static_cast<int16_t>(static_cast<int16_t>(static_cast<uint16_t>(bits << shift)) >> shift);
 }
 
 // sample * slope + intercept in single precision, truncated toward zero and kept to 16 bits
@@ -76,6 +76,49 @@ struct LevelMapping {
     float scale = 1.0f;
 };
 
+// The smallest and largest sample after the sign step.
+template <int BytesPerSample>
+void SignedExtremes(const uint8_t* samples, size_t count, const ConversionSettings& s, int32_t& lowest,
+                    int32_t& highest) {
+    int16_t lo = std::numeric_limits<int16_t>::max(), hi = std::numeric_limits<int16_t>::min();
+    for (size_t i = 0; i < count; ++i) {
+        const int16_t v = SignStep(
+            static_cast<int16_t>(SamplePattern(samples + i * BytesPerSample, BytesPerSample, s.pixelRepresentation)), s);
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    lowest = lo;
+    highest = hi;
+}
+
+// The range of the modality values, from the extremes of the samples: the rescale keeps or
+// reverses their order unless its results wrap. False when they would wrap (or are not
+// numbers): the values must then be looked at one by one.
+bool RangeFromExtremes(const uint8_t* samples, size_t count, int bytesPerSample, const ConversionSettings& s,
+                       int32_t& lowest, int32_t& highest) {
+    if (count == 0) return false;
+    int32_t lo = 0, hi = 0;
+    if (bytesPerSample == 2)
+        SignedExtremes<2>(samples, count, s, lo, hi);
+    else
+        SignedExtremes<1>(samples, count, s, lo, hi);
+    const bool rescaled = s.mode == 2 && (s.rescaleSlope != 1.0f || s.rescaleIntercept != 0.0f);
+    if (!rescaled) {
+        lowest = lo;
+        highest = hi;
+        return true;
+    }
+    // The same single-precision steps as the rescale; a result truncating into 16 bits
+    // lies strictly between -32769 and 32768.
+    const float a = static_cast<float>(lo) * s.rescaleSlope + s.rescaleIntercept;
+    const float b = static_cast<float>(hi) * s.rescaleSlope + s.rescaleIntercept;
+    auto fits = [](float v) { return v > -32769.0f && v < 32768.0f; };
+    if (!fits(a) || !fits(b)) return false;
+    lowest = std::min(static_cast<int32_t>(a), static_cast<int32_t>(b));
+    highest = std::max(static_cast<int32_t>(a), static_cast<int32_t>(b));
+    return true;
+}
+
 // Notes which 16-bit patterns occur among the samples.
 template <int BytesPerSample>
 void MarkPatterns(const uint8_t* samples, size_t count, uint16_t pixelRepresentation, uint8_t* seen) {
@@ -119,20 +162,20 @@ void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
     auto modalityValue = [&](uint32_t pattern) {
         return int32_t{ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(pattern)), settings)};
     };
-    // The stretch needs the range of the values that occur, and so does a picture with fewer
-    // samples than patterns, where evaluating only the patterns present is cheaper. Larger
-    // pictures with a window get every pattern evaluated, saving a pass over the samples.
     const bool stretch = UsesStretch(settings);
+    int32_t lowest = 0, highest = 0;
+    const bool rangeKnown = !stretch || RangeFromExtremes(samples, count, bytesPerSample, settings, lowest, highest);
+    // A picture with fewer samples than patterns only needs the levels of those present;
+    // larger ones get every pattern evaluated, which costs less than looking them up.
     std::vector<uint8_t> seen;
-    if (stretch || count < table.size()) {
+    if (!rangeKnown || count < table.size()) {
         seen.assign(table.size(), 0);
         if (bytesPerSample == 2)
             MarkPatterns<2>(samples, count, settings.pixelRepresentation, seen.data());
         else
             MarkPatterns<1>(samples, count, settings.pixelRepresentation, seen.data());
     }
-    int32_t lowest = 0, highest = 0;
-    if (stretch) {
+    if (!rangeKnown) {
         bool any = false;
         for (uint32_t p = 0; p < table.size(); ++p) {
             if (!seen[p]) continue;

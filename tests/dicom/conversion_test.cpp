@@ -131,6 +131,34 @@ TEST(GreyStretch, SignedRangeAndRescaleDirection) {
     EXPECT_EQ(Levels({0xFFFF, 0x8000, 0x7FFF}, s), (std::vector<int>{127, 0, 255}));
 }
 
+TEST(GreyStretch, RangeIsTakenAfterTheSignStep) {
+    ConversionSettings s;
+    s.highBit = 11;
+    // Unsigned: 0xF000 is 0 and 0x0FFF is 4095 (as stored, they would be -4096 and 4095).
+    std::vector<int> levels = Levels({0xF000, 0x0100, 0x0FFF}, s);
+    EXPECT_EQ(levels[0], 0);
+    EXPECT_EQ(levels[1], 15);  // 256 * 255 / 4095
+    EXPECT_GE(levels[2], 254);
+    // Signed: 0x0800 is -2048, the smallest, although stored it is above 0x07FF.
+    s.pixelRepresentation = 1;
+    levels = Levels({0x0800, 0x0000, 0x07FF}, s);
+    EXPECT_EQ(levels[0], 0);
+    EXPECT_EQ(levels[1], 127);
+    EXPECT_GE(levels[2], 254);
+}
+
+TEST(GreyStretch, RangeFollowsRescaledValuesUpToTheWrap) {
+    ConversionSettings s;
+    s.rescaleIntercept = 30000.0f;
+    // 2767 + 30000 = 32767 still fits; 2768 + 30000 wraps to -32768 and becomes the smallest.
+    // (Over the wide range the single-precision scale tops out at 254.)
+    EXPECT_EQ(Levels({0, 2767}, s), (std::vector<int>{0, 255}));
+    EXPECT_EQ(Levels({0, 2768}, s), (std::vector<int>{254, 0}));
+    s.rescaleIntercept = -30000.0f;
+    EXPECT_EQ(Levels({0, -2768 & 0xFFFF}, s), (std::vector<int>{255, 0}));
+    EXPECT_EQ(Levels({0, -2769 & 0xFFFF}, s), (std::vector<int>{0, 254}));
+}
+
 TEST(GreyStretch, RangeSpansEverySampleGiven) {
     // The table for the first two samples only, then for all three: the third widens the range.
     const std::vector<uint8_t> raw = Bytes16({0, 10, 20});
