@@ -616,6 +616,12 @@ for o, method in {2: T.FLIP_LEFT_RIGHT, 3: T.ROTATE_180, 4: T.FLIP_TOP_BOTTOM, 5
     run("convert-im6.q16 " + d + "base-rgb.tif -compress JPEG -quality 92 " + d + "im-jpeg.tif");
     run("convert-im6.q16 " + d + "base-rgb.tif -alpha set -channel A -evaluate set 60% +channel " + d + "im-rgba.tif");
     run("convert-im6.q16 " + d + "base-grey.tif -compress LZW -define tiff:tile-geometry=32x32 " + d + "im-grey-tiled.tif");
+    run("convert-im6.q16 " + d + "base-rgb.tif -colorspace CMYK " + d + "im-cmyk.tif");
+    run("convert-im6.q16 " + d + "base-grey.tif -depth 2 " + d + "im-grey2.tif");
+    run("convert-im6.q16 " + d + "base-grey.tif -depth 4 " + d + "im-grey4.tif");
+    add("im-cmyk.tif", 1);
+    add("im-grey2.tif");
+    add("im-grey4.tif");
     add("im-rgb16.tif", 1);
     add("im-palette.tif", 1);   // 16-bit map entries are scaled by 255/65535, Pillow keeps the high byte
     add("im-jpeg.tif", 2);
