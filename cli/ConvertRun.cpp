@@ -3,10 +3,27 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <thread>
 
 namespace convert {
+
+namespace {
+
+// One job; whatever it throws (an allocation failure, say) fails that job alone instead of
+// ending the process from a worker thread.
+JobResult RunJob(const Job& job, const Options& options) {
+    try {
+        return options.info ? DescribeOne(job, options) : ConvertOne(job, options);
+    } catch (const std::exception& e) {
+        return {false, std::string("internal error: ") + e.what()};
+    } catch (...) {
+        return {false, "internal error"};
+    }
+}
+
+}  // namespace
 
 std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
                           const JobFinished& finished, const std::atomic<bool>* stop) {
@@ -21,9 +38,7 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
             if (group >= plan.groups.size()) return;
             for (size_t index : plan.groups[group]) {
                 if (stopped()) return;
-                const Job& job = plan.jobs[index];
-                const JobResult result = options.info ? DescribeOne(job, options)
-                                                      : ConvertOne(job, options);
+                const JobResult result = RunJob(plan.jobs[index], options);
                 std::lock_guard<std::mutex> lock(reportLock);
                 ran[index] = true;
                 if (finished) finished(index, result);
