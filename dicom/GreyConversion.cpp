@@ -12,13 +12,17 @@ namespace {
 constexpr float kFixedWindowScale = 0.1275f;
 constexpr int32_t kFixedWindowLower = 800;
 
+// How far the sign step shifts: 15 - high bit, or 0 (no change) when the high bit is 15 or more.
+int SignShift(const ConversionSettings& s) { return s.highBit >= 15 ? 0 : 15 - s.highBit; }
+
 // Clears the bits above the high bit, or copies the sign bit into them for signed data.
+int16_t SignStep(uint16_t bits, int shift, bool isSigned) {
+    if (isSigned) return static_cast<int16_t>(static_cast<int16_t>(static_cast<uint16_t>(bits << shift)) >> shift);
+    return static_cast<int16_t>(bits & (0xFFFFu >> shift));
+}
+
 int16_t SignStep(int16_t sample, const ConversionSettings& s) {
-    if (s.highBit >= 15) return sample;
-    const int shift = 15 - s.highBit;
-    const uint16_t bits = static_cast<uint16_t>(sample);
-    if (s.pixelRepresentation == 0) return static_cast<int16_t>(bits & (0xFFFFu >> shift));
-    return static_cast<int16_t>(static_cast<int16_t>(static_cast<uint16_t>(bits << shift)) >> shift);
+    return SignStep(static_cast<uint16_t>(sample), SignShift(s), s.pixelRepresentation != 0);
 }
 
 // sample * slope + intercept in single precision, truncated toward zero and kept to 16 bits
@@ -76,17 +80,21 @@ struct LevelMapping {
     float scale = 1.0f;
 };
 
-// The smallest and largest sample after the sign step.
-template <int BytesPerSample>
-void SignedExtremes(const uint8_t* samples, size_t count, const ConversionSettings& s, int32_t& lowest,
-                    int32_t& highest) {
+// The smallest and largest sample after the sign step. The samples go in blocks of a fixed
+// count, a loop the compiler turns into vector instructions.
+template <int BytesPerSample, bool IsSigned>
+void SignedExtremes(const uint8_t* samples, size_t count, int shift, int32_t& lowest, int32_t& highest) {
     int16_t lo = std::numeric_limits<int16_t>::max(), hi = std::numeric_limits<int16_t>::min();
-    for (size_t i = 0; i < count; ++i) {
-        const int16_t v = SignStep(
-            static_cast<int16_t>(SamplePattern(samples + i * BytesPerSample, BytesPerSample, s.pixelRepresentation)), s);
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-    }
+    auto take = [&](size_t i) {
+        const int16_t v = SignStep(SamplePattern(samples + i * BytesPerSample, BytesPerSample, IsSigned), shift, IsSigned);
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    };
+    constexpr size_t kBlock = 64;
+    size_t i = 0;
+    for (; i + kBlock <= count; i += kBlock)
+        for (size_t k = 0; k < kBlock; ++k) take(i + k);
+    for (; i < count; ++i) take(i);
     lowest = lo;
     highest = hi;
 }
@@ -98,10 +106,12 @@ bool RangeFromExtremes(const uint8_t* samples, size_t count, int bytesPerSample,
                        int32_t& lowest, int32_t& highest) {
     if (count == 0) return false;
     int32_t lo = 0, hi = 0;
+    const int shift = SignShift(s);
+    const bool isSigned = s.pixelRepresentation != 0;
     if (bytesPerSample == 2)
-        SignedExtremes<2>(samples, count, s, lo, hi);
+        isSigned ? SignedExtremes<2, true>(samples, count, shift, lo, hi) : SignedExtremes<2, false>(samples, count, shift, lo, hi);
     else
-        SignedExtremes<1>(samples, count, s, lo, hi);
+        isSigned ? SignedExtremes<1, true>(samples, count, shift, lo, hi) : SignedExtremes<1, false>(samples, count, shift, lo, hi);
     const bool rescaled = s.mode == 2 && (s.rescaleSlope != 1.0f || s.rescaleIntercept != 0.0f);
     if (!rescaled) {
         lowest = lo;
