@@ -57,12 +57,8 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
     return ran;
 }
 
-std::string ProgressLine(size_t done, size_t total, double seconds) {
-    constexpr int kWidth = 30;
-    const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
-    const int filled = static_cast<int>(fraction * kWidth);
-    std::string line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-    line += std::to_string(done) + "/" + std::to_string(total);
+std::string ProgressLine(size_t done, size_t total, double seconds, int columns) {
+    std::string counts = " " + std::to_string(done) + "/" + std::to_string(total);
     char text[64];
     if (seconds > 0.0 && done > 0) {
         const double rate = done / seconds;
@@ -72,16 +68,23 @@ std::string ProgressLine(size_t done, size_t total, double seconds) {
     } else {
         std::snprintf(text, sizeof text, "  -- files/s");
     }
-    return line + text;
+    counts += text;
+    const int room = std::max(columns - 1, 1);  // the last column would wrap on some terminals
+    const int width = std::min(30, room - static_cast<int>(counts.size()) - 2);
+    if (width < 5) return counts.substr(1, static_cast<size_t>(room));
+    const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
+    const int filled = static_cast<int>(fraction * width);
+    return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]" + counts;
 }
 
 Reporter::Reporter(const Plan& plan, std::ostream& out, std::ostream& err, bool progressBar,
-                   bool info)
+                   bool info, int columns)
     : plan_(plan),
       out_(out),
       err_(err),
       progressBar_(progressBar),
       info_(info),
+      columns_(columns),
       results_(plan.jobs.size()),
       start_(std::chrono::steady_clock::now()),
       lastDraw_(start_) {
@@ -143,7 +146,7 @@ void Reporter::DrawBar(bool force) {
         return;
     lastDraw_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    err_ << '\r' << ProgressLine(done_, results_.size(), seconds) << "\033[K";
+    err_ << '\r' << ProgressLine(done_, results_.size(), seconds, columns_) << "\033[K";
     err_.flush();
     barShown_ = true;
 }

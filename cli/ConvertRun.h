@@ -32,8 +32,9 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
 // a progress bar on a terminal, and the closing summary.
 class Reporter {
 public:
+    // columns: the terminal's width, which the progress bar must not exceed.
     Reporter(const Plan& plan, std::ostream& out, std::ostream& err, bool progressBar,
-             bool info);
+             bool info, int columns = 80);
     void Finished(size_t index, const JobResult& result);
     // Clears the progress bar, prints the failure lines still waiting (after an interrupted
     // run) and "N converted, M failed", plus the count of jobs that never ran.
@@ -52,6 +53,7 @@ private:
     std::ostream& err_;
     bool progressBar_;
     bool info_;
+    int columns_;
     std::vector<std::optional<JobResult>> results_;
     size_t nextToPrint_ = 0;
     size_t done_ = 0;
@@ -61,7 +63,8 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// The text of the progress bar for `done` of `total` files after `seconds`.
-std::string ProgressLine(size_t done, size_t total, double seconds);
+// The progress bar for `done` of `total` files after `seconds`, shorter than `columns` so
+// that a carriage return can redraw it: the bar shrinks first, then the counts are cut.
+std::string ProgressLine(size_t done, size_t total, double seconds, int columns = 80);
 
 }  // namespace convert

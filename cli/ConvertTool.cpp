@@ -23,7 +23,7 @@ int UsageError(std::ostream& err, const std::string& message) {
 }  // namespace
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool progressBar) {
+            bool progressBar, int columns) {
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.ok) return UsageError(err, parsed.error);
     const Options& options = parsed.options;
@@ -42,7 +42,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     int threads = options.jobs;
     if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    Reporter reporter(plan, out, err, progressBar && !options.info, options.info);
+    Reporter reporter(plan, out, err, progressBar && !options.info, options.info, columns);
     RunPlan(plan, options, threads,
             [&](size_t index, const JobResult& result) { reporter.Finished(index, result); },
             &stopRequested);

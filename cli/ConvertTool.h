@@ -13,9 +13,9 @@ constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 
 // args are the arguments after the program name. progressBar: standard error is a
-// terminal. Returns the exit status.
+// terminal, `columns` wide. Returns the exit status.
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool progressBar);
+            bool progressBar, int columns = 80);
 
 // Asks a running RunTool to start no further conversion; the ones under way finish, so no
 // output is left half-written, and the summary counts what was not started. Safe to call

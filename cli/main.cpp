@@ -1,5 +1,6 @@
 // glintwise-convert: converts DICOM files and images from the command line.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -23,11 +24,19 @@ void CatchInterrupts() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// Width of the terminal on standard error; 80 when it cannot be told.
+int TerminalColumns() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CatchInterrupts();
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return convert::RunTool(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    return convert::RunTool(args, std::cout, std::cerr, terminal, terminal ? TerminalColumns() : 80);
 }

@@ -104,12 +104,20 @@ TEST(RunReport, ProgressBarOnlyWhenStandardErrorIsATerminal) {
     EXPECT_EQ(summary + std::string("\r\033[K3 converted, 1 failed\n").size(), shown.err.size());
 }
 
-TEST(RunReport, BarTextShowsCountRateAndTimeLeft) {
+TEST(RunReport, BarShowsCountRateAndTimeLeftWithinTheTerminalWidth) {
     EXPECT_EQ(convert::ProgressLine(50, 200, 10.0),
               "[#######.......................] 50/200  5.0 files/s  0:30 left");
-    EXPECT_EQ(convert::ProgressLine(0, 3, 0.0).find("0/3"), 33u);
     EXPECT_NE(convert::ProgressLine(0, 0, 0.0).find("[##############################] 0/0"),
               std::string::npos);
+    // A line as wide as the terminal would wrap, and the carriage return would then redraw
+    // only its last part.
+    for (int columns : {120, 60, 45, 30, 10, 1}) {
+        SCOPED_TRACE(columns);
+        const std::string line = convert::ProgressLine(1234, 5000, 3.0, columns);
+        EXPECT_LT(line.size(), static_cast<size_t>(std::max(columns, 2)));
+    }
+    EXPECT_EQ(convert::ProgressLine(1234, 5000, 3.0, 45), "[#.....] 1234/5000  411.3 files/s  0:09 left");
+    EXPECT_EQ(convert::ProgressLine(1234, 5000, 3.0, 30), "1234/5000  411.3 files/s  0:0");
 }
 
 TEST(RunCollisions, LaterInputWinsAndAnEarlierPictureSurvivesALaterFailure) {
