@@ -1,9 +1,8 @@
 #include "ConvertJob.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "Conversion.h"
