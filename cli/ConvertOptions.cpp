@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <vector>
 
 #include "Conversion.h"
 
@@ -178,9 +179,19 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string HelpText() {
-    std::string formats;
-    for (const char* target : kTargetFormats) formats += std::string(target) + " ";
-    formats += "gif ico";
+    // The format names, wrapped under the option's description.
+    std::string formats = "                    ";
+    size_t lineLength = 0;
+    std::vector<std::string> names(kTargetFormats, kTargetFormats + kTargetFormatCount);
+    names.insert(names.end(), {"gif", "ico"});
+    for (const std::string& name : names) {
+        if (lineLength + name.size() + 1 > 58) {
+            formats += "\n                    ";
+            lineLength = 0;
+        }
+        formats += " " + name;
+        lineLength += name.size() + 1;
+    }
     return
         "Usage: glintwise-convert [OPTIONS] INPUT...\n"
         "Converts DICOM files (and images in any format the image library reads) into image\n"
@@ -188,7 +199,7 @@ std::string HelpText() {
         "\n"
         "Options:\n"
         "  -f, --format EXT   target format (default png), one of:\n"
-        "                     " + formats + "\n"
+        + formats + "\n"
         "  -o, --output PATH  output folder, created when missing (default: the current\n"
         "                     folder); with a single input file, a PATH with an extension\n"
         "                     is the output file itself and its extension picks the format\n"
