@@ -6,8 +6,8 @@
 #
 # usage: bench/cli_convert.sh [BUILD_DIR]      (BENCH_FILES, BENCH_RUNS, BENCH_TMP override)
 # The files live in a memory-backed folder (/dev/shm when present) so that every program is
-# measured on its own work, not on the disk: our saves end with fsync, which costs nothing
-# there and several milliseconds per file on a real disk.
+# measured on its own work, not on the disk (our saves also end with an fsync, which a busy
+# disk makes slower).
 set -euo pipefail
 
 build=${1:-build}
