@@ -417,6 +417,22 @@ TEST(PngMalformed, DamagedBytesNeverCrash) {
     }
 }
 
+TEST(PngMalformed, GoLibrarysInvalidFilesAreRefused) {
+    fs::path dir;
+    for (const char* d : {"/usr/lib/go-1.19/src/image/png/testdata", "/usr/share/go-1.19/src/image/png/testdata"})
+        if (fs::is_directory(d)) dir = d;
+    if (dir.empty()) GTEST_SKIP() << "golang-1.19-src not installed";
+    for (const char* name : {"invalid-crc32.png", "invalid-noend.png", "invalid-trunc.png", "invalid-zlib.png"}) {
+        SCOPED_TRACE(name);
+        LfImagePNG img;
+        EXPECT_FALSE(peer::DecodeWith(img, ReadFile(dir / name)));
+        EXPECT_STRNE(img.LastError(), "");
+    }
+    // An index beyond the palette is the library's call; either way nothing crashes.
+    LfImagePNG palette;
+    peer::DecodeWith(palette, ReadFile(dir / "invalid-palette.png"));
+}
+
 TEST(PngMalformed, UnwritableStreamReportsASaveError) {
     LfImage img;
     MakeRgbPicture(img, 4, 4);
