@@ -244,6 +244,7 @@ void DicomReader::resetAttributes() {
     highBitGiven_ = false;
     windowCenter_ = windowWidth_ = rescaleIntercept_ = rescaleSlope_ = 0.0f;
     transferSyntax_.clear();
+    photometric_.clear();
 }
 
 void DicomReader::releaseFrame() {
@@ -348,7 +349,7 @@ bool DicomReader::readGroup28Element(DicomSource& source, uint16_t element, cons
     std::string text;
     switch (element) {
     case 0x0002: return readNumber(samplesPerPixel_);
-    case 0x0004: return readText(text);
+    case 0x0004: return readText(photometric_);
     case 0x0008: {
         if (!readText(text)) return false;
         int frames = 0;
@@ -501,6 +502,9 @@ bool DicomReader::readPixelData(DicomSource& source, const char vr[2], int mode)
 
     LevelTable table;
     MakeLevelTable(buffer, static_cast<size_t>(count), bytesPerSample, settings, table);
+    // MONOCHROME1 pictures show their smallest value as white.
+    if (photometric_ == "MONOCHROME1")
+        for (uint8_t& level : table) level = static_cast<uint8_t>(255 - level);
     FillFrameInPlace(buffer, rows_, columns_, bytesPerSample, pixelRepresentation_, table);
     if (sampleBytes > frameBytes) {
         // Later frames are not shown: give their memory back.

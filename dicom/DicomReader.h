@@ -61,6 +61,7 @@ public:
     float rescaleSlope() const;
     float rescaleIntercept() const;
     const std::string& transferSyntax() const;
+    const std::string& photometricInterpretation() const { return photometric_; }
 
 private:
     struct FreeDeleter {
@@ -93,6 +94,7 @@ private:
     float rescaleIntercept_ = 0.0f;
     float rescaleSlope_ = 0.0f;
     std::string transferSyntax_;
+    std::string photometric_;
 
     GreyFrame frame_;
     std::unique_ptr<uint8_t, FreeDeleter> pixels_;

@@ -433,6 +433,20 @@ TEST(DicomPixels, FiveColumnRowsArePaddedTo16Bytes) {
     EXPECT_EQ(FrameLevels(f), (std::vector<int>{0, 28, 56, 85, 113, 141, 170, 198, 226, 255}));
 }
 
+TEST(DicomPixels, MonochromeOneShowsTheSmallestValueAsWhite) {
+    DicomReader reader;
+    for (const char* photometric : {"MONOCHROME2", "MONOCHROME1"}) {
+        SCOPED_TRACE(photometric);
+        DicomFileBuilder b;
+        b.text(0x0028, 0x0004, "CS", photometric);
+        b.picture(1, 3).pixels16({0, 1, 2});
+        ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+        const std::vector<int> rising{0, 127, 255}, falling{255, 128, 0};
+        EXPECT_EQ(FrameLevels(*reader.frame()),
+                  std::string(photometric) == "MONOCHROME1" ? falling : rising);
+    }
+}
+
 TEST(DicomPixels, StretchSpansEveryFrameButOnlyTheFirstIsShown) {
     DicomFileBuilder b;
     b.text(0x0028, 0x0008, "IS", "3");
