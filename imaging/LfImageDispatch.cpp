@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <type_traits>
 
@@ -110,6 +111,20 @@ const CodecEntry* FindCodec(uint32_t format) {
     return nullptr;
 }
 
+// Runs one codec call; nothing thrown inside a codec (a container's allocation failure, say)
+// leaves the dispatch: it becomes a failure of that call.
+template <class Call>
+bool Guarded(LfImage& image, bool encoding, Call call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        image.SetLastError(encoding ? "Encode: not enough memory" : "Decode: not enough memory");
+    } catch (...) {
+        image.SetLastError(encoding ? "Encode: codec failure" : "Decode: codec failure");
+    }
+    return false;
+}
+
 // Restores the stream to where a probe started.
 void Rewind(LfFile* stream, int32_t position) { stream->Seek(position, SEEK_SET); }
 
@@ -157,7 +172,7 @@ bool LfImage::Encode(LfFile* stream, uint32_t format) {
         SetLastError("Encode: Unknown format");
         return false;
     }
-    return codec->encode(*this, stream, format);
+    return Guarded(*this, true, [&] { return codec->encode(*this, stream, format); });
 }
 
 bool LfImage::Encode(FILE* handle, uint32_t format) {
@@ -178,7 +193,8 @@ bool LfImage::Decode(LfFile* stream, uint32_t format) {
         const int32_t start = stream->Tell();
         for (const CodecEntry& entry : kCodecs) {
             if (!entry.decode) continue;
-            if (entry.decode(*this, stream, entry.first, true, entry.reportsFrames)) return true;
+            if (Guarded(*this, false, [&] { return entry.decode(*this, stream, entry.first, true, entry.reportsFrames); }))
+                return true;
             Rewind(stream, start);
         }
         SetLastError("Decode: Unknown or wrong format");
@@ -189,7 +205,7 @@ bool LfImage::Decode(LfFile* stream, uint32_t format) {
         SetLastError("Decode: Unknown or wrong format");
         return false;
     }
-    return codec->decode(*this, stream, format, false, codec->reportsFrames);
+    return Guarded(*this, false, [&] { return codec->decode(*this, stream, format, false, codec->reportsFrames); });
 }
 
 bool LfImage::Decode(FILE* handle, uint32_t format) {
