@@ -2,7 +2,12 @@
 // Save's all-or-nothing replacement of the target file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <cstring>
@@ -233,6 +238,31 @@ TEST(DispatchSave, FailedSaveKeepsTheExistingFileAndLeavesNothingBehind) {
     EXPECT_FALSE(empty.Save(path.c_str(), LF_FORMAT_BMP));
     EXPECT_STREQ(empty.LastError(), "null image!!!");
 
+    EXPECT_EQ(ReadFile(path), previous);
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"result.bmp"});
+}
+
+TEST(DispatchSave, AWriteThatRunsOutOfRoomFailsAndKeepsTheTarget) {
+    TempDir dir;
+    const auto path = dir / "result.bmp";
+    const std::vector<uint8_t> previous = {'o', 'l', 'd'};
+    WriteFile(path, previous);
+
+    // A child whose files may not grow past 1000 bytes: the 30 KB bitmap cannot be written.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        LfImage image = Picture(100, 100);
+        const bool saved = image.Save(path.c_str(), LF_FORMAT_BMP);
+        ::_exit(saved ? 1 : (image.LastError()[0] ? 0 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success, 2: no last-error text";
     EXPECT_EQ(ReadFile(path), previous);
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"result.bmp"});
 }
