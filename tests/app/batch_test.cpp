@@ -131,6 +131,19 @@ TEST_F(BatchFolder, ResultFolderEqualToSourceDoesNotConvertItsOwnOutputs) {
     EXPECT_TRUE(fs::exists(in / "a.bmp"));
 }
 
+TEST_F(BatchFolder, ResultFolderVanishingMidRunSkipsTheRestQuietly) {
+    for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
+        tinydicom::Write(in / name, tinydicom::MakeRamp(3, 3, 1));
+    LfImage current;
+    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current,
+                                    [this](int value, int) {
+                                        if (value == 2) fs::remove_all(out);
+                                    });
+    EXPECT_EQ(summary.converted, 3);
+    EXPECT_EQ(summary.written, 1);
+    EXPECT_FALSE(fs::exists(out)) << "a vanished result folder is not created again";
+}
+
 TEST_F(BatchFolder, WorkingDirectoryIsLeftAlone) {
     tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
     const fs::path before = fs::current_path();
