@@ -1,4 +1,4 @@
-// Writes small, valid DICOM Part 10 files (Explicit VR Little Endian, 16 bits allocated,
+// Writes small, valid DICOM files (preamble, "DICM", file meta group; Explicit VR Little Endian,
 // one sample per pixel) for the application tests.
 #pragma once
 
