@@ -1,5 +1,5 @@
 // Writes small, valid DICOM files (preamble, "DICM", file meta group; Explicit VR Little Endian,
-// one sample per pixel) for the application tests.
+// 16 bits allocated, one sample per pixel) for the application tests.
 #pragma once
 
 #include <cstdint>
