@@ -34,6 +34,11 @@ void Put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+bool HasPixelReader(uint16_t bitCount) {
+    return bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
+           bitCount == 32;
+}
+
 uint64_t RowStride(uint64_t width, uint64_t bitCount) { return (width * bitCount + 31) / 32 * 4; }
 
 uint64_t AbsHeight(int32_t height) {
@@ -399,6 +404,9 @@ bool LfImageBMP::Decode(LfFile* stream) {
     const int64_t infoStart = stream->Tell();
     LfBitmapInfoHeader h;
     if (!ReadInfoHeader(stream, h)) return Fail("Error reading BMP info");
+    // Depths without a reader (2 bits, or 0 for an embedded JPEG or PNG) would come out as a
+    // blank picture reported as decoded.
+    if (!HasPixelReader(h.bitCount)) return Fail("unsupported BMP bit count");
     // Pixel data placed beyond the end of the stream cannot belong to this file.
     const int64_t streamSize = stream->Size();
     if (pixelOffset != 0 && streamSize >= 0 && start + pixelOffset > streamSize)
@@ -455,8 +463,6 @@ bool LfImageBMP::Decode(LfFile* stream) {
         if (h.compression != kRgb) return Fail("unknown compression");
         stream->Read(info.pixels, 1, imageBytes);
         break;
-    default:
-        break;  // depths without a reader (2 bits, say) stay blank
     }
 
     if (topDown) Flip(false, true);

@@ -565,17 +565,21 @@ TEST(BmpDecode, ThirtyTwoBitMasksPickTheirBytes) {
     EXPECT_EQ(image.PixelColor(0, 0, false), Rgb(255, 128, 1));
 }
 
-TEST(BmpDecode, TwoBitFileIsABlankFourBitImage) {
-    BmpSpec s;
-    s.width = 4;
-    s.height = 1;
-    s.bitCount = 2;
-    s.palette.assign(16, 0x44);
-    s.pixels = {0xE4, 0, 0, 0};
-    LfImageBMP image;
-    ASSERT_TRUE(DecodeBytes(MakeBmp(s), image)) << image.LastError();
-    EXPECT_EQ(image.BitCount(), 4u);
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(image.PixelIndex(x, 0), 0);
+TEST(BmpDecode, DepthsWithoutAReaderAreRefusedNotDecodedBlank) {
+    // 2 bits per pixel, and 0 (the pixels are an embedded JPEG or PNG).
+    for (uint16_t bits : {2, 0}) {
+        SCOPED_TRACE(bits);
+        BmpSpec s;
+        s.width = 4;
+        s.height = 1;
+        s.bitCount = bits;
+        s.palette.assign(16, 0x44);
+        s.pixels = {0xE4, 0, 0, 0};
+        LfImageBMP image;
+        EXPECT_FALSE(DecodeBytes(MakeBmp(s), image));
+        EXPECT_STREQ(image.LastError(), "unsupported BMP bit count");
+        EXPECT_FALSE(image.IsValid());
+    }
 }
 
 TEST(BmpDecode, HeaderOnlyProbeStoresDimensionsAndAllocatesNothing) {
@@ -1107,8 +1111,8 @@ TEST(BmpMalformed, LyingHeadersAreRefusedOrReadSafely) {
         {"header size 2^32-1", eight, kSize, 0xFFFFFFFF, false, kInfo},
         {"header size 39", eight, kSize, 39, false, kInfo},
         {"header size 1000", eight, kSize, 1000, false, kInfo},
-        {"bit count 65535", eight, kBits, 65535, true, nullptr},
-        {"bit count 0", eight, kBits, 0, true, nullptr},
+        {"bit count 65535", eight, kBits, 65535, true, "unsupported BMP bit count"},
+        {"bit count 0", eight, kBits, 0, true, "unsupported BMP bit count"},
         {"pixel offset inside the header", eight, kOffset, 1, false, nullptr},
     };
     for (const Case& c : cases) {
