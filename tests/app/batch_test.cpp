@@ -53,13 +53,13 @@ protected:
 }  // namespace
 
 TEST_F(BatchFolder, ConvertsEveryDicomFileAndSkipsTheRest) {
-    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(5, 3, 1));
-    tinydicom::Write(in / "a.dicom", tinydicom::MakeRamp(4, 4, 2));
-    tinydicom::Write(in / "IM0001", tinydicom::MakeRamp(6, 2, 3));
-    tinydicom::Write(in / "c.b.dcm", tinydicom::MakeRamp(3, 3, 4));
+    WriteFile(in / "a.dcm", tinydicom::MakeRamp(5, 3, 1));
+    WriteFile(in / "a.dicom", tinydicom::MakeRamp(4, 4, 2));
+    WriteFile(in / "IM0001", tinydicom::MakeRamp(6, 2, 3));
+    WriteFile(in / "c.b.dcm", tinydicom::MakeRamp(3, 3, 4));
     WriteFile(in / "b.txt", {'n', 'o', 't', ' ', 'd', 'i', 'c', 'o', 'm'});
     fs::create_directory(in / "sub");
-    tinydicom::Write(in / "sub" / "deep.dcm", tinydicom::MakeRamp(2, 2, 5));
+    WriteFile(in / "sub" / "deep.dcm", tinydicom::MakeRamp(2, 2, 5));
 
     LfImage current;
     ProgressLog log;
@@ -87,11 +87,11 @@ TEST_F(BatchFolder, ConvertsEveryDicomFileAndSkipsTheRest) {
 }
 
 TEST_F(BatchFolder, SkippedFileNeverWritesTheEarlierPicture) {
-    tinydicom::Write(in / "1.dcm", tinydicom::MakeRamp(4, 3, 1));
+    WriteFile(in / "1.dcm", tinydicom::MakeRamp(4, 3, 1));
     WriteFile(in / "2.dcm", std::vector<uint8_t>(300, 0));  // a damaged DICOM name
     std::vector<uint8_t> implicit = tinydicom::Make(2, 2, {1, 2, 3, 4}, "1.2.840.10008.1.2");
-    tinydicom::Write(in / "3.dcm", implicit);                   // refused transfer syntax
-    tinydicom::Write(in / "4.dcm", tinydicom::MakeRamp(2, 5, 9));
+    WriteFile(in / "3.dcm", implicit);                      // refused transfer syntax
+    WriteFile(in / "4.dcm", tinydicom::MakeRamp(2, 5, 9));
 
     LfImage current;
     BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current);
@@ -103,8 +103,8 @@ TEST_F(BatchFolder, SkippedFileNeverWritesTheEarlierPicture) {
 }
 
 TEST_F(BatchFolder, UnwritableTargetWritesNothingButStillConverts) {
-    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 3, 1));
-    tinydicom::Write(in / "b.dcm", tinydicom::MakeRamp(3, 3, 2));
+    WriteFile(in / "a.dcm", tinydicom::MakeRamp(3, 3, 1));
+    WriteFile(in / "b.dcm", tinydicom::MakeRamp(3, 3, 2));
     LfImage current;
     BatchSummary summary = RunBatch(in.string(), out.string(), "raw", current);
     EXPECT_EQ(summary.converted, 2);
@@ -124,7 +124,7 @@ TEST_F(BatchFolder, EmptyOrMissingSourceRunsNoFiles) {
 }
 
 TEST_F(BatchFolder, ResultFolderEqualToSourceDoesNotConvertItsOwnOutputs) {
-    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
+    WriteFile(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
     LfImage current;
     BatchSummary summary = RunBatch(in.string(), in.string(), "bmp", current);
     EXPECT_EQ(summary.files, 1);
@@ -133,7 +133,7 @@ TEST_F(BatchFolder, ResultFolderEqualToSourceDoesNotConvertItsOwnOutputs) {
 
 TEST_F(BatchFolder, ResultFolderVanishingMidRunSkipsTheRestQuietly) {
     for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
-        tinydicom::Write(in / name, tinydicom::MakeRamp(3, 3, 1));
+        WriteFile(in / name, tinydicom::MakeRamp(3, 3, 1));
     LfImage current;
     BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current,
                                     [this](int value, int) {
@@ -145,7 +145,7 @@ TEST_F(BatchFolder, ResultFolderVanishingMidRunSkipsTheRestQuietly) {
 }
 
 TEST_F(BatchFolder, WorkingDirectoryIsLeftAlone) {
-    tinydicom::Write(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
+    WriteFile(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
     const fs::path before = fs::current_path();
     LfImage current;
     RunBatch(in.string(), out.string(), "bmp", current);

@@ -1,5 +1,6 @@
-// Inputs for the converter's tests: small DICOM files written byte by byte (Explicit VR
-// Little Endian, 16 bits allocated), and running the tool in-process with captured output.
+// Inputs for the converter's tests: small DICOM files (Explicit VR Little Endian, 16 bits
+// allocated) made with the shared DicomFileBuilder, and running the tool in-process with
+// captured output.
 #pragma once
 
 #include <algorithm>
@@ -10,42 +11,18 @@
 #include <vector>
 
 #include "ConvertTool.h"
+#include "DicomFileBuilder.h"
 #include "TestSupport.h"
 
 namespace clitest {
 
 namespace fs = std::filesystem;
 
-class DicomBytes {
-public:
-    void U16(uint16_t v) { out.push_back(v & 0xFF); out.push_back(v >> 8); }
-    void U32(uint32_t v) { U16(v & 0xFFFF); U16(v >> 16); }
-    void Text(const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
-    void Tag(uint16_t group, uint16_t element, const char* vr) {
-        U16(group);
-        U16(element);
-        Text(vr);
-    }
-    void ShortText(uint16_t group, uint16_t element, const char* vr, std::string value,
-                   char pad = ' ') {
-        if (value.size() % 2) value += pad;
-        Tag(group, element, vr);
-        U16(static_cast<uint16_t>(value.size()));
-        Text(value);
-    }
-    void US(uint16_t group, uint16_t element, uint16_t value) {
-        Tag(group, element, "US");
-        U16(2);
-        U16(value);
-    }
-    std::vector<uint8_t> out;
-};
-
 struct DicomSpec {
     uint16_t width = 32;
     uint16_t height = 24;
     uint16_t seed = 0;  // varies the picture so files never convert to the same pixels
-    std::string transferSyntax = "1.2.840.10008.1.2.1";
+    std::string transferSyntax = dicomtest::kExplicitLittle;
     std::string windowCenter;  // empty: no window, the reader stretches min to max
     std::string windowWidth;
     std::string intercept;
@@ -61,41 +38,25 @@ struct DicomSpec {
     DicomSpec& Intercept(std::string i) { intercept = std::move(i); return *this; }
 };
 
-// A CT-like picture: samples rise along rows and columns, shifted by the seed.
+// A CT-like picture (12 bits stored): samples rise along rows and columns, shifted by the seed.
 inline std::vector<uint8_t> MakeDicom(const DicomSpec& spec = DicomSpec()) {
-    DicomBytes meta;
-    meta.ShortText(0x0002, 0x0010, "UI", spec.transferSyntax, '\0');
-    DicomBytes file;
-    file.out.assign(128, 0);
-    file.Text("DICM");
-    file.Tag(0x0002, 0x0000, "UL");
-    file.U16(4);
-    file.U32(static_cast<uint32_t>(meta.out.size()));
-    file.out.insert(file.out.end(), meta.out.begin(), meta.out.end());
-    file.US(0x0028, 0x0002, 1);
-    file.ShortText(0x0028, 0x0004, "CS", "MONOCHROME2");
-    file.US(0x0028, 0x0010, spec.height);
-    file.US(0x0028, 0x0011, spec.width);
-    file.US(0x0028, 0x0100, 16);
-    file.US(0x0028, 0x0101, 12);
-    file.US(0x0028, 0x0102, 11);
-    file.US(0x0028, 0x0103, 0);
+    dicomtest::DicomFileBuilder b(spec.transferSyntax);
+    b.picture(spec.height, spec.width, 16, 11, 0, "MONOCHROME2");
     if (!spec.windowCenter.empty()) {
-        file.ShortText(0x0028, 0x1050, "DS", spec.windowCenter);
-        file.ShortText(0x0028, 0x1051, "DS", spec.windowWidth);
+        b.text(0x0028, 0x1050, "DS", spec.windowCenter);
+        b.text(0x0028, 0x1051, "DS", spec.windowWidth);
     }
     if (!spec.intercept.empty()) {
-        file.ShortText(0x0028, 0x1052, "DS", spec.intercept);
-        file.ShortText(0x0028, 0x1053, "DS", "1");
+        b.text(0x0028, 0x1052, "DS", spec.intercept);
+        b.text(0x0028, 0x1053, "DS", "1");
     }
-    file.Tag(0x7FE0, 0x0010, "OW");
-    file.U16(0);
-    const size_t count = static_cast<size_t>(spec.width) * spec.height;
-    file.U32(static_cast<uint32_t>(count * 2));
+    std::vector<uint16_t> samples;
+    samples.reserve(static_cast<size_t>(spec.width) * spec.height);
     for (size_t y = 0; y < spec.height; ++y)
         for (size_t x = 0; x < spec.width; ++x)
-            file.U16(static_cast<uint16_t>((x * 97 + y * (31 + spec.seed) + spec.seed * 211) % 4096));
-    return file.out;
+            samples.push_back(static_cast<uint16_t>((x * 97 + y * (31 + spec.seed) + spec.seed * 211) % 4096));
+    b.pixels16(samples);
+    return b.bytes();
 }
 
 inline void WriteDicom(const fs::path& path, const DicomSpec& spec = DicomSpec()) {

@@ -69,7 +69,7 @@ protected:
 }  // namespace
 
 TEST_F(Workflow, OpenShowsThePictureAndRemembersThePath) {
-    tinydicom::Write(dir / "scan.dcm", tinydicom::MakeRamp(40, 20, 1));
+    WriteFile(dir / "scan.dcm", tinydicom::MakeRamp(40, 20, 1));
     services->answers = {Q(dir / "scan.dcm")};
     Child<QLineEdit>(window, "lineEdit")->setText("/start/here");
     Click("btAddPic");
@@ -85,7 +85,7 @@ TEST_F(Workflow, OpenShowsThePictureAndRemembersThePath) {
 }
 
 TEST_F(Workflow, FailedOpenKeepsTheOldPictureAndPath) {
-    tinydicom::Write(dir / "good.dcm", tinydicom::MakeRamp(30, 10, 1));
+    WriteFile(dir / "good.dcm", tinydicom::MakeRamp(30, 10, 1));
     WriteFile(dir / "damaged.dcm", std::vector<uint8_t>(200, 0x41));
     std::vector<uint8_t> truncated = tinydicom::MakeRamp(30, 10, 2);
     truncated.resize(truncated.size() - 100);
@@ -116,7 +116,7 @@ TEST_F(Workflow, FailedOpenKeepsTheOldPictureAndPath) {
 }
 
 TEST_F(Workflow, CancelledDialogsChangeNothing) {
-    tinydicom::Write(dir / "good.dcm", tinydicom::MakeRamp(8, 8, 1));
+    WriteFile(dir / "good.dcm", tinydicom::MakeRamp(8, 8, 1));
     services->answers = {Q(dir / "good.dcm")};
     Click("btAddPic");
     Child<QLineEdit>(window, "txtPicDir")->setText("typed/source");
@@ -144,7 +144,7 @@ TEST_F(Workflow, SaveAsBeforeAnyOpenFails) {
 }
 
 TEST_F(Workflow, SaveAsOffersTheFixedFiltersAndTheExtensionDecides) {
-    tinydicom::Write(dir / "scan.dcm", tinydicom::MakeRamp(16, 16, 3));
+    WriteFile(dir / "scan.dcm", tinydicom::MakeRamp(16, 16, 3));
     services->answers = {Q(dir / "scan.dcm")};
     Click("btAddPic");
     services->dialogs.clear();
@@ -215,15 +215,15 @@ TEST_F(Workflow, BatchRefusesFoldersThatCannotBeEntered) {
 TEST_F(Workflow, BatchConvertsTheFolderAndAdvancesTheProgressBar) {
     fs::create_directory(dir / "in");
     fs::create_directory(dir / "out");
-    tinydicom::Write(dir / "in" / "a.dcm", tinydicom::MakeRamp(12, 6, 1));
+    WriteFile(dir / "in" / "a.dcm", tinydicom::MakeRamp(12, 6, 1));
     WriteFile(dir / "in" / "b.txt", {1, 2, 3});
-    tinydicom::Write(dir / "in" / "c.dcm", tinydicom::MakeRamp(9, 5, 2));
+    WriteFile(dir / "in" / "c.dcm", tinydicom::MakeRamp(9, 5, 2));
     Child<QComboBox>(window, "comboBoxType")->setCurrentText("png");
     Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
     Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "out"));
 
     // The preview keeps what it showed before the run.
-    tinydicom::Write(dir / "shown.dcm", tinydicom::MakeRamp(20, 20, 3));
+    WriteFile(dir / "shown.dcm", tinydicom::MakeRamp(20, 20, 3));
     services->answers = {Q(dir / "shown.dcm")};
     Click("btAddPic");
     const QImage preview = Child<QLabel>(window, "lbPic")->pixmap().toImage();

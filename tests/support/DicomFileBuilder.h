@@ -1,4 +1,5 @@
-// Builds small DICOM Part 10 files byte by byte for the reader's tests and the fuzz seeds.
+// Builds small DICOM files (preamble, "DICM", file meta group, then the data set) byte by
+// byte for the tests of every layer.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -59,10 +60,13 @@ public:
         bytes_.insert(bytes_.end(), value.begin(), value.end());
         return *this;
     }
-    // Rows, columns and the usual 16-bit unsigned layout.
+    // Rows, columns and the usual 16-bit unsigned layout; the photometric interpretation is
+    // written only when one is given.
     DicomFileBuilder& picture(uint16_t rows, uint16_t columns, uint16_t bitsAllocated = 16,
-                              uint16_t highBit = 15, uint16_t pixelRepresentation = 0) {
+                              uint16_t highBit = 15, uint16_t pixelRepresentation = 0,
+                              const char* photometric = nullptr) {
         us(0x0028, 0x0002, 1);
+        if (photometric) text(0x0028, 0x0004, "CS", photometric);
         us(0x0028, 0x0010, rows);
         us(0x0028, 0x0011, columns);
         us(0x0028, 0x0100, bitsAllocated);
