@@ -8,13 +8,13 @@
 //                                       prints the best time and the process's peak memory
 //   dicom_bench --measure REPEAT CMD... runs a command REPEAT times and prints its best wall
 //                                       and CPU (user + system) time and its peak memory
+#include "BenchSupport.h"
 #include "DicomReader.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,12 +118,11 @@ int Read(const char* path, int repeat) {
     unsigned checksum = 0;
     int width = 0, height = 0;
     for (int i = 0; i < repeat; ++i) {
-        const auto start = std::chrono::steady_clock::now();
+        const double start = bench::WallMs();
         DicomReader reader;
         GreyFrame* frame = reader.read(path);
-        const auto end = std::chrono::steady_clock::now();
+        const double ms = bench::WallMs() - start;
         if (!frame) return std::fprintf(stderr, "%s: %s\n", path, reader.refusalText().c_str()), 1;
-        const double ms = std::chrono::duration<double, std::milli>(end - start).count();
         if (i == 0 || ms < best) best = ms;
         width = frame->width;
         height = frame->height;
@@ -135,14 +134,12 @@ int Read(const char* path, int repeat) {
     return 0;
 }
 
-double Ms(const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; }
-
 // Each run in a child of its own, so its resource use is the command's alone.
 int Measure(int repeat, char** command) {
     double bestWall = 0, bestCpu = 0;
     long peakKb = 0;
     for (int i = 0; i < repeat; ++i) {
-        const auto start = std::chrono::steady_clock::now();
+        const double start = bench::WallMs();
         const pid_t pid = fork();
         if (pid < 0) return std::perror("fork"), 1;
         if (pid == 0) {
@@ -153,10 +150,10 @@ int Measure(int repeat, char** command) {
         int status = 0;
         rusage usage{};
         if (wait4(pid, &status, 0, &usage) != pid) return std::perror("wait4"), 1;
-        const double wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const double wall = bench::WallMs() - start;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             return std::fprintf(stderr, "%s failed (status %d)\n", command[0], status), 1;
-        const double cpu = Ms(usage.ru_utime) + Ms(usage.ru_stime);
+        const double cpu = bench::Milliseconds(usage.ru_utime) + bench::Milliseconds(usage.ru_stime);
         if (i == 0 || wall < bestWall) bestWall = wall;
         if (i == 0 || cpu < bestCpu) bestCpu = cpu;
         peakKb = std::max(peakKb, usage.ru_maxrss);

@@ -4,7 +4,6 @@
 //   jpeg_bench decode <in.jpg> <out.ppm>  file to file, like djpeg
 //   jpeg_bench memory <in.ppm> [runs]     codec only, in memory: median CPU milliseconds
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "LfFile.h"
 #include "LfImage.h"
 #include "LfImageJPG.h"
@@ -74,9 +74,6 @@ bool ReadPpm(LfImage& image, const char* path) {
     return ok;
 }
 
-// Processor time of this process, in milliseconds: steadier than wall time on a busy machine.
-double CpuMilliseconds() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -123,9 +120,9 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             LfMemFile out;
             out.Open();
-            const double start = CpuMilliseconds();
+            const double start = bench::CpuMs();
             if (!image.Encode(&out, LF_FORMAT_JPG)) return Fail("encode", image);
-            encode.push_back(CpuMilliseconds() - start);
+            encode.push_back(bench::CpuMs() - start);
             jpeg.assign(out.GetBuffer(false), out.GetBuffer(false) + out.Size());
         }
         for (int i = 0; i < runs; ++i) {
@@ -134,9 +131,9 @@ int main(int argc, char** argv) {
             in.Write(jpeg.data(), 1, jpeg.size());
             in.Seek(0, 0);
             LfImage back;
-            const double start = CpuMilliseconds();
+            const double start = bench::CpuMs();
             if (!back.Decode(&in, LF_FORMAT_JPG)) return Fail("decode", back);
-            decode.push_back(CpuMilliseconds() - start);
+            decode.push_back(bench::CpuMs() - start);
         }
         std::printf("codec only, in memory, %ux%u, %zu bytes: encode %.1f ms, decode %.1f ms CPU (median of %d)\n",
                     image.Width(), image.Height(), jpeg.size(), Median(encode), Median(decode), runs);
