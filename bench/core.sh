@@ -10,14 +10,8 @@
 # decode = "in.bmp null:" minus an empty start-up; encode and resizes start from ImageMagick's
 # own memory-mapped pixel cache (.mpc) and subtract "in.mpc null:".
 set -euo pipefail
-
-build=${1:?usage: core.sh BUILD_DIR}
-bench=$build/bench/core_bench
-repeat=${REPEAT:-3}
-if [[ ! -x $bench ]]; then
-  echo "core.sh: $bench is not built (cmake --build $build --target core_bench)" >&2
-  exit 1
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_init core_bench 3 "$@"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

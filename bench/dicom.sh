@@ -11,14 +11,8 @@
 # machine) and peak resident memory. dcm2pnm writes its 8-bit PGM to /dev/null. "in-proc" is
 # our read and conversion alone, timed inside the program.
 set -euo pipefail
-
-build=${1:?usage: dicom.sh BUILD_DIR}
-bench=$build/bench/dicom_bench
-repeat=${REPEAT:-5}
-if [[ ! -x $bench ]]; then
-  echo "dicom.sh: $bench is not built (cmake --build $build --target dicom_bench)" >&2
-  exit 1
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_init dicom_bench 5 "$@"
 have_dcmtk=0
 command -v dcm2pnm > /dev/null && have_dcmtk=1
 

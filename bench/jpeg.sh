@@ -10,14 +10,8 @@
 # time (user + system), which is the steadier figure on a busy machine. Our codec alone, in
 # memory, is printed below the table.
 set -euo pipefail
-
-build=${1:?usage: jpeg.sh BUILD_DIR}
-bench=$build/bench/jpeg_bench
-repeat=${REPEAT:-5}
-if [[ ! -x $bench ]]; then
-  echo "jpeg.sh: $bench is not built (cmake --build $build --target jpeg_bench)" >&2
-  exit 1
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_init jpeg_bench 5 "$@"
 for tool in hyperfine cjpeg djpeg python3; do
   command -v "$tool" > /dev/null || { echo "jpeg.sh: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done

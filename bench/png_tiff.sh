@@ -12,14 +12,8 @@
 # cache (.mpc) and subtracts "in.mpc null:". tiffcp runs are whole runs minus a plain copy of
 # an uncompressed file (start-up, reading and writing 48 MiB).
 set -euo pipefail
-
-build=${1:?usage: png_tiff.sh BUILD_DIR}
-bench=$build/bench/codecs_png_tiff_bench
-repeat=${REPEAT:-3}
-if [[ ! -x $bench ]]; then
-  echo "png_tiff.sh: $bench is not built (cmake --build $build --target codecs_png_tiff_bench)" >&2
-  exit 1
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_init codecs_png_tiff_bench 3 "$@"
 
 work=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/glintwise-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
