@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "Conversion.h"
+#include "LfFormatRegistry.h"
 #include "DicomReader.h"
 #include "LfImage.h"
 
@@ -107,11 +108,8 @@ std::string FormatFloat(float value) {
 }  // namespace
 
 std::string FormatName(uint32_t type) {
-    static const char* const kNames[] = {
-        "unknown", "BMP", "GIF", "JPEG", "PNG", "ICO", "TIFF", "TGA", "PCX", "WBMP",
-        "Windows metafile", "JPEG 2000 (JP2)", "JPEG 2000 code stream", "PGX", "PNM",
-        "Sun raster", "unknown", "MNG/JNG", "SKA", "camera raw"};
-    return type < std::size(kNames) ? kNames[type] : "unknown";
+    const LfFormatInfo* row = LfFindFormat(type);
+    return row ? row->name : "unknown";
 }
 
 JobResult ConvertOne(const Job& job, const Options& options) {

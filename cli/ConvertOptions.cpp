@@ -1,10 +1,12 @@
 #include "ConvertOptions.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
 #include "Conversion.h"
+#include "LfFormatRegistry.h"
 
 namespace convert {
 
@@ -101,11 +103,23 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
 
 }  // namespace
 
+std::vector<std::string> AcceptedFormats() {
+    // The window's list in its order, then the formats the window does not offer at all.
+    std::vector<std::string> names(kTargetFormats, kTargetFormats + kTargetFormatCount);
+    const auto offered = [&](const std::string& ext) {
+        return std::find(names.begin(), names.begin() + kTargetFormatCount, ext) != names.begin() + kTargetFormatCount;
+    };
+    for (uint32_t id = 1; id <= LF_FORMAT_RAW; ++id) {
+        const LfFormatInfo* row = LfFindFormat(id);
+        if (row && std::none_of(row->saveExtensions.begin(), row->saveExtensions.end(), offered))
+            names.insert(names.end(), row->saveExtensions.begin(), row->saveExtensions.end());
+    }
+    return names;
+}
+
 bool IsAcceptedFormat(const std::string& ext) {
-    if (ext == "gif" || ext == "ico") return true;
-    for (const char* target : kTargetFormats)
-        if (ext == target) return true;
-    return false;
+    const std::vector<std::string> names = AcceptedFormats();
+    return std::find(names.begin(), names.end(), ext) != names.end();
 }
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
@@ -182,9 +196,7 @@ std::string HelpText() {
     // The format names, wrapped under the option's description.
     std::string formats = "                    ";
     size_t lineLength = 0;
-    std::vector<std::string> names(kTargetFormats, kTargetFormats + kTargetFormatCount);
-    names.insert(names.end(), {"gif", "ico"});
-    for (const std::string& name : names) {
+    for (const std::string& name : AcceptedFormats()) {
         if (lineLength + name.size() + 1 > 58) {
             formats += "\n                    ";
             lineLength = 0;

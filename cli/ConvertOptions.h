@@ -32,6 +32,8 @@ struct ParseResult {
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
 // True for the extensions -f accepts: the window's target list, gif and ico.
+// Target formats -f accepts: the window's list, then the registry's formats it does not offer.
+std::vector<std::string> AcceptedFormats();
 bool IsAcceptedFormat(const std::string& ext);
 
 // The text printed by --help.

@@ -1,5 +1,6 @@
 // The image object: creation, lifetime, pixel access, palette, geometry and the alpha plane.
 #include "LfImage.h"
+#include "LfFormatRegistry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -321,9 +322,8 @@ void LfImage::SetColorsImportant(uint32_t count) {
 }
 
 int LfImage::FormatSlot(uint32_t format) {
-    if (format <= 15) return static_cast<int>(format);
-    if (format >= 17 && format <= 19) return static_cast<int>(format) - 1;
-    return 0;
+    const LfFormatInfo* row = LfFindFormat(format);
+    return row ? row->slot : 0;
 }
 
 uint32_t LfImage::CodecOption(uint32_t format) const {

@@ -11,104 +11,15 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <type_traits>
 
-// ---- add a codec here (1 of 2): include its header.
-#include "LfImageBMP.h"
-#include "LfImageJPG.h"
-#include "LfImagePNG.h"
-#include "LfImageTIF.h"
+#include "LfFormatRegistry.h"
 
 namespace {
 
-// A codec class is constructed with its identifier, borrows the caller's settings and works on
-// a stream. The JPEG 2000 family class is the exception: constructed with type 0, it receives
-// the identifier as a second argument of Encode and Decode.
-template <class Codec>
-constexpr bool kTakesFormatArgument = requires(Codec& c, LfFile* f, uint32_t id) { c.Decode(f, id); };
-
-// Codec classes take their identifier in the constructor or set it themselves.
-template <class Codec>
-Codec MakeCodec(uint32_t type) {
-    if constexpr (std::is_constructible_v<Codec, uint32_t>) return Codec(type);
-    else return Codec();
-}
-
-template <class Codec>
-bool EncodeWith(LfImage& image, LfFile* stream, uint32_t format) {
-    Codec codec = MakeCodec<Codec>(kTakesFormatArgument<Codec> ? 0u : format);
-    codec.Ghost(&image);  // shares the pixel block; frees nothing when discarded
-    bool ok;
-    if constexpr (kTakesFormatArgument<Codec>) ok = codec.Encode(stream, format);
-    else ok = codec.Encode(stream);
-    if (!ok) image.SetLastError(codec.LastError());
-    return ok;
-}
-
-// Decodes into a temporary codec object carrying the caller's settings; on success the
-// picture, info record and frames move into the caller's image. A failed probe try leaves
-// nothing behind: neither its message nor its frame count.
-template <class Codec>
-bool DecodeWith(LfImage& image, LfFile* stream, uint32_t format, bool probing, bool reportsFrames) {
-    const uint32_t type = kTakesFormatArgument<Codec> ? 0u : format;
-    Codec codec = MakeCodec<Codec>(type);
-    codec.CopyInfo(image);
-    codec.info.type = type;
-    bool ok;
-    if constexpr (kTakesFormatArgument<Codec>) ok = codec.Decode(stream, probing ? 0u : format);
-    else ok = codec.Decode(stream);
-    if (ok) {
-        if (codec.info.type == 0) codec.info.type = format;
-        if (image.Transfer(codec, true)) return true;
-        image.SetLastError("Decode: the image shares another image's pixels");
-        return false;
-    }
-    if (!probing) {
-        image.SetLastError(codec.LastError());
-        if (reportsFrames) image.info.numFrames = codec.info.numFrames;
-    }
-    return false;
-}
-
-struct CodecEntry {
-    uint32_t first;       // identifiers first..last are served by this class
-    uint32_t last;
-    bool reportsFrames;   // a failed decode still reports the frame count it found
-    bool (*encode)(LfImage&, LfFile*, uint32_t);
-    bool (*decode)(LfImage&, LfFile*, uint32_t, bool, bool);
-};
-
-#define LF_CODEC(Class, first, last, reportsFrames) \
-    CodecEntry{first, last, reportsFrames, &EncodeWith<Class>, &DecodeWith<Class>},
-
-// ---- add a codec here (2 of 2): one line, kept in this order, which is the probe order of
-// Decode with identifier 0. Uncomment the line of the codec (its header included above).
-const CodecEntry kCodecs[] = {
-    LF_CODEC(LfImageBMP, LF_FORMAT_BMP, LF_FORMAT_BMP, false)
-    LF_CODEC(LfImageJPG, LF_FORMAT_JPG, LF_FORMAT_JPG, false)
-    // LF_CODEC(LfImageICO, LF_FORMAT_ICO, LF_FORMAT_ICO, true)
-    // LF_CODEC(LfImageGIF, LF_FORMAT_GIF, LF_FORMAT_GIF, true)
-    LF_CODEC(LfImagePNG, LF_FORMAT_PNG, LF_FORMAT_PNG, false)
-    LF_CODEC(LfImageTIF, LF_FORMAT_TIF, LF_FORMAT_TIF, true)
-    // LF_CODEC(LfImageMNG, LF_FORMAT_MNG, LF_FORMAT_MNG, true)
-    // LF_CODEC(LfImageTGA, LF_FORMAT_TGA, LF_FORMAT_TGA, false)
-    // LF_CODEC(LfImagePCX, LF_FORMAT_PCX, LF_FORMAT_PCX, false)
-    // LF_CODEC(LfImageWBMP, LF_FORMAT_WBMP, LF_FORMAT_WBMP, false)
-    // LF_CODEC(LfImageWMF, LF_FORMAT_WMF, LF_FORMAT_WMF, false)
-    // LF_CODEC(LfImageJAS, LF_FORMAT_JP2, LF_FORMAT_RAS, false)
-    // LF_CODEC(LfImageSKA, LF_FORMAT_SKA, LF_FORMAT_SKA, false)
-    // LF_CODEC(LfImageRAW, LF_FORMAT_RAW, LF_FORMAT_RAW, false)
-    CodecEntry{0, 0, false, nullptr, nullptr},  // end of the table
-};
-
-#undef LF_CODEC
-
-const CodecEntry* FindCodec(uint32_t format) {
-    if (format == LF_FORMAT_UNKNOWN || format == LF_FORMAT_NONE) return nullptr;
-    for (const CodecEntry& entry : kCodecs) {
-        if (entry.encode && format >= entry.first && format <= entry.last) return &entry;
-    }
-    return nullptr;
+// The registry row whose codec serves the identifier; null for none.
+const LfFormatInfo* FindCodec(uint32_t format) {
+    const LfFormatInfo* row = LfFindFormat(format);
+    return row && row->codec.encode ? row : nullptr;
 }
 
 // Runs one codec call; nothing thrown inside a codec (a container's allocation failure, say)
@@ -167,12 +78,12 @@ bool LfImage::EncodeSafeCheck(LfFile* stream) {
 }
 
 bool LfImage::Encode(LfFile* stream, uint32_t format) {
-    const CodecEntry* codec = FindCodec(format);
+    const LfFormatInfo* codec = FindCodec(format);
     if (!codec) {
         SetLastError("Encode: Unknown format");
         return false;
     }
-    return Guarded(*this, true, [&] { return codec->encode(*this, stream, format); });
+    return Guarded(*this, true, [&] { return codec->codec.encode(*this, stream, format); });
 }
 
 bool LfImage::Encode(FILE* handle, uint32_t format) {
@@ -191,21 +102,21 @@ bool LfImage::Decode(LfFile* stream, uint32_t format) {
     }
     if (format == LF_FORMAT_UNKNOWN) {
         const int32_t start = stream->Tell();
-        for (const CodecEntry& entry : kCodecs) {
-            if (!entry.decode) continue;
-            if (Guarded(*this, false, [&] { return entry.decode(*this, stream, entry.first, true, entry.reportsFrames); }))
+        for (const LfFormatInfo& row : LfFormats()) {
+            if (!row.probed || !row.codec.decode) continue;
+            if (Guarded(*this, false, [&] { return row.codec.decode(*this, stream, row.id, true); }))
                 return true;
             Rewind(stream, start);
         }
         SetLastError("Decode: Unknown or wrong format");
         return false;
     }
-    const CodecEntry* codec = FindCodec(format);
+    const LfFormatInfo* codec = FindCodec(format);
     if (!codec) {
         SetLastError("Decode: Unknown or wrong format");
         return false;
     }
-    return Guarded(*this, false, [&] { return codec->decode(*this, stream, format, false, codec->reportsFrames); });
+    return Guarded(*this, false, [&] { return codec->codec.decode(*this, stream, format, false); });
 }
 
 bool LfImage::Decode(FILE* handle, uint32_t format) {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "LfFormatRegistry.h"
+
 namespace fs = std::filesystem;
 
 const char* const kTargetFormats[kTargetFormatCount] = {
@@ -19,23 +21,6 @@ std::string LastComponent(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-struct ExtensionType {
-    const char* extension;
-    uint32_t type;
-};
-
-constexpr ExtensionType kExtensionTypes[] = {
-    {"bmp", LF_FORMAT_BMP},  {"gif", LF_FORMAT_GIF},   {"jpg", LF_FORMAT_JPG},
-    {"jpeg", LF_FORMAT_JPG}, {"jpe", LF_FORMAT_JPG},   {"png", LF_FORMAT_PNG},
-    {"ico", LF_FORMAT_ICO},  {"tiff", LF_FORMAT_TIF},  {"tif", LF_FORMAT_TIF},
-    {"tga", LF_FORMAT_TGA},  {"pcx", LF_FORMAT_PCX},   {"wbmp", LF_FORMAT_WBMP},
-    {"wmf", LF_FORMAT_WMF},  {"emf", LF_FORMAT_WMF},   {"jp2", LF_FORMAT_JP2},
-    {"j2k", LF_FORMAT_JP2},  {"jpc", LF_FORMAT_JPC},   {"j2c", LF_FORMAT_JPC},
-    {"pgx", LF_FORMAT_PGX},  {"pnm", LF_FORMAT_PNM},   {"pgm", LF_FORMAT_PNM},
-    {"ppm", LF_FORMAT_PNM},  {"ras", LF_FORMAT_RAS},   {"mng", LF_FORMAT_MNG},
-    {"jng", LF_FORMAT_MNG},  {"ska", LF_FORMAT_SKA},
-};
 
 }  // namespace
 
@@ -64,9 +49,7 @@ uint32_t FindType(const std::string& path) {
     if (dot == std::string::npos) return LF_FORMAT_UNKNOWN;
     std::string ext = name.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const ExtensionType& row : kExtensionTypes)
-        if (ext == row.extension) return row.type;
-    return LF_FORMAT_UNKNOWN;
+    return LfFormatForExtension(ext);
 }
 
 bool SaveResultImage(const std::string& path, LfImage& image) {

@@ -12,6 +12,11 @@
 
 namespace testsupport {
 
+bool PeersRequired() {
+    const char* value = std::getenv("GLINTWISE_REQUIRE_PEERS");
+    return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
 TempDir::TempDir() {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {

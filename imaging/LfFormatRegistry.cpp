@@ -1,0 +1,92 @@
+#include "LfFormatRegistry.h"
+
+#include "LfImageBMP.h"
+#include "LfImageJPG.h"
+#include "LfImagePNG.h"
+#include "LfImageTIF.h"
+
+namespace {
+
+// One row per identifier, in the probe order. A row without codec calls names a format the
+// window offers but no codec serves yet: encoding and decoding it fail, the probe skips it.
+// The JPEG 2000 family (11 to 15) is one class; its first row probes for all five.
+const std::vector<LfFormatInfo> kFormats = {
+    {.id = LF_FORMAT_BMP, .slot = 1, .name = "BMP", .saveExtensions = {"bmp"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = LfCodecOf<LfImageBMP>()},
+    {.id = LF_FORMAT_JPG, .slot = 3, .name = "JPEG", .saveExtensions = {"jpg", "jpeg", "jpe"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = LfCodecOf<LfImageJPG>()},
+    {.id = LF_FORMAT_ICO, .slot = 5, .name = "ICO", .saveExtensions = {"ico"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = true,
+     .codec = {}},
+    {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {"gif"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = true,
+     .codec = {}},
+    {.id = LF_FORMAT_PNG, .slot = 4, .name = "PNG", .saveExtensions = {"png"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = LfCodecOf<LfImagePNG>()},
+    {.id = LF_FORMAT_TIF, .slot = 6, .name = "TIFF", .saveExtensions = {"tiff", "tif"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = true,
+     .codec = LfCodecOf<LfImageTIF>()},
+    {.id = LF_FORMAT_MNG, .slot = 16, .name = "MNG/JNG", .saveExtensions = {"mng", "jng"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = true,
+     .codec = {}},
+    {.id = LF_FORMAT_TGA, .slot = 7, .name = "TGA", .saveExtensions = {"tga"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_PCX, .slot = 8, .name = "PCX", .saveExtensions = {"pcx"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_WBMP, .slot = 9, .name = "WBMP", .saveExtensions = {"wbmp"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_WMF, .slot = 10, .name = "Windows metafile", .saveExtensions = {"wmf", "emf"}, .inputExtensions = {},
+     .reads = true, .writes = false, .probed = true, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_JP2, .slot = 11, .name = "JPEG 2000 (JP2)", .saveExtensions = {"jp2", "j2k"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_JPC, .slot = 12, .name = "JPEG 2000 code stream", .saveExtensions = {"jpc", "j2c"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = false, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_PGX, .slot = 13, .name = "PGX", .saveExtensions = {"pgx"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = false, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_PNM, .slot = 14, .name = "PNM", .saveExtensions = {"pnm", "pgm", "ppm"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = false, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_RAS, .slot = 15, .name = "Sun raster", .saveExtensions = {"ras"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = false, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_SKA, .slot = 17, .name = "SKA", .saveExtensions = {"ska"}, .inputExtensions = {},
+     .reads = true, .writes = true, .probed = true, .reportsFrames = false,
+     .codec = {}},
+    {.id = LF_FORMAT_RAW, .slot = 18, .name = "camera raw", .saveExtensions = {}, .inputExtensions = {},
+     .reads = true, .writes = false, .probed = true, .reportsFrames = false,
+     .codec = {}},
+};
+
+}  // namespace
+
+std::span<const LfFormatInfo> LfFormats() { return kFormats; }
+
+const LfFormatInfo* LfFindFormat(uint32_t id) {
+    for (const LfFormatInfo& row : kFormats)
+        if (row.id == id) return &row;
+    return nullptr;
+}
+
+uint32_t LfFormatForExtension(const std::string& ext) {
+    for (const LfFormatInfo& row : kFormats)
+        for (const std::string& e : row.saveExtensions)
+            if (e == ext) return row.id;
+    return LF_FORMAT_UNKNOWN;
+}
+
+uint32_t LfFormatForInputExtension(const std::string& ext) {
+    for (const LfFormatInfo& row : kFormats)
+        for (const std::string& e : row.inputExtensions)
+            if (e == ext) return row.id;
+    return LF_FORMAT_UNKNOWN;
+}
