@@ -17,7 +17,7 @@
 #include "Conversion.h"
 #include "DicomReader.h"
 #include "PreviewFit.h"
-#include "Startup.h"
+#include "Settings.h"
 #include "about.h"
 #include "ui_Lumaframe.h"
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "ConvertOptions.h"
+#include "CommandLine.h"
 #include "ConvertPlan.h"
 #include "ConvertRun.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "CliTestFiles.h"
-#include "ConvertOptions.h"
+#include "CommandLine.h"
 
 using convert::ParseCommandLine;
 namespace fs = std::filesystem;

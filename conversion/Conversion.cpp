@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "GreyConversion.h"
 #include "LfFormatRegistry.h"
 
 namespace fs = std::filesystem;
@@ -24,11 +25,17 @@ std::string LastComponent(const std::string& path) {
 
 }  // namespace
 
+// A frame the readers could have made: pixels present and rows laid out by the frame's
+// own stride rule, so no copy below reads past its buffer.
+bool IsWellFormed(const GreyFrame& frame) {
+    return frame.pixels != nullptr && frame.width > 0 && frame.height > 0 &&
+           frame.stride == FrameStride(frame.width);
+}
+
 bool FrameToImage(const GreyFrame& frame, LfImage& image) {
     if (image.IsValid()) image.Destroy();
-    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) return false;
-    const int64_t stride = (static_cast<int64_t>(frame.width) * 3 + 3) / 4 * 4;
-    if (frame.stride != stride) return false;
+    if (!IsWellFormed(frame)) return false;
+    const int64_t stride = frame.stride;
     if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height),
                      24, LF_FORMAT_BMP) == nullptr)
         return false;
@@ -41,6 +48,21 @@ bool FrameToImage(const GreyFrame& frame, LfImage& image) {
     // The frame lists its rows from the top, the image stores them from the bottom.
     image.Flip(false, true);
     return image.IsValid();
+}
+
+bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
+    if (image.IsValid()) image.Destroy();
+    if (!IsWellFormed(frame)) return false;
+    if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height), 8,
+                     LF_FORMAT_BMP) == nullptr)
+        return false;
+    image.SetGreyPalette();
+    for (int32_t y = 0; y < frame.height; ++y) {
+        const uint8_t* source = frame.pixels + static_cast<size_t>(y) * frame.stride;
+        uint8_t* row = image.Row(static_cast<uint32_t>(frame.height - 1 - y));
+        for (int32_t x = 0; x < frame.width; ++x) row[x] = source[3 * x];
+    }
+    return true;
 }
 
 uint32_t FindType(const std::string& path) {

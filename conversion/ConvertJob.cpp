@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "Conversion.h"
-#include "LfFormatRegistry.h"
 #include "DicomReader.h"
+#include "LfFormatRegistry.h"
 #include "LfImage.h"
 
 namespace convert {
@@ -80,23 +80,6 @@ JobResult LoadImage(const Job& job, const Options& options, LfImage& image) {
         return Fail("frame " + std::to_string(options.frame) + " requested, the file has " +
                     std::to_string(frames) + (frames == 1 ? " frame" : " frames"));
     return {true, ""};
-}
-
-// The frame as an 8-bit picture with a grey palette. PNG writes such a picture as one grey
-// channel: the same pixels as the window's 24-bit picture, a third of the bytes to compress.
-bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
-    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) return false;
-    if (frame.stride != (static_cast<int64_t>(frame.width) * 3 + 3) / 4 * 4) return false;
-    if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height), 8,
-                     LF_FORMAT_BMP) == nullptr)
-        return false;
-    image.SetGreyPalette();
-    for (int32_t y = 0; y < frame.height; ++y) {
-        const uint8_t* source = frame.pixels + static_cast<size_t>(y) * frame.stride;
-        uint8_t* row = image.Row(static_cast<uint32_t>(frame.height - 1 - y));
-        for (int32_t x = 0; x < frame.width; ++x) row[x] = source[3 * x];
-    }
-    return true;
 }
 
 std::string FormatFloat(float value) {

@@ -1,4 +1,4 @@
-// Command-line options of glintwise-convert and their parsing.
+// What one run of the converter is asked to do, and the target formats it accepts.
 #pragma once
 
 #include <string>
@@ -20,23 +20,8 @@ struct Options {
     bool version = false;
 };
 
-struct ParseResult {
-    bool ok = false;
-    Options options;
-    std::string error;  // usage error text when !ok
-};
-
-// Parses the arguments that follow the program name. Accepts "--name value", "--name=value",
-// "-x value" and "-xvalue"; "--" ends the options. --help and --version win over everything
-// after them.
-ParseResult ParseCommandLine(const std::vector<std::string>& args);
-
-// True for the extensions -f accepts: the window's target list, gif and ico.
 // Target formats -f accepts: the window's list, then the registry's formats it does not offer.
 std::vector<std::string> AcceptedFormats();
 bool IsAcceptedFormat(const std::string& ext);
-
-// The text printed by --help.
-std::string HelpText();
 
 }  // namespace convert

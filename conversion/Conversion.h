@@ -17,6 +17,10 @@
 // cannot be created.
 bool FrameToImage(const GreyFrame& frame, LfImage& image);
 
+// The same picture as an 8-bit image with a grey palette: the pixels of FrameToImage's
+// picture in a third of the bytes. PNG writes it as one grey channel.
+bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
+
 // Format identifier chosen by the extension of the path's last component (case does not
 // matter); 0 when there is no extension or it names no writable format ("raw" included).
 uint32_t FindType(const std::string& path);
