@@ -12,7 +12,7 @@
 // padded to a multiple of 4 bytes.
 struct GreyFrame {
     int32_t numFrames = 0;      // (0028,0008), 1 when absent
-    int32_t frameBytes = 0;     // bytes of one frame; halved after conversion
+    int32_t frameBytes = 0;     // samples of one frame: its bytes at one byte per sample
     int32_t width = 0;          // columns
     int32_t height = 0;         // rows
     int32_t bytesPerSample = 0; // 1 after conversion

@@ -25,7 +25,8 @@ public:
     // The byte 0..255, or -1 at the end or on error.
     virtual int32_t GetC() = 0;
     virtual char* GetS(char* buffer, int32_t capacity) = 0;
-    // Formatted scan with one target; -1 when unsupported by the stream.
+    // Formatted scan with one target: fscanf's result for a stdio stream (fields assigned, -1
+    // at the end or without a handle); a memory stream does not scan and always returns 0.
     virtual int32_t Scanf(const char* format, void* target) = 0;
 };
 

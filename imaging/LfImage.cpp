@@ -3,6 +3,7 @@
 #include "LfFormatRegistry.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -90,7 +91,7 @@ void LfImage::Startup(uint32_t type) {
     info.yDpi = kDefaultDpi;
     head.xPelsPerMeter = PelsPerMeter(kDefaultDpi);
     head.yPelsPerMeter = PelsPerMeter(kDefaultDpi);
-    info.littleEndianHost = true;
+    info.littleEndianHost = std::endian::native == std::endian::little;
 }
 
 uint8_t* LfImage::Create(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t type) {

@@ -39,7 +39,8 @@ constexpr int LF_CODEC_SLOTS = 19;
 constexpr size_t LF_ERROR_SIZE = 256;
 
 #pragma pack(push, 1)
-// The DIB info header, little-endian in the block and in files.
+// The DIB info header: host byte order in the block, little-endian in files (codecs swap
+// with SwapHeader on a big-endian host).
 struct LfBitmapInfoHeader {
     uint32_t size;
     int32_t width;
@@ -109,7 +110,7 @@ struct LfImageInfo {
     int32_t numLayers;
     uint8_t disposal;
     bool retrieveAllFrames;
-    bool littleEndianHost;
+    bool littleEndianHost;         // detected at construction; the swaps below do nothing when set
 };
 
 class LfImage {

@@ -229,7 +229,7 @@ TEST(RunImages, FramesBeyondTheInputFail) {
 }
 
 TEST(RunImages, FrameOptionPicksAPageOfAMultiPageFile) {
-    if (!testsupport::HaveTool("convert-im6.q16")) GTEST_SKIP() << "ImageMagick absent";
+    GLINTWISE_NEED_PEER(testsupport::HaveTool("convert-im6.q16"), "ImageMagick");
     testsupport::TempDir dir;
     // Two pages of different sizes, so the output's size tells which page was taken.
     ASSERT_EQ(testsupport::Run("convert-im6.q16 -size 20x10 xc:red -size 30x15 xc:blue " +

@@ -101,7 +101,7 @@ bool HaveOracle() { return !PydicomTestFiles().empty() && HavePythonModules("pyd
 class PydicomFiles : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(PydicomFiles, MatchTheIndependentGreyLevels) {
-    if (!HaveOracle()) GTEST_SKIP() << "python3-pydicom/numpy absent";
+    GLINTWISE_NEED_PEER(HaveOracle(), "python3-pydicom and python3-numpy");
     const fs::path file = PydicomTestFiles() / GetParam();
     ASSERT_TRUE(fs::exists(file)) << file;
     ExpectOracleLevels(file);
@@ -125,7 +125,7 @@ struct GeneratedPicture {
 };
 
 TEST(PydicomGenerated, MatchTheIndependentGreyLevels) {
-    if (!HaveOracle()) GTEST_SKIP() << "python3-pydicom/numpy absent";
+    GLINTWISE_NEED_PEER(HaveOracle(), "python3-pydicom and python3-numpy");
     const GeneratedPicture pictures[] = {
         {"signed12_rescaled_stretch", 16, 11, 1, "", "1.5", "-100"},
         {"unsigned12_stretch", 16, 11, 0, "", "1", "0"},
@@ -173,7 +173,7 @@ struct RefusedFile {
 
 TEST(PydicomRefused, OtherEncodingsAndDamagedFilesAreRefused) {
     const fs::path dir = PydicomTestFiles();
-    if (dir.empty()) GTEST_SKIP() << "python3-pydicom absent";
+    GLINTWISE_NEED_PEER(!dir.empty(), "python3-pydicom");
     const RefusedFile files[] = {
         {"MR_small_implicit.dcm", DicomRefusal::TransferSyntax},
         {"MR_small_bigendian.dcm", DicomRefusal::TransferSyntax},

@@ -852,9 +852,9 @@ class BmpPeers : public ::testing::TestWithParam<PeerCase> {};
 
 TEST_P(BmpPeers, DecodesToThePixelsPillowReads) {
     const PeerCase& c = GetParam();
-    if (!HavePillow()) GTEST_SKIP() << "Pillow is not installed";
+    GLINTWISE_NEED_PEER(HavePillow(), "Pillow");
     const std::string tool = std::string(c.tool) == "magick" ? "convert-im6.q16" : "";
-    if (!tool.empty() && !HaveTool(tool)) GTEST_SKIP() << "ImageMagick is not installed";
+    GLINTWISE_NEED_PEER(tool.empty() || HaveTool(tool), "ImageMagick");
     const fs::path src = PeerSources();
     TempDir tmp;
     const fs::path out = tmp / (std::string(c.name) + ".bmp");
@@ -899,7 +899,7 @@ INSTANTIATE_TEST_SUITE_P(Tools, BmpPeers, ::testing::ValuesIn(kPeerCases),
 // Pillow 9.4 misreads RLE deltas and odd-length RLE4 literal runs; ImageMagick reads both
 // as the format defines them.
 TEST(BmpPeersRle, HandMadeRleFilesDecodeAsImageMagickReadsThem) {
-    if (!HaveTool("convert-im6.q16")) GTEST_SKIP() << "ImageMagick is not installed";
+    GLINTWISE_NEED_PEER(HaveTool("convert-im6.q16"), "ImageMagick");
     TempDir tmp;
     for (bool fourBit : {false, true}) {
         for (uint32_t seed : {1u, 2u, 3u}) {
@@ -926,7 +926,7 @@ TEST(BmpPeersRle, HandMadeRleFilesDecodeAsImageMagickReadsThem) {
 }
 
 TEST(BmpPeersWritten, EveryDepthWeWriteDecodesInPillowToOurPixels) {
-    if (!HavePillow()) GTEST_SKIP() << "Pillow is not installed";
+    GLINTWISE_NEED_PEER(HavePillow(), "Pillow");
     TempDir tmp;
     for (uint32_t bits : {1u, 4u, 8u, 24u, 32u}) {
         SCOPED_TRACE(bits);
@@ -952,9 +952,9 @@ TEST(BmpPeersWritten, EveryDepthWeWriteDecodesInPillowToOurPixels) {
 // decodes misplace the run after the leading delta, so the RLE files are held against the
 // uncompressed files of the same picture instead.
 TEST(BmpRealFiles, BmpJsFixturesMatchTheirReferenceDecodes) {
-    if (!HavePillow()) GTEST_SKIP() << "Pillow is not installed";
+    GLINTWISE_NEED_PEER(HavePillow(), "Pillow");
     const fs::path dir = NpmModules() / "bmp-js" / "test";
-    if (!fs::is_directory(dir)) GTEST_SKIP() << "bmp-js is not installed at " << dir;
+    GLINTWISE_NEED_PEER(fs::is_directory(dir), "npm bmp-js at " + dir.string());
     size_t checked = 0;
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
@@ -980,9 +980,9 @@ TEST(BmpRealFiles, BmpJsFixturesMatchTheirReferenceDecodes) {
 }
 
 TEST(BmpRealFiles, GoImageTestdataMatchesThePngBesideIt) {
-    if (!HavePillow()) GTEST_SKIP() << "Pillow is not installed";
+    GLINTWISE_NEED_PEER(HavePillow(), "Pillow");
     const fs::path dir = "/usr/share/gocode/src/golang.org/x/image/testdata";
-    if (!fs::is_directory(dir)) GTEST_SKIP() << "golang-golang-x-image-dev is not installed";
+    GLINTWISE_NEED_PEER(fs::is_directory(dir), "golang-golang-x-image-dev");
     size_t checked = 0;
     for (const char* stem : {"colormap", "video-001", "yellow_rose-small", "yellow_rose-small-v5"}) {
         SCOPED_TRACE(stem);

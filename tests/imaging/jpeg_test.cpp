@@ -331,7 +331,7 @@ TEST(JpegDecode, GreyOutputOptionGivesAGreyPalettePicture) {
 
 // The library's own tool, asked for the same quantisation, gives the same pixels.
 TEST(JpegDecode, QuantisedOutputMatchesDjpeg) {
-    if (!HaveTool("djpeg")) GTEST_SKIP() << "djpeg missing";
+    GLINTWISE_NEED_PEER(HaveTool("djpeg"), "djpeg");
     TempDir tmp;
     LfImage source;
     MakeTestPicture(source, 48, 40);
@@ -457,7 +457,7 @@ TEST(JpegEncodeFailure, ShortWritesAndFailedFlushAreFailures) {
 // Peers: CMYK files from ImageMagick, reference files, Pillow and jpeginfo on our output
 
 TEST(JpegPeers, CmykFromImageMagickDecodesLikePillow) {
-    if (!HaveTool("convert-im6.q16") || !HavePythonModules("PIL")) GTEST_SKIP() << "ImageMagick or Pillow missing";
+    GLINTWISE_NEED_PEER(HaveTool("convert-im6.q16") && HavePythonModules("PIL"), "ImageMagick or Pillow");
     TempDir tmp;
     LfImage source;
     MakeTestPicture(source, 40, 30);
@@ -479,7 +479,7 @@ TEST(JpegPeers, CmykFromImageMagickDecodesLikePillow) {
 
 TEST(JpegPeers, ReferenceFilesDecodeLikePillow) {
     const fs::path dir = GoImageTestdata();
-    if (dir.empty() || !HavePythonModules("PIL")) GTEST_SKIP() << "Go image test data or Pillow missing";
+    GLINTWISE_NEED_PEER(!dir.empty() && HavePythonModules("PIL"), "Go image test data or Pillow");
     int files = 0;
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string ext = entry.path().extension().string();
@@ -505,8 +505,8 @@ TEST(JpegPeers, ReferenceFilesDecodeLikePillow) {
 TEST(JpegPeers, OurFilesPassJpeginfoAndMatchPillow) {
     const fs::path dir = GoImageTestdata();
     const fs::path png = dir / "video-001.png";
-    if (dir.empty() || !fs::exists(png) || !HavePythonModules("PIL") || !HaveTool("jpeginfo"))
-        GTEST_SKIP() << "reference picture, Pillow or jpeginfo missing";
+    GLINTWISE_NEED_PEER(!dir.empty() && fs::exists(png) && HavePythonModules("PIL") && HaveTool("jpeginfo"),
+                        "reference picture, Pillow or jpeginfo");
     TempDir tmp;
     uint32_t w = 0, h = 0;
     Bytes rgb;

@@ -415,7 +415,7 @@ TEST(ResampleAreaShrink, HeavyShrinkOfWhiteStaysWhite) {
 // would differ by far more.
 TEST(ResampleAreaShrink, AgreesWithImageMagickScale) {
     const std::string im = "convert-im6.q16";
-    if (!testsupport::HaveTool(im)) GTEST_SKIP() << im << " is not installed";
+    GLINTWISE_NEED_PEER(testsupport::HaveTool(im), im);
     const testsupport::TempDir dir;
     const uint32_t w = 157, h = 91;
     LfImage image;
