@@ -64,12 +64,30 @@ uint32_t InputFormat(const std::string& input) {
     return LfFormatForInputExtension(ext);
 }
 
-// Loads an image file with the format its extension names first, then with the probe,
-// selecting the requested frame.
+// Reads a file with the format its extension names when that codec recognises the file
+// (its header probe succeeds), so a damaged raw file fails with the raw codec's message
+// instead of reaching the TIFF codec; anything else goes to the probe.
+bool LoadByNameThenContent(const std::string& path, LfImage& image) {
+    const uint32_t format = InputFormat(path);
+    if (format != LF_FORMAT_UNKNOWN) {
+        LfImage header;
+        header.SetEscape(-1);
+        if (header.Load(path.c_str(), format) && header.Type() == format) {
+            FILE* file = std::fopen(path.c_str(), "rb");
+            if (file == nullptr) return false;
+            const bool ok = image.Decode(file, format);
+            std::fclose(file);
+            return ok;
+        }
+    }
+    return image.Load(path.c_str(), LF_FORMAT_UNKNOWN);
+}
+
+// Loads an image file by its name's format or the probe, selecting the requested frame.
 JobResult LoadImage(const Job& job, const Options& options, LfImage& image) {
     image.SetCurrentFrame(options.frame);
     image.SetLastError("");
-    if (!image.Load(job.input.c_str(), InputFormat(job.input))) {
+    if (!LoadByNameThenContent(job.input, image)) {
         // The probe keeps no codec's message, so a frame the file lacks would read as an
         // unknown format: find the format with the first frame's header, then let that
         // codec say what is wrong with the frame asked for.

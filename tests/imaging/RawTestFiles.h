@@ -17,8 +17,10 @@ namespace fs = std::filesystem;
 inline bool HaveDngMaker() { return testsupport::HavePythonModules("tifffile numpy"); }
 inline bool HaveEngineTool() { return testsupport::HaveTool("dcraw_emu"); }
 
-// Writes a DNG of width x height; `options` are make_dng.py's (--orientation, --kind, ...).
+// Writes a DNG of width x height, creating its folder; `options` are make_dng.py's
+// (--orientation, --kind, ...).
 inline bool MakeDng(const fs::path& out, int width, int height, const std::string& options = "") {
+    fs::create_directories(out.parent_path());
     const fs::path script = testsupport::SourceDir() / "tests" / "imaging" / "make_dng.py";
     const std::string command = testsupport::Python() + " " + testsupport::ShellQuote(script.string()) +
                                 " " + testsupport::ShellQuote(out.string()) + " " +
