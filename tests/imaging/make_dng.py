@@ -6,7 +6,8 @@ usage: make_dng.py OUT WIDTH HEIGHT [--orientation N] [--kind cfa|linear|mono]
 
 The scene is four quadrants (red, green, blue, grey) under a left-to-right brightness ramp,
 as 12-bit samples in 16-bit words. `cfa` stores it as an RGGB Bayer mosaic, `linear` as
-three samples per pixel (LinearRaw), `mono` as one sample per pixel (LinearRaw). The camera
+three samples per pixel (LinearRaw), `mono` as one sample per pixel of a sensor without
+colour filter (CFA data without a CFA pattern, which LibRaw reads as monochrome). The camera
 is linear sRGB: its colour matrix is the XYZ-to-sRGB matrix under D65. --claim-* writes a
 header that claims a larger picture than the data present (a lying file).
 """
@@ -80,7 +81,7 @@ def main():
     elif a.kind == "linear":
         data, photometric = rgb, 34892
     else:
-        data, photometric = rgb[..., 1].copy(), 34892
+        data, photometric = rgb[..., 1].copy(), 32803
     tifffile.imwrite(a.out, data, photometric=photometric, planarconfig="contig",
                      extratags=tags, metadata=None)
     if a.claim_width or a.claim_height:

@@ -69,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PeerCase{"quarter_turn_left_ahd", "--orientation 8", 3},
                       PeerCase{"half_turn_ppg_black_level", "--orientation 3 --black 256", 2},
                       PeerCase{"vng", "", 1},
-                      PeerCase{"linear_raw", "--kind linear", 0}),
+                      PeerCase{"linear_raw", "--kind linear", 0},
+                      PeerCase{"monochrome", "--kind mono --orientation 6", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Independent of the peer: the quadrants keep their colours and the quarter turn puts the
