@@ -73,28 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PeerCase{"monochrome", "--kind mono --orientation 6", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Independent of the peer: the quadrants keep their colours and the quarter turn puts the
-// red top-left quadrant top-right. Catches red and blue exchanged in both us and the peer's
-// reading, and a turn the wrong way.
-TEST(RawDecode, QuadrantsKeepTheirColoursAndTurn) {
-    GLINTWISE_NEED_PEER(rawtest::HaveDngMaker(), "python3-tifffile");
-    Dng upright(64, 48), turned(64, 48, "--orientation 6");
-    ASSERT_FALSE(upright.bytes.empty());
-    ASSERT_FALSE(turned.bytes.empty());
-    LfImage a, b;
-    ASSERT_TRUE(DecodeRaw(a, upright.bytes)) << a.LastError();
-    ASSERT_TRUE(DecodeRaw(b, turned.bytes)) << b.LastError();
-    ASSERT_EQ(b.Width(), 48u);
-    ASSERT_EQ(b.Height(), 64u);
-    const peer::Rgba up = peer::ToRgba(a), right = peer::ToRgba(b);
-    auto reddest = [](const uint8_t* p) { return p[0] > p[1] + 60 && p[0] > p[2] + 60; };
-    auto bluest = [](const uint8_t* p) { return p[2] > p[0] + 60 && p[2] > p[1] + 60; };
-    EXPECT_TRUE(reddest(up.At(12, 10)));   // top left
-    EXPECT_TRUE(bluest(up.At(12, 38)));    // bottom left
-    EXPECT_TRUE(reddest(right.At(38, 12)));  // turned clockwise: top right
-    EXPECT_TRUE(bluest(right.At(10, 12)));   // and the bottom left to the top left
-}
-
 // The probe must not turn the picture or allocate pixels: it reports the sensor's size.
 TEST(RawDecode, HeaderOnlyProbeGivesTypeAndSensorSize) {
     GLINTWISE_NEED_PEER(rawtest::HaveDngMaker(), "python3-tifffile");
