@@ -1,6 +1,7 @@
 #include "ConvertJob.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -52,11 +53,41 @@ JobResult Save(LfImage& image, const Job& job, const Options& options) {
     return {true, ""};
 }
 
-// Loads an image file with the probe, selecting the requested frame.
+// The format an input's extension names for reading (camera raw files: a DNG is also a
+// TIFF, and the TIFF codec, probed first, would take it as a grey sensor mosaic); 0 for none.
+uint32_t InputFormat(const std::string& input) {
+    std::string ext = fs::path(input).extension().string();
+    if (ext.size() < 2) return LF_FORMAT_UNKNOWN;
+    ext.erase(0, 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return LfFormatForInputExtension(ext);
+}
+
+// Reads a file with the format its extension names when that codec recognises the file
+// (its header probe succeeds), so a damaged raw file fails with the raw codec's message
+// instead of reaching the TIFF codec; anything else goes to the probe.
+bool LoadByNameThenContent(const std::string& path, LfImage& image) {
+    const uint32_t format = InputFormat(path);
+    if (format != LF_FORMAT_UNKNOWN) {
+        LfImage header;
+        header.SetEscape(-1);
+        if (header.Load(path.c_str(), format) && header.Type() == format) {
+            FILE* file = std::fopen(path.c_str(), "rb");
+            if (file == nullptr) return false;
+            const bool ok = image.Decode(file, format);
+            std::fclose(file);
+            return ok;
+        }
+    }
+    return image.Load(path.c_str(), LF_FORMAT_UNKNOWN);
+}
+
+// Loads an image file by its name's format or the probe, selecting the requested frame.
 JobResult LoadImage(const Job& job, const Options& options, LfImage& image) {
     image.SetCurrentFrame(options.frame);
     image.SetLastError("");
-    if (!image.Load(job.input.c_str(), LF_FORMAT_UNKNOWN)) {
+    if (!LoadByNameThenContent(job.input, image)) {
         // The probe keeps no codec's message, so a frame the file lacks would read as an
         // unknown format: find the format with the first frame's header, then let that
         // codec say what is wrong with the frame asked for.

@@ -14,7 +14,8 @@ struct JobResult {
     std::string text;  // the failure reason, or the description for --info
 };
 
-// DICOM files go through the reader and the window's frame-to-image copy; any other file is
+// DICOM files go through the reader and the window's frame-to-image copy; a file named with a
+// camera raw extension that the raw codec recognises is decoded as raw; any other file is
 // loaded by the image layer's probe. The result is saved to job.output in the format its
 // extension names.
 JobResult ConvertOne(const Job& job, const Options& options);

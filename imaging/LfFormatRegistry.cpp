@@ -3,6 +3,7 @@
 #include "LfImageBMP.h"
 #include "LfImageJPG.h"
 #include "LfImagePNG.h"
+#include "LfImageRAW.h"
 #include "LfImageTIF.h"
 
 namespace {
@@ -62,9 +63,12 @@ const std::vector<LfFormatInfo> kFormats = {
     {.id = LF_FORMAT_SKA, .slot = 17, .name = "SKA", .saveExtensions = {"ska"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = {}},
-    {.id = LF_FORMAT_RAW, .slot = 18, .name = "camera raw", .saveExtensions = {}, .inputExtensions = {},
+    {.id = LF_FORMAT_RAW, .slot = 18, .name = "camera raw", .saveExtensions = {},
+     .inputExtensions = {"dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2", "orf", "rw2",
+                         "raf", "pef", "srw", "x3f", "3fr", "iiq", "mrw", "kdc", "dcr", "erf", "mef",
+                         "mos", "rwl"},
      .reads = true, .writes = false, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageRAW>()},
 };
 
 }  // namespace

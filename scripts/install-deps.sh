@@ -16,7 +16,7 @@ PACKAGES=(
   # peers and reference files used by the tests
   python3 python3-pil python3-numpy python3-pydicom
   netpbm libtiff-tools pngcheck jpeginfo libjpeg-turbo-progs libopenjp2-tools
-  libimage-exiftool-perl dcmtk medcon
+  libimage-exiftool-perl dcmtk medcon python3-tifffile libraw-bin
   golang-1.19-src golang-golang-x-image-dev checkit-tiff
   # benchmarks
   hyperfine time
