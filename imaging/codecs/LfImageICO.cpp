@@ -298,6 +298,10 @@ bool LfImageICO::DecodeBitmap(LfFile* stream, const Entry& entry, int64_t imageS
         if (stream->Read(info.pixels, 1, pixelBytes) != pixelBytes) return true;
     }
 
+    // Alpha values from the file say what is transparent, with the soft edges the mask
+    // cannot express; the mask only repeats them for programs that ignore alpha.
+    if (AlphaIsValid()) return true;
+
     // A file that ends before its mask finishes without one.
     const uint32_t maskRow = MaskRowBytes(Width());
     const size_t maskSize = static_cast<size_t>(maskRow) * Height();
@@ -331,9 +335,10 @@ bool LfImageICO::ReadPixels32(LfFile* stream) {
     return complete;
 }
 
-// Turns the mask into transparency. A mask of all ones marks an inverted icon: it becomes
-// transparent index 0 with negated colours. Otherwise masked pixels get alpha 0; a key colour
-// or an unused palette index then replaces the plane wherever that loses nothing.
+// Turns the mask of a picture without alpha values into transparency. A mask of all ones
+// marks an inverted icon: it becomes transparent index 0 with negated colours. Otherwise
+// masked pixels get alpha 0; a key colour or an unused palette index then replaces the plane
+// wherever that loses nothing.
 void LfImageICO::ApplyMask(const uint8_t* mask, uint32_t maskRow) {
     const uint32_t width = Width();
     const uint32_t height = Height();
@@ -347,8 +352,7 @@ void LfImageICO::ApplyMask(const uint8_t* mask, uint32_t maskRow) {
         return (mask[static_cast<size_t>(y) * maskRow + x / 8] & (0x80 >> (x % 8))) != 0;
     };
 
-    const bool hadAlpha = AlphaIsValid();
-    if (!hadAlpha && !AlphaCreate()) return;
+    if (!AlphaCreate()) return;
     uint8_t* alpha = AlphaPlane();
     size_t masked = 0;
     int32_t firstX = -1, firstY = -1;
@@ -359,14 +363,9 @@ void LfImageICO::ApplyMask(const uint8_t* mask, uint32_t maskRow) {
             if (masked++ == 0) { firstX = static_cast<int32_t>(x); firstY = static_cast<int32_t>(y); }
         }
     if (masked == 0) {
-        if (!hadAlpha) AlphaDelete();
+        AlphaDelete();
         return;
     }
-    // Alpha from the file with values between the extremes, or opaque where the mask is
-    // clear, says more than one key can: the plane stays.
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            if (alpha[static_cast<size_t>(y) * width + x] != (isMasked(x, y) ? 0 : 255)) return;
 
     // One colour under the whole mask, found nowhere else, becomes the transparent colour
     // (palette pictures: one index, since transparency goes by index there).
