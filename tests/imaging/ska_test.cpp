@@ -67,21 +67,9 @@ TEST(SkaLayout, RefusalsAndShortWrites) {
     }
 }
 
-// Width 5 is held with a stride of 8; every row must land intact at its padded place.
-TEST(SkaDecode, RoundTripAtWidthsWhoseStrideDiffers) {
-    for (uint32_t width : {1u, 5u, 13u}) {
-        SCOPED_TRACE(width);
-        LfImage image;
-        FillPattern(image, width, 3, 8);
-        LfImage back;
-        ASSERT_TRUE(peer::DecodeBytes(back, peer::EncodeToBytes(image, LF_FORMAT_SKA), LF_FORMAT_SKA)) << back.LastError();
-        EXPECT_EQ(back.Type(), uint32_t(LF_FORMAT_SKA));
-        EXPECT_EQ(peer::Snapshot(back), peer::Snapshot(image));
-    }
-}
-
 // Foreign headers are refused (also by the header-only probe); a cut header fails, a cut
-// table or cut pixels decode with what is there and 0 after.
+// table or cut pixels decode with what is there and 0 after. Width 5 is held with a stride
+// of 8, so every packed row must move to its padded place.
 TEST(SkaMalformed, ForeignHeadersAndTruncation) {
     for (const Bytes& header : {SkaHeader(3, 2, 2), SkaHeader(3, 2, 3, 0), SkaHeader(32768, 2), SkaHeader(3, 65535),
                                 SkaHeader(0, 2)}) {
@@ -103,6 +91,9 @@ TEST(SkaMalformed, ForeignHeadersAndTruncation) {
         ASSERT_EQ(peer::DecodeWith(back, Bytes(file.begin(), file.begin() + n)), n >= 9);
         for (size_t i = 0; n >= 777 && i < 20; ++i)
             ASSERT_EQ(back.PixelIndex(i % 5, 3 - i / 5), 777 + i < n ? image.PixelIndex(i % 5, 3 - i / 5) : 0) << i;
+        if (n == file.size()) {
+            EXPECT_EQ(peer::Snapshot(back), peer::Snapshot(image));
+        }
     }
 }
 
