@@ -1,10 +1,13 @@
 #include "LfFormatRegistry.h"
 
 #include "LfImageBMP.h"
+#include "LfImageICO.h"
 #include "LfImageJPG.h"
 #include "LfImagePNG.h"
 #include "LfImageRAW.h"
+#include "LfImageSKA.h"
 #include "LfImageTIF.h"
+#include "LfImageWBMP.h"
 
 namespace {
 
@@ -20,7 +23,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageJPG>()},
     {.id = LF_FORMAT_ICO, .slot = 5, .name = "ICO", .saveExtensions = {"ico"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = true,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageICO>()},
     {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {"gif"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = true,
      .codec = {}},
@@ -41,7 +44,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = {}},
     {.id = LF_FORMAT_WBMP, .slot = 9, .name = "WBMP", .saveExtensions = {"wbmp"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageWBMP>()},
     {.id = LF_FORMAT_WMF, .slot = 10, .name = "Windows metafile", .saveExtensions = {"wmf", "emf"}, .inputExtensions = {},
      .reads = true, .writes = false, .probed = true, .reportsFrames = false,
      .codec = {}},
@@ -62,7 +65,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = {}},
     {.id = LF_FORMAT_SKA, .slot = 17, .name = "SKA", .saveExtensions = {"ska"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageSKA>()},
     {.id = LF_FORMAT_RAW, .slot = 18, .name = "camera raw", .saveExtensions = {},
      .inputExtensions = {"dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2", "orf", "rw2",
                          "raf", "pef", "srw", "x3f", "3fr", "iiq", "mrw", "kdc", "dcr", "erf", "mef",
