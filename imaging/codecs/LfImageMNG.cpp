@@ -181,6 +181,7 @@ mng_ptr MNG_DECL CanvasLine(mng_handle handle, mng_uint32 line) {
         r.failure = "Error in MNG file";
         return r.image;
     }
+    ++r.linesDrawn;
     return r.image + size_t(r.height - 1 - line) * r.paddedWidth;
 }
 
@@ -346,6 +347,11 @@ bool LfImageMNG::Decode(LfFile* stream) {
     uint8_t* chosen = nullptr;
     uint8_t* chosenAlpha = nullptr;
     bool ok = RunDisplay(frames, chosen, chosenAlpha);
+    // A lone PNG or JNG picture fills the canvas with the background and then draws every
+    // row of the picture. A damaged JPEG or zlib stream makes the library stop drawing
+    // without reporting an error; fewer lines than that means the picture is incomplete.
+    if (ok && mng_get_sigtype(handle) != mng_it_mng && record_.linesDrawn < uint64_t(record_.height) * 2)
+        ok = Fail("Error in MNG file: image data incomplete");
     if (ok) {
         // A stream that shows nothing still has its canvas as its one frame.
         if (frames < 1) frames = 1;
@@ -398,8 +404,10 @@ bool LfImageMNG::Encode(LfFile* stream) {
     mng_setcb_closestream(handle, CloseStream);
     mng_setcb_writedata(handle, WriteData);
 
+    // No MHDR comes first, so the library writes a PNG signature and refuses a DEFI before
+    // the IHDR (it has no header yet). Object 0 placed at (0, 0) without clipping is what a
+    // stream without DEFI means anyway, so none is written.
     const bool built = mng_create(handle) == MNG_NOERROR &&
-                       mng_putchunk_defi(handle, 0, 0, 0, MNG_TRUE, 0, 0, MNG_FALSE, 0, 0, 0, 0) == MNG_NOERROR &&
                        mng_putchunk_ihdr(handle, width, height, MNG_BITDEPTH_8, MNG_COLORTYPE_RGB,
                                          MNG_COMPRESSION_DEFLATE, MNG_FILTER_ADAPTIVE, MNG_INTERLACE_NONE) ==
                            MNG_NOERROR &&

@@ -1,6 +1,6 @@
 // LfImageMNG: MNG, JNG and PNG streams read through libmng, one still frame (the selected
 // one) out of an animation, and a single 24-bit picture written as a libmng chunk stream
-// (DEFI, IHDR, IDAT, IEND) whose image data is compressed here with zlib.
+// (IHDR, IDAT, IEND after a PNG signature) whose image data is compressed here with zlib.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,7 @@ struct LfMngExchange {
     LfRgbQuad background;      // blue, green, red, fourth
 
     uint32_t refreshes;        // refresh calls so far: a library call that refreshed showed a frame
+    uint64_t linesDrawn;       // canvas lines handed to the library so far
     const char* failure;       // our own reason to stop, preferred over the library's text
     bool writeFailed;          // the stream took fewer bytes than it was given
 
