@@ -52,12 +52,34 @@ void MNG_DECL Release(mng_ptr pointer, mng_size_t) { std::free(pointer); }
 mng_bool MNG_DECL OpenStream(mng_handle) { return MNG_TRUE; }
 mng_bool MNG_DECL CloseStream(mng_handle) { return MNG_TRUE; }
 
+// Chunks the filter reads whole, to check or change them before the library sees them.
+bool Screened(const uint8_t* type) { return std::memcmp(type, "LOOP", 4) == 0 || std::memcmp(type, "CLON", 4) == 0; }
+
+// Checks one whole screened chunk (its data, CRC verified) and rewrites what the library
+// would mishandle. Returns false for a chunk the library must not see at all.
+//  - LOOP: the library replays a loop body as often as the chunk says (0x7FFFFFFF meaning
+//    forever), and a body that shows nothing spins inside the library without calling back.
+//    One pass is all a still-frame reader needs, so the iteration count becomes at most 1.
+//  - CLON: the library does not check the clone type and crashes on one above 2.
+bool Screen(const uint8_t* type, uint8_t* data, uint32_t length, bool& changed) {
+    if (std::memcmp(type, "LOOP", 4) == 0) {
+        if (length >= 5 && BigEndian32(data + 1) > 1) {
+            PutBigEndian32(data + 1, 1);
+            changed = true;
+        }
+        return true;
+    }
+    // CLON: source and clone id, then optional clone type, do-not-show, concrete and
+    // location-delta flags, each 0..2 or 0..1.
+    const uint8_t limits[4] = {2, 1, 1, 1};
+    for (uint32_t k = 0; k < 4 && 4 + k < length; ++k)
+        if (data[4 + k] > limits[k]) return false;
+    return true;
+}
+
 // Reads the next chunk header into the pending bytes. A chunk that claims more bytes than
-// the stream still holds stops the read before the library allocates room for it. A LOOP
-// chunk is read whole and shown to the library with at most one iteration: the library
-// replays a loop body as often as the chunk says (0x7FFFFFFF meaning forever), and a body
-// that shows nothing spins inside the library without calling back. One pass is all a
-// still-frame reader needs.
+// the stream still holds stops the read before the library allocates room for it; a
+// screened chunk is read whole and checked (see Screen).
 void NextChunk(LfMngExchange& r) {
     r.pendingPosition = 0;
     r.pendingLength = static_cast<uint32_t>(r.stream->Read(r.pending, 1, 8));
@@ -69,12 +91,12 @@ void NextChunk(LfMngExchange& r) {
         r.pendingLength = 0;
         return;
     }
-    if (std::memcmp(r.pending + 4, "LOOP", 4) != 0) {
+    if (!Screened(r.pending + 4)) {
         r.passThrough = uint64_t(length) + 4;
         return;
     }
     if (uint64_t(length) + 12 > sizeof r.pending) {
-        r.failure = "MNG LOOP chunk too long";
+        r.failure = "Error in MNG file: chunk too long";
         r.pendingLength = 0;
         return;
     }
@@ -82,13 +104,15 @@ void NextChunk(LfMngExchange& r) {
     const size_t got = r.stream->Read(r.pending + 8, 1, rest);
     r.pendingLength = static_cast<uint32_t>(8 + got);
     uint8_t* data = r.pending + 8;
-    // A damaged or malformed chunk goes to the library unchanged: it reports the damage.
-    if (got < rest || length < 5) return;
-    if (crc32(0, r.pending + 4, length + 4) != BigEndian32(data + length)) return;
-    if (BigEndian32(data + 1) > 1) {
-        PutBigEndian32(data + 1, 1);
-        PutBigEndian32(data + length, static_cast<uint32_t>(crc32(0, r.pending + 4, length + 4)));
+    // A damaged chunk goes to the library unchanged: it reports the damage.
+    if (got < rest || crc32(0, r.pending + 4, length + 4) != BigEndian32(data + length)) return;
+    bool changed = false;
+    if (!Screen(r.pending + 4, data, length, changed)) {
+        r.failure = "Error in MNG file";
+        r.pendingLength = 0;
+        return;
     }
+    if (changed) PutBigEndian32(data + length, static_cast<uint32_t>(crc32(0, r.pending + 4, length + 4)));
 }
 
 // Hands the library the stream's bytes through the chunk filter above. A short count tells

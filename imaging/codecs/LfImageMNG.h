@@ -29,7 +29,7 @@ struct LfMngExchange {
     // Chunk filter between the stream and the library (see ReadData in the source).
     bool signaturePassed;
     uint64_t passThrough;      // bytes of the current chunk still to hand over unchanged
-    uint8_t pending[1036];     // a chunk header, or a whole LOOP chunk, waiting to be handed over
+    uint8_t pending[1036];     // a chunk header, or a whole screened chunk, waiting to be handed over
     uint32_t pendingLength;
     uint32_t pendingPosition;
 };
