@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the MNG/JNG decoder through a memory stream: a header-only probe,
 // then full decodes of the first and second frame and, when one succeeds, an encode of the
 // result. Streams whose canvas or any picture inside is larger than 1 megapixel are skipped:
-// they run the same code as small ones, only slower. Chunk checksums are recomputed first, half of the time: libmng
-// refuses a chunk whose CRC is wrong, so mutations would otherwise rarely get past the
-// first damaged chunk.
+// they run the same code as small ones, only slower. Chunk checksums are recomputed first,
+// half of the time: libmng refuses a chunk whose CRC is wrong, so mutations would otherwise
+// rarely get past the first damaged chunk.
 #include <zlib.h>
 
 #include <cstddef>
