@@ -32,10 +32,10 @@ Bytes Chunk(const std::string& type, const Bytes& data = {}) {
     return Cat({BE32(uint32_t(data.size())), body, BE32(uint32_t(crc32(0, body.data(), uInt(body.size()))))});
 }
 
-// IHDR, IDAT and IEND of a 4 x 3 RGB picture of one colour, and an MNG around such frames.
-Bytes Frame(uint8_t r, uint8_t g, uint8_t b) {
+// IHDR, IDAT and IEND of a 4 x 3 RGB picture of one grey, and an MNG around such frames.
+Bytes Frame(uint8_t v) {
     Bytes raw;
-    for (int y = 0; y < 3; ++y) raw.insert(raw.end(), {0, r, g, b, r, g, b, r, g, b, r, g, b});
+    for (int y = 0; y < 3; ++y) raw.insert(raw.end(), {0, v, v, v, v, v, v, v, v, v, v, v, v});
     uLongf size = compressBound(uLong(raw.size()));
     Bytes packed(size);
     compress(packed.data(), &size, raw.data(), uLong(raw.size()));
@@ -114,16 +114,14 @@ TEST(MngLayout, FivePixelRowsAreSixteenBytesFromTheTop) {
     ASSERT_EQ(chunks.size(), 3u);
     EXPECT_EQ(chunks[0], std::make_pair(std::string("IHDR"), Cat({BE32(5), BE32(3), {8, 2, 0, 0, 0}})));
     EXPECT_EQ(chunks[2].first, "IEND");
-    Bytes raw(100);
+    Bytes raw(100), expected;
     uLongf size = raw.size();
     ASSERT_EQ(uncompress(raw.data(), &size, chunks[1].second.data(), uLong(chunks[1].second.size())), Z_OK);
-    ASSERT_EQ(size, 3u * 16);
-    for (uint32_t row = 0; row < 3; ++row)
-        for (uint32_t x = 0; x < 5; ++x) {
-            const LfRgbQuad c = img.PixelColor(x, 2 - row);
-            EXPECT_EQ(raw[row * 16], 0);
-            EXPECT_EQ(Bytes(&raw[row * 16 + 1 + 3 * x], &raw[row * 16 + 4 + 3 * x]), (Bytes{c.red, c.green, c.blue}));
-        }
+    for (uint32_t i = 0; i < 15; ++i) {   // pixel i % 5 of row i / 5 from the top
+        const LfRgbQuad c = img.PixelColor(i % 5, 2 - i / 5);
+        expected = Cat({expected, i % 5 ? Bytes{} : Bytes{0}, {c.red, c.green, c.blue}});
+    }
+    EXPECT_EQ(Bytes(raw.begin(), raw.begin() + size), expected);
 
     // Noise does not compress: the output buffer must hold more than the input.
     uint32_t seed = 1;
@@ -165,7 +163,7 @@ TEST(MngLayout, FailedEncodesWriteNothingAndSayWhy) {
 // a selection that shows the last frame whatever the index. Also: a plain PNG is one frame
 // with its alpha and the background white as transparent colour; the header-only probe.
 TEST(MngFrames, EveryFrameIsCountedAndCanBeChosen) {
-    const Bytes rgb = Cat({Frame(255, 0, 0), Frame(0, 255, 0), Frame(0, 0, 255)});
+    const Bytes rgb = Cat({Frame(50), Frame(100), Frame(150)});
     const Bytes files[] = {Mng(rgb), Mng(Cat({Chunk("TERM", {3, 0, 0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF}), rgb})),
                            Mng(Cat({Loop(0, 5), rgb, Chunk("ENDL", {0})}))};
     for (const Bytes& file : files) {
@@ -173,9 +171,7 @@ TEST(MngFrames, EveryFrameIsCountedAndCanBeChosen) {
             LfImageMNG codec;
             ASSERT_TRUE(DecodeMng(codec, file, frame)) << codec.LastError();
             EXPECT_EQ(codec.NumFrames(), 3);
-            const LfRgbQuad c = codec.PixelColor(3, 0);
-            EXPECT_EQ((Bytes{c.red, c.green, c.blue}), (Bytes{uint8_t(frame == 0 ? 255 : 0), uint8_t(frame == 1 ? 255 : 0),
-                                                          uint8_t(frame == 2 ? 255 : 0)})) << frame;
+            EXPECT_EQ(codec.PixelColor(3, 0).red, 50 * (frame + 1));
         }
         for (int32_t frame : {3, -1}) {
             LfImage img;
@@ -256,20 +252,20 @@ TEST(MngPeers, ImageMagickAndOursAgree) {
 // Hostile streams end quickly with a clear false, or, where the stream is legal (a frame
 // placed off the canvas, loops), with a picture; loops count their body once.
 TEST(MngMalformed, HostileStreamsEndCleanlyAndQuickly) {
-    Bytes pastEnd = Mng(Frame(1, 2, 3));
+    Bytes pastEnd = Mng(Frame(7));
     pastEnd[9] = 0x7F;   // MHDR claims a length far past the file
     const Bytes endless = Loop(0, 0x7FFFFFFF);
     const std::pair<Bytes, int> cases[] = {
         {{}, 0},
         {kMng, 0},
         {pastEnd, 0},
-        {Mng(Frame(1, 2, 3), 60000, 60000), 0},
-        {Mng(Cat({Chunk("LOOP", Bytes(2000, 1)), Frame(1, 2, 3)})), 0},
-        {Mng(Cat({Chunk("DEFI", Cat({{0, 1, 0, 0}, BE32(100), BE32(100)})), Frame(1, 2, 3)})), 1},
-        {Mng(Cat({endless, Chunk("ENDL", {0}), Frame(1, 2, 3)})), 1},
-        {Mng(Cat({endless, Loop(1, 0x7FFFFFFF), Chunk("ENDL", {1}), Chunk("ENDL", {0}), Frame(1, 2, 3)})), 1},
-        {Mng(Cat({endless, Frame(1, 2, 3), Chunk("ENDL", {0})})), 1},
-        {Mng(Cat({Frame(1, 2, 3), Chunk("CLON", {0, 0, 0, 1, 7})})), 0},
+        {Mng(Frame(7), 60000, 60000), 0},
+        {Mng(Cat({Chunk("LOOP", Bytes(2000, 1)), Frame(7)})), 0},
+        {Mng(Cat({Chunk("DEFI", Cat({{0, 1, 0, 0}, BE32(100), BE32(100)})), Frame(7)})), 1},
+        {Mng(Cat({endless, Chunk("ENDL", {0}), Frame(7)})), 1},
+        {Mng(Cat({endless, Loop(1, 0x7FFFFFFF), Chunk("ENDL", {1}), Chunk("ENDL", {0}), Frame(7)})), 1},
+        {Mng(Cat({endless, Frame(7), Chunk("ENDL", {0})})), 1},
+        {Mng(Cat({Frame(7), Chunk("CLON", {0, 0, 0, 1, 7})})), 0},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -281,7 +277,7 @@ TEST(MngMalformed, HostileStreamsEndCleanlyAndQuickly) {
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << i;
     }
-    const Bytes good = Mng(Cat({Frame(255, 0, 0), Frame(0, 255, 0)}));
+    const Bytes good = Mng(Cat({Frame(50), Frame(100)}));
     for (size_t n = 0; n < good.size(); ++n) {
         LfImageMNG codec;
         if (!DecodeMng(codec, Bytes(good.begin(), good.begin() + n))) {
