@@ -53,18 +53,29 @@ mng_bool MNG_DECL OpenStream(mng_handle) { return MNG_TRUE; }
 mng_bool MNG_DECL CloseStream(mng_handle) { return MNG_TRUE; }
 
 // Chunks the filter reads whole, to check or change them before the library sees them.
-bool Screened(const uint8_t* type) { return std::memcmp(type, "LOOP", 4) == 0 || std::memcmp(type, "CLON", 4) == 0; }
+bool Screened(const uint8_t* type) {
+    return std::memcmp(type, "LOOP", 4) == 0 || std::memcmp(type, "TERM", 4) == 0 || std::memcmp(type, "CLON", 4) == 0;
+}
 
 // Checks one whole screened chunk (its data, CRC verified) and rewrites what the library
 // would mishandle. Returns false for a chunk the library must not see at all.
 //  - LOOP: the library replays a loop body as often as the chunk says (0x7FFFFFFF meaning
 //    forever), and a body that shows nothing spins inside the library without calling back.
 //    One pass is all a still-frame reader needs, so the iteration count becomes at most 1.
+//  - TERM: "repeat the whole stream" makes the library start over at the end, again without
+//    calling back when nothing is drawn; it becomes "show the last frame" (action 0).
 //  - CLON: the library does not check the clone type and crashes on one above 2.
 bool Screen(const uint8_t* type, uint8_t* data, uint32_t length, bool& changed) {
     if (std::memcmp(type, "LOOP", 4) == 0) {
         if (length >= 5 && BigEndian32(data + 1) > 1) {
             PutBigEndian32(data + 1, 1);
+            changed = true;
+        }
+        return true;
+    }
+    if (std::memcmp(type, "TERM", 4) == 0) {
+        if (length >= 1 && data[0] == 3) {
+            data[0] = 0;
             changed = true;
         }
         return true;
