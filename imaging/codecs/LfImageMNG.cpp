@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -40,14 +41,53 @@ void PutBigEndian32(uint8_t* p, uint32_t v) {
 
 // ---------------------------------------------------------------- memory and streams
 
+// The allocation list of the codec object whose libmng call is running on this thread.
+// The library's memory callbacks do not receive the handle, so the codec names its list
+// around every library call (see ListScope).
+thread_local LfMngBlock* tBlocks = nullptr;
+
+class ListScope {
+public:
+    explicit ListScope(LfMngBlock* blocks) : saved_(tBlocks) { tBlocks = blocks; }
+    ~ListScope() { tBlocks = saved_; }
+    ListScope(const ListScope&) = delete;
+    ListScope& operator=(const ListScope&) = delete;
+
+private:
+    LfMngBlock* saved_;
+};
+
+// Room for the list links in front of every block, keeping the block maximally aligned.
+constexpr size_t kLinkRoom = (sizeof(LfMngBlock) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                             alignof(std::max_align_t);
+
 // Allocations are zero-filled, as the library expects; a single request beyond what any
 // picture we accept needs is refused (the library then reports that it is out of memory).
 mng_ptr MNG_DECL Allocate(mng_size_t length) {
     if (length > kMaxAllocation) return nullptr;
-    return std::calloc(1, length);
+    auto* raw = static_cast<uint8_t*>(std::calloc(1, kLinkRoom + length));
+    if (!raw) return nullptr;
+    auto* block = reinterpret_cast<LfMngBlock*>(raw);
+    if (LfMngBlock* list = tBlocks) {
+        block->prev = list;
+        block->next = list->next;
+        list->next->prev = block;
+        list->next = block;
+    }
+    return raw + kLinkRoom;
 }
 
-void MNG_DECL Release(mng_ptr pointer, mng_size_t) { std::free(pointer); }
+void Unlink(LfMngBlock* block) {
+    if (block->prev) block->prev->next = block->next;
+    if (block->next) block->next->prev = block->prev;
+}
+
+void MNG_DECL Release(mng_ptr pointer, mng_size_t) {
+    if (!pointer) return;
+    auto* block = reinterpret_cast<LfMngBlock*>(static_cast<uint8_t*>(pointer) - kLinkRoom);
+    Unlink(block);
+    std::free(block);
+}
 
 mng_bool MNG_DECL OpenStream(mng_handle) { return MNG_TRUE; }
 mng_bool MNG_DECL CloseStream(mng_handle) { return MNG_TRUE; }
@@ -251,6 +291,7 @@ bool Shown(mng_retcode code) { return code == MNG_NOERROR || code == MNG_NEEDTIM
 LfImageMNG::LfImageMNG(uint32_t type) : LfImage(type), compressor(&::compress2) {
     std::memset(&record_, 0, sizeof record_);
     record_.backgroundIndex = -1;
+    blocks_.prev = blocks_.next = &blocks_;
 }
 
 LfImageMNG::~LfImageMNG() {
@@ -263,11 +304,19 @@ bool LfImageMNG::Fail(const char* message) {
     return false;
 }
 
+// Releases the handle, then frees whatever the library left allocated.
 void LfImageMNG::ReleaseHandle() {
-    if (!handle_) return;
-    mng_handle handle = static_cast<mng_handle>(handle_);
-    mng_cleanup(&handle);
-    handle_ = nullptr;
+    if (handle_) {
+        ListScope scope(&blocks_);
+        mng_handle handle = static_cast<mng_handle>(handle_);
+        mng_cleanup(&handle);
+        handle_ = nullptr;
+    }
+    while (blocks_.next != &blocks_) {
+        LfMngBlock* leaked = blocks_.next;
+        Unlink(leaked);
+        std::free(leaked);
+    }
 }
 
 void LfImageMNG::FreeCanvas() {
@@ -347,6 +396,7 @@ bool LfImageMNG::TakeFrame(const uint8_t* canvas, const uint8_t* alphaPlane) {
 
 bool LfImageMNG::Decode(LfFile* stream) {
     if (!stream) return Fail("null file handler");
+    ListScope scope(&blocks_);
     if (!StartHandle()) return Fail("could not initialize libmng");
     mng_handle handle = static_cast<mng_handle>(handle_);
     record_.stream = stream;
@@ -428,6 +478,7 @@ bool LfImageMNG::Encode(LfFile* stream) {
     if (compressor(packed.data(), &packedBytes, raw.data(), rawBytes, 9) != Z_OK)
         return Fail("could not compress MNG image data");
 
+    ListScope scope(&blocks_);
     if (!StartHandle()) return Fail("could not initialize libmng");
     mng_handle handle = static_cast<mng_handle>(handle_);
     record_.stream = stream;

@@ -34,6 +34,13 @@ struct LfMngExchange {
     uint32_t pendingPosition;
 };
 
+// Every block libmng allocates for one handle is kept on a list, so that blocks the library
+// forgets to free on some error paths are freed with the handle.
+struct LfMngBlock {
+    LfMngBlock* prev;
+    LfMngBlock* next;
+};
+
 class LfImageMNG : public LfImage {
 public:
     explicit LfImageMNG(uint32_t type = LF_FORMAT_MNG);
@@ -63,5 +70,6 @@ private:
     const char* LibraryError(const char* fallback);
 
     void* handle_ = nullptr;   // the libmng handle, released by the destructor
+    LfMngBlock blocks_;        // the handle's allocations (a circular list)
     LfMngExchange record_;
 };
