@@ -3,6 +3,7 @@
 #include "LfImageBMP.h"
 #include "LfImageICO.h"
 #include "LfImageJPG.h"
+#include "LfImageMNG.h"
 #include "LfImagePNG.h"
 #include "LfImageRAW.h"
 #include "LfImageSKA.h"
@@ -35,7 +36,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageTIF>()},
     {.id = LF_FORMAT_MNG, .slot = 16, .name = "MNG/JNG", .saveExtensions = {"mng", "jng"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = true,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageMNG>()},
     {.id = LF_FORMAT_TGA, .slot = 7, .name = "TGA", .saveExtensions = {"tga"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = {}},
