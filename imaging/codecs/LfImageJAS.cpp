@@ -311,10 +311,11 @@ public:
         else if (kind_ != 1) needed = samples * 2 - 1;
         if (needed > uint64_t(in_->Remaining())) return Fail(kCannotLoad, "PNM data ends early");
 
-        // Samples keep the precision of their maxval; a maxval short of a power of two minus
-        // one is stretched to it so that maxval stays white.
+        // Samples keep the precision of a maxval of the form 2^p - 1; any other maxval is
+        // stretched to 8 or 16 bits so that maxval stays white.
         precision_ = 1;
         while ((uint64_t(1) << precision_) - 1 < maxval_) ++precision_;
+        if ((1u << precision_) - 1 != maxval_) precision_ = maxval_ < 256 ? 8 : 16;
         comps.assign(channels_, Component{width_, height_, precision_, false});
         return true;
     }
