@@ -1031,10 +1031,11 @@ bool LfImageJAS::Encode(LfFile* stream, uint32_t format) {
         // 0.900 of it); the library wants the inverse. Rate 1 or more is lossless.
         char rateText[32];
         std::snprintf(rateText, sizeof rateText, "%.3f", double(info.quality) / 100.0);
-        const double rate = std::atof(rateText);
+        double rate = std::atof(rateText);
+        if (!(rate >= 0.001)) rate = 0.001;   // quality 0, negative or not a number
         cp.tcp_numlayers = 1;
         cp.cp_disto_alloc = 1;
-        cp.tcp_rates[0] = rate >= 1.0 ? 0.0f : float(1.0 / std::max(rate, 0.001));
+        cp.tcp_rates[0] = rate >= 1.0 ? 0.0f : float(1.0 / rate);
         cp.numresolution = ResolutionsFor(width, height);
         cp.tcp_mct = channels == 3 ? 1 : 0;
 
