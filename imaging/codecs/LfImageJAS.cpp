@@ -104,6 +104,8 @@ public:
     // Creates the picture; false with the image's last-error text set.
     bool Start(const std::vector<Component>& comps, uint32_t colourType, uint32_t greyType) {
         colour_ = comps.size() == 3 && SameShape(comps[0], comps[1]) && SameShape(comps[0], comps[2]);
+        plainBytes_ = true;
+        for (const Component& c : comps) plainBytes_ = plainBytes_ && c.precision == 8 && !c.isSigned;
         if (colour_) {
             if (!image_.Create(comps[0].width, comps[0].height, 24, colourType)) return false;
             for (int c = 0; c < 3; ++c) maps_.emplace_back(comps[c], 8);
@@ -126,6 +128,27 @@ public:
 
     bool IsColour() const { return colour_; }
     size_t Selected() const { return selected_; }
+    // True when every component holds unsigned 8-bit samples, which PutBytes takes as they are.
+    bool PlainBytes() const { return plainBytes_ && image_.BitCount() >= 8; }
+
+    // Row y of 8-bit samples of a plain-bytes picture: one grey byte per pixel, or three
+    // interleaved bytes, red first or (bgr) blue first.
+    void PutBytes(uint32_t y, const uint8_t* in, bool bgr) {
+        if (y >= image_.Height()) return;
+        uint8_t* out = image_.Row(image_.Height() - 1 - y);
+        const uint32_t width = image_.Width();
+        if (!colour_) {
+            std::memcpy(out, in, width);
+        } else if (bgr) {
+            std::memcpy(out, in, size_t(width) * 3);
+        } else {
+            for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        }
+    }
 
     // rows[c] holds row y of component c, its samples `step` apart.
     void PutRow(uint32_t y, const int32_t* const* rows, size_t step) {
@@ -168,6 +191,7 @@ private:
     bool colour_ = false;
     size_t selected_ = 0;
     std::vector<SampleMap> maps_;
+    bool plainBytes_ = false;
 };
 
 // ---------------------------------------------------------------- reading helpers
@@ -331,7 +355,13 @@ public:
             for (uint32_t v = 0; v <= maxval_; ++v) stretch[v] = int32_t((uint64_t(v) * top + maxval_ / 2) / maxval_);
         }
         const int32_t* rows[3] = {samples.data(), samples.data() + 1, samples.data() + 2};
+        const bool plain = raw_ && kind_ != 4 && maxval_ == 255 && builder.PlainBytes();
         for (uint32_t y = 0; y < height_; ++y) {
+            if (plain) {
+                if (in_->Read(bytes.data(), bytes.size()) != bytes.size()) return Fail(kCannotLoad, "PNM data ends early");
+                builder.PutBytes(y, bytes.data(), false);
+                continue;
+            }
             if (!ReadRow(samples, bytes)) return Fail(kCannotLoad, "PNM data ends early");
             if (!stretch.empty())
                 for (int32_t& s : samples) s = stretch[size_t(s)];
@@ -531,6 +561,10 @@ public:
         for (uint32_t y = 0; y < height_; ++y) {
             const bool complete = type_ == kRasEncoded ? Unpack(row) : in_->Read(row.data(), row.size()) == row.size();
             if (!complete) return Fail(kCannotLoad, "Sun raster data ends early");
+            if (builder.PlainBytes() && ((depth_ == 24 && type_ != kRasRgb) || (depth_ == 8 && !mapped_))) {
+                builder.PutBytes(y, row.data(), true);
+                continue;
+            }
             Convert(row, samples, channels);
             builder.PutRow(y, rows, channels);
         }
