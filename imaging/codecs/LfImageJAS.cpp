@@ -1005,6 +1005,65 @@ int ResolutionsFor(uint32_t width, uint32_t height) {
     return levels;
 }
 
+// Error text of an encode that could not write: the library's reason when it gave one.
+std::string EncodeFailure(const std::string& detail) {
+    return detail.empty() ? kCannotEncode : std::string(kCannotEncode) + " (" + detail + ")";
+}
+
+// JP2 file or raw code stream through OpenJPEG: one layer, lossless 5/3 wavelet, the
+// quality as the rate. Returns the failure text, empty on success.
+std::string WriteJpeg2000(LfFile* stream, const SampleSource& source, uint32_t width, uint32_t height,
+                          float quality, OPJ_CODEC_FORMAT codecFormat) {
+    const uint32_t channels = source.Components();
+    std::vector<opj_image_cmptparm_t> parameters(channels);
+    for (opj_image_cmptparm_t& p : parameters) {
+        p = opj_image_cmptparm_t{};
+        p.dx = p.dy = 1;
+        p.w = width;
+        p.h = height;
+        p.prec = 8;
+    }
+    OpjImage image(opj_image_create(channels, parameters.data(), channels == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY));
+    if (!image) return kCannotCreate;
+    image->x1 = width;
+    image->y1 = height;
+    std::vector<uint8_t> row(size_t(width) * channels);
+    for (uint32_t y = 0; y < height; ++y) {
+        source.Row(y, row.data());
+        for (uint32_t c = 0; c < channels; ++c) {
+            OPJ_INT32* out = image->comps[c].data + size_t(y) * width;
+            for (uint32_t x = 0; x < width; ++x) out[x] = row[size_t(x) * channels + c];
+        }
+    }
+
+    opj_cparameters_t cp;
+    opj_set_default_encoder_parameters(&cp);
+    // The quality is the rate, the share of the uncompressed size to keep, to three decimals
+    // (quality 90 keeps 0.900); the library wants its inverse. A rate of 1 is lossless.
+    char rateText[32];
+    std::snprintf(rateText, sizeof rateText, "%.3f", double(quality) / 100.0);
+    double rate = std::atof(rateText);
+    if (!(rate >= 0.001)) rate = 0.001;   // quality 0, negative or not a number
+    cp.tcp_numlayers = 1;
+    cp.cp_disto_alloc = 1;
+    cp.tcp_rates[0] = rate >= 1.0 ? 0.0f : float(1.0 / rate);
+    cp.numresolution = ResolutionsFor(width, height);
+    cp.tcp_mct = channels == 3 ? 1 : 0;
+
+    OpjContext ctx;
+    ctx.stream = stream;
+    ctx.base = stream->Tell();
+    OpjCodec codec(opj_create_compress(codecFormat));
+    OpjStream ostream = MakeOpjStream(ctx, false);
+    if (!codec || !ostream || ctx.base < 0) return kCannotEncode;
+    SetHandlers(codec.get(), ctx);
+    const bool written = opj_setup_encoder(codec.get(), &cp, image.get()) &&
+                         opj_start_compress(codec.get(), image.get(), ostream.get()) &&
+                         opj_encode(codec.get(), ostream.get()) && opj_end_compress(codec.get(), ostream.get());
+    if (!written || ctx.writeFailed) return EncodeFailure(ctx.writeFailed ? "write error" : ctx.error);
+    return {};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -1017,91 +1076,25 @@ bool LfImageJAS::Encode(LfFile* stream, uint32_t format) {
         SetLastError(kOnlyRgbOrGrey);
         return false;
     }
+    if (format == LF_FORMAT_PGX && source.Components() != 1) {
+        SetLastError(kPgxOnlyGrey);
+        return false;
+    }
     const uint32_t width = Width();
     const uint32_t height = Height();
-    bool written = false;
+    const std::string writeError = EncodeFailure("write error");
+    std::string failure;
     switch (format) {
-    case LF_FORMAT_PGX:
-        if (source.Components() != 1) {
-            SetLastError(kPgxOnlyGrey);
-            return false;
-        }
-        written = WritePgx(stream, source, width, height);
-        break;
-    case LF_FORMAT_PNM: written = WritePnm(stream, source, width, height); break;
-    case LF_FORMAT_RAS: written = WriteRas(stream, source, width, height); break;
-    case LF_FORMAT_JP2:
-    case LF_FORMAT_JPC: {
-        const uint32_t channels = source.Components();
-        std::vector<opj_image_cmptparm_t> parameters(channels);
-        for (opj_image_cmptparm_t& p : parameters) {
-            p = opj_image_cmptparm_t{};
-            p.dx = p.dy = 1;
-            p.w = width;
-            p.h = height;
-            p.prec = 8;
-            p.sgnd = 0;
-        }
-        OpjImage image(opj_image_create(channels, parameters.data(), channels == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY));
-        if (!image) {
-            SetLastError(kCannotCreate);
-            return false;
-        }
-        image->x0 = image->y0 = 0;
-        image->x1 = width;
-        image->y1 = height;
-        std::vector<uint8_t> row(size_t(width) * channels);
-        for (uint32_t y = 0; y < height; ++y) {
-            source.Row(y, row.data());
-            for (uint32_t c = 0; c < channels; ++c) {
-                OPJ_INT32* out = image->comps[c].data + size_t(y) * width;
-                for (uint32_t x = 0; x < width; ++x) out[x] = row[size_t(x) * channels + c];
-            }
-        }
-
-        opj_cparameters_t cp;
-        opj_set_default_encoder_parameters(&cp);
-        // The quality is the rate: the share of the uncompressed size to keep (quality 90 keeps
-        // 0.900 of it); the library wants the inverse. Rate 1 or more is lossless.
-        char rateText[32];
-        std::snprintf(rateText, sizeof rateText, "%.3f", double(info.quality) / 100.0);
-        double rate = std::atof(rateText);
-        if (!(rate >= 0.001)) rate = 0.001;   // quality 0, negative or not a number
-        cp.tcp_numlayers = 1;
-        cp.cp_disto_alloc = 1;
-        cp.tcp_rates[0] = rate >= 1.0 ? 0.0f : float(1.0 / rate);
-        cp.numresolution = ResolutionsFor(width, height);
-        cp.tcp_mct = channels == 3 ? 1 : 0;
-
-        OpjContext ctx;
-        ctx.stream = stream;
-        ctx.base = stream->Tell();
-        OpjCodec codec(opj_create_compress(format == LF_FORMAT_JP2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
-        OpjStream ostream = MakeOpjStream(ctx, false);
-        if (!codec || !ostream || ctx.base < 0) {
-            SetLastError(kCannotEncode);
-            return false;
-        }
-        SetHandlers(codec.get(), ctx);
-        written = opj_setup_encoder(codec.get(), &cp, image.get()) &&
-                  opj_start_compress(codec.get(), image.get(), ostream.get()) &&
-                  opj_encode(codec.get(), ostream.get()) && opj_end_compress(codec.get(), ostream.get());
-        if (!written) {
-            const std::string detail = ctx.writeFailed ? "write error" : ctx.error;
-            SetLastError(detail.empty() ? kCannotEncode : (std::string(kCannotEncode) + " (" + detail + ")").c_str());
-            return false;
-        }
-        break;
+    case LF_FORMAT_JP2: failure = WriteJpeg2000(stream, source, width, height, info.quality, OPJ_CODEC_JP2); break;
+    case LF_FORMAT_JPC: failure = WriteJpeg2000(stream, source, width, height, info.quality, OPJ_CODEC_J2K); break;
+    case LF_FORMAT_PGX: if (!WritePgx(stream, source, width, height)) failure = writeError; break;
+    case LF_FORMAT_PNM: if (!WritePnm(stream, source, width, height)) failure = writeError; break;
+    case LF_FORMAT_RAS: if (!WriteRas(stream, source, width, height)) failure = writeError; break;
+    default: failure = "Encode: Unknown format"; break;
     }
-    default:
-        SetLastError("Encode: Unknown format");
-        return false;
-    }
-    if (!written || !stream->Flush()) {
-        SetLastError((std::string(kCannotEncode) + " (write error)").c_str());
-        return false;
-    }
-    return true;
+    if (failure.empty() && !stream->Flush()) failure = writeError;
+    if (!failure.empty()) SetLastError(failure.c_str());
+    return failure.empty();
 }
 
 // ---------------------------------------------------------------------------------------

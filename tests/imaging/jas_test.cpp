@@ -155,19 +155,6 @@ TEST(JasLayout, SimpleFormatsStartWithTheirHeaders) {
     EXPECT_STREQ(colour.LastError(), "PGX can save only GrayScale images");
 }
 
-// Catches: a Sun raster whose rows miss their 16-bit padding or keep blue and red swapped.
-TEST(JasLayout, SunRasterRowsArePaddedToSixteenBits) {
-    LfImage img;
-    MakeColour(img, 3, 2);
-    const Bytes bytes = peer::EncodeToBytes(img, LF_FORMAT_RAS);
-    ASSERT_EQ(bytes.size(), 32u + 2 * 10);
-    EXPECT_EQ(bytes[15], 24);   // depth
-    EXPECT_EQ(bytes[23], 1);    // standard type
-    const uint8_t* top = img.Row(1);
-    EXPECT_EQ(bytes[32], top[0]);   // blue first
-    EXPECT_EQ(bytes[34], top[2]);
-}
-
 // Catches: colour palettes written as grey, grey palettes other than the identity refused.
 TEST(JasLayout, PalettePicturesMustBeGrey) {
     LfImage colourPalette;
