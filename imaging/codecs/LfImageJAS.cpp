@@ -211,6 +211,7 @@ public:
     }
     // Copies up to n bytes; returns how many there were.
     size_t Read(uint8_t* out, size_t n) {
+        if (n == 0) return 0;
         size_t done = std::min(n, len_ - pos_);
         std::memcpy(out, buffer_ + pos_, done);
         pos_ += done;
