@@ -232,6 +232,24 @@ TEST(JasDecode, TwelveBitColourCodeStreamIsShiftedByFour) {
         }
 }
 
+// Catches: YCC shown as if it were RGB, an alpha plane turning a colour JP2 into grey frames.
+TEST(JasDecode, ColourSpacesEndAsRgb) {
+    struct Case { const char* name; uint32_t comps; OPJ_COLOR_SPACE space; int32_t samples[4]; uint8_t bgr[3]; };
+    const Case cases[] = {
+        {"sYCC", 3, OPJ_CLRSPC_SYCC, {128, 128, 255, 0}, {128, 37, 255}},
+        {"sRGB with alpha", 4, OPJ_CLRSPC_SRGB, {10, 20, 30, 99}, {30, 20, 10}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes jp2 = MakeOpj(c.comps, 8, 3, 2, OPJ_CODEC_JP2,
+                                  [&](uint32_t k, uint32_t, uint32_t) { return c.samples[k]; }, c.space);
+        LfImage img;
+        ASSERT_TRUE(Decode(img, jp2, 0)) << img.LastError();
+        ASSERT_EQ(img.BitCount(), 24u);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(img.Row(1)[3 + k], c.bgr[k], 1) << k;
+    }
+}
+
 // Catches: the frame rule broken (wrong component, frame count, missing "wrong frame!").
 TEST(JasDecode, TwoComponentsAreFramesOfGrey) {
     const Bytes jp2 = MakeOpj(2, 8, 6, 2, OPJ_CODEC_JP2,
