@@ -2,6 +2,7 @@
 
 #include "LfImageBMP.h"
 #include "LfImageICO.h"
+#include "LfImageJAS.h"
 #include "LfImageJPG.h"
 #include "LfImageMNG.h"
 #include "LfImagePNG.h"
@@ -51,19 +52,19 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = {}},
     {.id = LF_FORMAT_JP2, .slot = 11, .name = "JPEG 2000 (JP2)", .saveExtensions = {"jp2", "j2k"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageJAS>()},
     {.id = LF_FORMAT_JPC, .slot = 12, .name = "JPEG 2000 code stream", .saveExtensions = {"jpc", "j2c"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = false, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageJAS>()},
     {.id = LF_FORMAT_PGX, .slot = 13, .name = "PGX", .saveExtensions = {"pgx"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = false, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageJAS>()},
     {.id = LF_FORMAT_PNM, .slot = 14, .name = "PNM", .saveExtensions = {"pnm", "pgm", "ppm"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = false, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageJAS>()},
     {.id = LF_FORMAT_RAS, .slot = 15, .name = "Sun raster", .saveExtensions = {"ras"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = false, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageJAS>()},
     {.id = LF_FORMAT_SKA, .slot = 17, .name = "SKA", .saveExtensions = {"ska"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = LfCodecOf<LfImageSKA>()},
