@@ -2,7 +2,9 @@
 
 #include "LfImageBMP.h"
 #include "LfImageJPG.h"
+#include "LfImagePCX.h"
 #include "LfImagePNG.h"
+#include "LfImageTGA.h"
 #include "LfImageTIF.h"
 
 namespace {
@@ -34,10 +36,10 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = {}},
     {.id = LF_FORMAT_TGA, .slot = 7, .name = "TGA", .saveExtensions = {"tga"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageTGA>()},
     {.id = LF_FORMAT_PCX, .slot = 8, .name = "PCX", .saveExtensions = {"pcx"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImagePCX>()},
     {.id = LF_FORMAT_WBMP, .slot = 9, .name = "WBMP", .saveExtensions = {"wbmp"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = {}},
