@@ -374,8 +374,13 @@ bool LfImagePCX::Decode(LfFile* stream) {
     if (planes > 1 && !trueColour && bpp != 1)
         return Fail("PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel");
 
-    // The coded data must be able to fill every line: a run gives at most 63 bytes for 2.
+    // Lines shorter than the width needs would leave most of a picture that the header alone
+    // sized empty; no writer makes them.
     const uint32_t lineBytes = h.bytesPerLine;
+    const uint64_t lineBits = static_cast<uint64_t>(lineBytes) * 8;
+    if (lineBits < static_cast<uint64_t>(width) * (trueColour ? 8 : planes == 1 ? bpp : 1))
+        return Fail("PCX bytes per line too small for the width");
+    // The coded data must be able to fill every line: a run gives at most 63 bytes for 2.
     const uint64_t scanBytes = static_cast<uint64_t>(lineBytes) * planes;
     uint64_t remaining = scanBytes * height;
     const int32_t size = stream->Size();
@@ -394,9 +399,6 @@ bool LfImagePCX::Decode(LfFile* stream) {
     std::unique_ptr<uint8_t[]> indices(new (std::nothrow) uint8_t[width]);
     if (!src.Ready() || !scan || !indices) return Fail("PCX can't allocate memory");
 
-    // Bytes per line below what the width needs: only the pixels the line holds are set.
-    const uint32_t linePixels = static_cast<uint32_t>(std::min<uint64_t>(
-        width, trueColour ? lineBytes : static_cast<uint64_t>(lineBytes) * 8 / (planes == 1 ? bpp : 1)));
     for (uint32_t r = 0; r < height; ++r) {
         if (info.escape != 0) return Fail("Cancelled");
         switch (src.Unpack(scan.get(), scanBytes, remaining)) {
@@ -408,21 +410,21 @@ bool LfImagePCX::Decode(LfFile* stream) {
         uint8_t* row = Row(y);
         if (trueColour) {
             const uint8_t* red = scan.get();
-            for (uint32_t x = 0; x < linePixels; ++x) {
+            for (uint32_t x = 0; x < width; ++x) {
                 row[3 * x] = red[2 * lineBytes + x];
                 row[3 * x + 1] = red[lineBytes + x];
                 row[3 * x + 2] = red[x];
             }
             if (planes == 4) {
                 uint8_t* alpha = AlphaPlane() + static_cast<size_t>(y) * width;
-                std::memcpy(alpha, red + 3 * static_cast<size_t>(lineBytes), linePixels);
+                std::memcpy(alpha, red + 3 * static_cast<size_t>(lineBytes), width);
             }
         } else {
             const bool ok = planes == 1
                                 ? PCX_UnpackPixels(scan.get(), lineBytes, bpp, planes, indices.get(), width)
                                 : PCX_PlanesToPixels(scan.get(), lineBytes, bpp, planes, indices.get(), width);
             if (!ok) return false;
-            PackIndices(indices.get(), linePixels, BitCount(), row);
+            PackIndices(indices.get(), width, BitCount(), row);
         }
     }
 

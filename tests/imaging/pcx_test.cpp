@@ -222,10 +222,8 @@ TEST(PcxDecode, PlaneLayouts) {
         {"3 planes of 8 bits", Header(2, 1, 8, 3, 2) + Bytes{1, 2, 3, 4, 5, 6}, 24, {}, {6, 4, 2, 0}},
         // Runs may cross line and plane ends.
         {"run across planes", Header(2, 1, 8, 3, 2) + Bytes{0xC3, 9, 0xC3, 8}, 24, {}, {8, 8, 9, 0}},
-        // A line shorter than the width: the pixels it lacks stay 0.
-        {"bytes per line below the width", Header(6, 1, 8, 1, 2) + Bytes{7, 8} + ColourTable(), 8, {7, 8, 0, 0, 0, 0}, {7, 247, 8, 0}},
-        {"bit planes below the width", Header(20, 1, 1, 1, 2) + Bytes{0xC2, 0xFF}, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0},
-         {255, 255, 255, 0}},
+        // Lines longer than the width needs: the rest is padding.
+        {"bytes per line beyond the width", Header(3, 1, 8, 1, 6) + Bytes{7, 8, 9, 1, 1, 1} + ColourTable(), 8, {7, 8, 9}, {7, 247, 8, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,8 +295,12 @@ TEST(PcxMalformed, RefusalsCarryTheirMessages) {
         {"run past the image", Header(2, 2, 8, 1, 2) + Bytes{1, 0xC4, 9} + ColourTable(), "repeat count spans end of image"},
         {"table signature", Header(2, 1, 8, 1, 2) + Bytes{1, 2} + ColourTable(13), "bad color map signature"},
         {"no table", Header(2, 1, 8, 1, 2) + Bytes{1, 2}, "bad color map signature"},
-        // 65536 x 65536 x 4 planes claimed by a few bytes: refused before allocating.
-        {"huge claim", Header(0, 0, 8, 4, 65535) + Bytes{0xFF, 0}, "corrupted PCX"},
+        // Lines shorter than the width: a header that sizes a picture its data cannot fill.
+        {"8-bit line below the width", Header(6, 1, 8, 1, 2) + Bytes{7, 8} + ColourTable(), "PCX bytes per line too small for the width"},
+        {"bit plane below the width", Header(20, 1, 1, 4, 2) + Bytes(8, 0), "PCX bytes per line too small for the width"},
+        {"16000 x 16000 with 1-byte lines", Header(16000, 16000, 8, 1, 1) + Bytes(600, 0), "PCX bytes per line too small for the width"},
+        // 65534 x 65535 x 4 planes claimed by a few bytes: refused before allocating.
+        {"huge claim", Header(65534, 65535, 8, 4, 65534) + Bytes{0xFF, 0}, "corrupted PCX"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
