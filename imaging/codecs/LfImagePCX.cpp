@@ -133,57 +133,23 @@ void PackIndices(const uint8_t* indices, uint32_t count, uint32_t bitCount, uint
     }
 }
 
-// Appends the run-length code of one line, one sample at a time. Runs end at 63 samples;
-// a single sample of 192 or more needs a count byte so that it is not read as one.
-class SampleRunWriter {
-public:
-    explicit SampleRunWriter(std::vector<uint8_t>& out) : out_(out) {}
-    void Put(uint8_t v) {
-        if (n_ > 0 && v != c_) {
-            Emit();
-            n_ = 0;
-        }
-        if (n_ == 63) {
-            out_.push_back(255);
-            out_.push_back(c_);
-            n_ = 0;
-        }
-        c_ = v;
-        ++n_;
-    }
-    // Ends the line; an odd width gets one 0 byte of padding up to the even line length.
-    void EndLine(bool oddWidth) {
-        if (n_ > 0) Emit();
-        if (oddWidth) out_.push_back(0);
-        n_ = 0;
-        c_ = 0;
-    }
-
-private:
-    void Emit() {
-        if (n_ == 1 && c_ < 0xC0) {
-            out_.push_back(c_);
-        } else {
-            out_.push_back(static_cast<uint8_t>(0xC0 + n_));
-            out_.push_back(c_);
-        }
-    }
-    std::vector<uint8_t>& out_;
-    uint8_t c_ = 0;
-    uint32_t n_ = 0;
-};
-
-// The run-length code of a whole bit-plane line.
-void PutCodedLine(const uint8_t* line, uint32_t length, std::vector<uint8_t>& out) {
-    uint32_t i = 0;
-    while (i < length) {
-        const uint8_t c = line[i];
+// Codes one line of count samples, taken step bytes apart, and returns the end of the code.
+// Equal samples form runs of at most 63; a run of one sample below 192 is the sample alone,
+// anything else is the count byte (192 + length) and the sample, so that a lone sample of 192
+// or more is not read as a count. pad appends one literal 0: the byte that brings an odd
+// width to the even line length.
+uint8_t* CodeLine(const uint8_t* samples, size_t step, uint32_t count, bool pad, uint8_t* out) {
+    uint32_t x = 0;
+    while (x < count) {
+        const uint8_t c = samples[x * step];
         uint32_t n = 1;
-        while (i + n < length && n < 63 && line[i + n] == c) ++n;
-        if (n > 1 || c >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 + n));
-        out.push_back(c);
-        i += n;
+        while (x + n < count && n < 63 && samples[(x + n) * step] == c) ++n;
+        if (n > 1 || c >= 0xC0) *out++ = static_cast<uint8_t>(0xC0 + n);
+        *out++ = c;
+        x += n;
     }
+    if (pad) *out++ = 0;
+    return out;
 }
 
 bool WriteAll(LfFile* stream, const void* data, size_t length) {
@@ -273,32 +239,28 @@ bool LfImagePCX::Encode(LfFile* stream) {
     Put16(header + 68, IsIndexed() ? 0 : 1);
     if (!WriteAll(stream, header, sizeof header)) return Fail("cannot write PCX header");
 
-    std::vector<uint8_t> coded;
-    coded.reserve(kChunk + 8 * bytesPerLine + 16);
+    // A scan line codes to at most twice its bytes (plus the padding byte per plane). The
+    // code is handed to the stream in pieces of about a megabyte.
+    const uint64_t scanWorst = planes * (2 * bytesPerLine + 1);
+    std::vector<uint8_t> coded(static_cast<size_t>(std::min<uint64_t>(kChunk, scanWorst * height) + scanWorst));
+    uint8_t* out = coded.data();
     auto handOver = [&](bool last) {
-        if (!last && coded.size() < kChunk) return true;
-        const bool ok = WriteAll(stream, coded.data(), coded.size());
-        coded.clear();
-        return ok;
+        const size_t used = static_cast<size_t>(out - coded.data());
+        if (!last && used < kChunk) return true;
+        out = coded.data();
+        return WriteAll(stream, coded.data(), used);
     };
     const bool odd = wide && (width & 1) != 0;
 
     if (bits == 8 || bits == 24) {
-        SampleRunWriter writer(coded);
         const uint32_t step = bits / 8;
         for (uint32_t r = 0; r < height; ++r) {
             const uint32_t y = height - 1 - r;  // the file lists rows from the top
             const uint8_t* row = Row(y);
+            // Planes run red, green, blue (and alpha); the row stores blue, green, red.
             for (uint32_t p = 0; p < planes; ++p) {
-                if (p == 3) {
-                    const uint8_t* alpha = AlphaPlane() + static_cast<size_t>(y) * width;
-                    for (uint32_t x = 0; x < width; ++x) writer.Put(alpha[x]);
-                } else {
-                    // Planes run red, green, blue; the row stores blue, green, red.
-                    const uint8_t* sample = row + (bits == 24 ? 2 - p : 0);
-                    for (uint32_t x = 0; x < width; ++x) writer.Put(sample[static_cast<size_t>(x) * step]);
-                }
-                writer.EndLine(odd);
+                if (p == 3) out = CodeLine(AlphaPlane() + static_cast<size_t>(y) * width, 1, width, odd, out);
+                else out = CodeLine(row + (bits == 24 ? 2 - p : 0), step, width, odd, out);
             }
             if (!handOver(false)) return Fail(kWriteError);
         }
@@ -317,7 +279,7 @@ bool LfImagePCX::Encode(LfFile* stream) {
                 std::fill(line.begin(), line.end(), 0);
                 for (uint32_t x = 0; x < width; ++x)
                     if ((indices[x] >> p) & 1) line[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-                PutCodedLine(line.data(), static_cast<uint32_t>(bytesPerLine), coded);
+                out = CodeLine(line.data(), 1, static_cast<uint32_t>(bytesPerLine), false, out);
             }
             if (!handOver(false)) return Fail(kWriteError);
         }
