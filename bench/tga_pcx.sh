@@ -85,4 +85,4 @@ printf '%-30s %10s\n' "file size, bytes: TGA" "$(ours tga_bytes)"
 printf '%-30s %10s\n' "file size, bytes: PCX" "$(ours pcx_bytes)"
 if ! command -v "$im" > /dev/null; then echo "($im not found: install imagemagick-6.q16)"; fi
 echo "(ImageMagick: Q16, MAGICK_THREAD_LIMIT=$MAGICK_THREAD_LIMIT, start-up and input reading subtracted;"
-echo " Pillow: in one process, on the same bytes)"
+echo " Pillow: in one process, on the same files)"
