@@ -355,16 +355,18 @@ bool LfImageTGA::Decode(LfFile* stream) {
             const uint32_t index = h.mapFirst + i;  // pixel values count from the first entry
             if (index > 255) break;
             const uint8_t* e = map + i * entryBytes;
-            LfRgbQuad c{e[0], e[1], e[2], 0};
-            if (entryBytes == 2) ConvertPixels(PixelKind::kRgb555, e, 1, &c.blue, nullptr);
+            uint8_t bgr[3] = {e[0], e[1], e[2]};
+            if (entryBytes == 2) ConvertPixels(PixelKind::kRgb555, e, 1, bgr, nullptr);
+            LfRgbQuad c{bgr[0], bgr[1], bgr[2], 0};
             if (entryBytes == 4) {
                 c.alpha = e[3];
                 mapAlpha |= e[3] != 0;
             }
             SetPaletteColor(static_cast<uint8_t>(index), c);
         }
-        // A 32-bit map with alpha values keeps them; all zero means no transparency.
-        if (mapAlpha && IsIndexed()) info.alphaPalette = true;
+        // A 32-bit map with alpha values keeps them (grey files get the grey palette instead);
+        // all zero means no transparency.
+        if (mapAlpha && IsIndexed() && !IsGreyType(h.imageType)) info.alphaPalette = true;
     }
     if (IsGreyType(h.imageType)) SetGreyPalette();
 
