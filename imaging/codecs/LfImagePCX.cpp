@@ -70,8 +70,9 @@ public:
         }
         return done;
     }
-    // Fills dst with run-length coded bytes; false when the stream ends first or a run
-    // passes `remaining`, the bytes the whole image has left (runs may cross lines).
+    // Fills dst with run-length decoded bytes: kShort when the stream ends first, kSpans
+    // when a run passes `remaining`, the bytes the whole image has left (runs may cross
+    // lines and planes, so a pending run carries over to the next call).
     enum class Status { kOk, kShort, kSpans };
     Status Unpack(uint8_t* dst, size_t n, uint64_t& remaining) {
         size_t done = 0;
