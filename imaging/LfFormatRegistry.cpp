@@ -5,9 +5,11 @@
 #include "LfImageJAS.h"
 #include "LfImageJPG.h"
 #include "LfImageMNG.h"
+#include "LfImagePCX.h"
 #include "LfImagePNG.h"
 #include "LfImageRAW.h"
 #include "LfImageSKA.h"
+#include "LfImageTGA.h"
 #include "LfImageTIF.h"
 #include "LfImageWBMP.h"
 
@@ -40,10 +42,10 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageMNG>()},
     {.id = LF_FORMAT_TGA, .slot = 7, .name = "TGA", .saveExtensions = {"tga"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageTGA>()},
     {.id = LF_FORMAT_PCX, .slot = 8, .name = "PCX", .saveExtensions = {"pcx"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImagePCX>()},
     {.id = LF_FORMAT_WBMP, .slot = 9, .name = "WBMP", .saveExtensions = {"wbmp"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = LfCodecOf<LfImageWBMP>()},
