@@ -1,6 +1,7 @@
 #include "LfFormatRegistry.h"
 
 #include "LfImageBMP.h"
+#include "LfImageGIF.h"
 #include "LfImageJPG.h"
 #include "LfImagePNG.h"
 #include "LfImageTIF.h"
@@ -22,7 +23,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = {}},
     {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {"gif"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = true,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageGIF>()},
     {.id = LF_FORMAT_PNG, .slot = 4, .name = "PNG", .saveExtensions = {"png"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = LfCodecOf<LfImagePNG>()},
