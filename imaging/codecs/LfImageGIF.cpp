@@ -20,10 +20,12 @@ constexpr int kTileHeight = 15;
 
 // Retained frames of one decode may take at most this much memory together.
 constexpr uint64_t kMaxKeptBytes = uint64_t{1} << 30;
-// An LZW code of at most 12 bits expands to at most 4096 pixels, so a picture far larger
-// than its data can only be a header claiming what the file does not hold.
+// An LZW code of at most 12 bits expands to at most 4096 pixels, so pictures far larger than
+// their data can only be headers claiming what the file does not hold. The pixels a decode
+// may touch (screens, frames, retained copies) are limited to this many per byte of file,
+// beyond a fixed allowance for one damaged large frame.
 constexpr uint64_t kPixelsPerByte = 4096;
-constexpr uint64_t kAlwaysPlausible = uint64_t{1} << 24;
+constexpr uint64_t kPixelAllowance = uint64_t{1} << 24;
 
 // ---------------------------------------------------------------------------------------
 // Writing
@@ -573,9 +575,6 @@ bool DecodeLzw(GifReader& in, bool interlaced, FramePixels& frame) {
 
 uint32_t DepthFor(uint32_t entries) { return entries <= 2 ? 1 : entries <= 16 ? 4 : 8; }
 
-bool Plausible(uint64_t pixels, int64_t bytesLeft) {
-    return pixels <= kAlwaysPlausible || pixels / kPixelsPerByte <= static_cast<uint64_t>(bytesLeft);
-}
 
 LfRgbQuad TableColour(const ColourTable& table, uint32_t index, bool whiteBeyond) {
     if (index < table.count)
@@ -721,6 +720,30 @@ public:
         FillRect(left, top, width, height, background_);
     }
 
+    // Keeps what a frame's rectangle holds, so that the frame can be undone afterwards:
+    // outside its rectangle a frame changes nothing.
+    void SaveRect(const Descriptor& d) {
+        savedRect_ = d;
+        savedColour_ = IsTrueColour();
+        saved_.clear();
+        VisitRect(d, [&](uint32_t x, uint32_t row) {
+            if (!savedColour_) return saved_.push_back(image.PixelIndexUnchecked(int32_t(x), int32_t(row)));
+            const uint8_t* p = image.Row(row) + 3 * static_cast<size_t>(x);
+            saved_.insert(saved_.end(), {p[0], p[1], p[2], image.AlphaGet(int32_t(x), int32_t(row))});
+        });
+    }
+    void RestoreSaved() {
+        if (saved_.empty() || savedColour_ != IsTrueColour()) return;
+        size_t at = 0;
+        VisitRect(savedRect_, [&](uint32_t x, uint32_t row) {
+            if (!savedColour_) return image.SetPixelIndexUnchecked(int32_t(x), int32_t(row), saved_[at++]);
+            uint8_t* p = image.Row(row) + 3 * static_cast<size_t>(x);
+            std::copy(&saved_[at], &saved_[at] + 3, p);
+            if (image.AlphaIsValid()) image.AlphaSet(int32_t(x), int32_t(row), saved_[at + 3]);
+            at += 4;
+        });
+    }
+
     // Draws the decoded pixels of a frame except its transparent ones.
     void Draw(const FramePixels& frame, const Descriptor& d, const ColourTable& table,
               int32_t transparent) {
@@ -751,7 +774,17 @@ public:
     LfImage image;
 
 private:
+    // Calls visit(x, stored row) for every pixel of a rectangle given top-down.
+    template <class Visit>
+    void VisitRect(const Descriptor& d, Visit visit) {
+        for (uint32_t y = d.top; y < d.top + d.height; ++y)
+            for (uint32_t x = d.left; x < d.left + d.width; ++x) visit(x, image.Height() - 1 - y);
+    }
+
     ColourTable table_;
+    Descriptor savedRect_{};
+    bool savedColour_ = false;
+    std::vector<uint8_t> saved_;
     uint8_t mask_ = 0;
     uint8_t background_ = 0;
     LfRgbQuad backgroundColour_ = {};
@@ -932,15 +965,20 @@ bool LfImageGIF::Decode(LfFile* stream) {
     info.numFrames = count;
     if (wanted < 0 || wanted >= count) return Fail("Error reading GIF file: no such frame");
     if (count == 1) mosaicHints = 0;
-    if (!Plausible(uint64_t(screenWidth) * screenHeight, in.Remaining()))
-        return Fail("Error reading GIF file: screen larger than its data");
+    uint64_t budget = kPixelAllowance + kPixelsPerByte * static_cast<uint64_t>(in.Remaining());
+    auto spend = [&budget](uint64_t pixels) {
+        if (pixels > budget) return false;
+        budget -= pixels;
+        return true;
+    };
+    const uint64_t screenArea = uint64_t(screenWidth) * screenHeight;
+    if (!spend(screenArea)) return Fail("Error reading GIF file: screen larger than its data");
 
     const bool keepAll = info.retrieveAllFrames;
     std::vector<std::unique_ptr<LfImage>> kept;
     uint64_t keptBytes = 0;
 
     Canvas canvas;
-    LfImage saved;        // the canvas before a frame that restores it afterwards
     LfImage mosaic;       // the 24-bit picture of a true-colour mosaic
     bool mosaicMode = false;
     Control control;      // from the control extension before the next frame
@@ -988,10 +1026,10 @@ bool LfImageGIF::Decode(LfFile* stream) {
         }
 
         const uint64_t area = uint64_t(d.width) * d.height;
-        if (!Plausible(area, in.Remaining())) return Fail("Error reading GIF file: frame larger than its data");
+        if (!spend(area)) return Fail("Error reading GIF file: frames larger than their data");
         pixels.width = d.width;
         pixels.height = d.height;
-        pixels.index.assign(area, 0);
+        if (pixels.index.size() < area) pixels.index.resize(area);  // read only where decoded
         pixels.filled.assign(d.height, 0);
         const bool complete = DecodeLzw(in, (d.flags & 0x40) != 0, pixels);
         if (mosaicMode || frameIndex == wanted) {
@@ -1013,29 +1051,23 @@ bool LfImageGIF::Decode(LfFile* stream) {
                 return Fail(canvas.image.LastError());
         } else if (previousDisposal == 2) {
             canvas.Restore(previous.left, previous.top, previous.width, previous.height);
-        } else if (previousDisposal == 3 && saved.IsValid()) {
-            if (canvas.IsTrueColour() && saved.IsIndexed()) {
-                Canvas restored;  // the saved picture was taken before the change to 24 bits
-                restored.image.Transfer(saved, false);
-                if (!restored.MakeTrueColour()) return Fail(restored.image.LastError());
-                saved.Transfer(restored.image, false);
-            }
-            canvas.image.Transfer(saved, false);
+        } else if (previousDisposal == 3) {
+            canvas.RestoreSaved();
         }
-        if (frameIndex > 0 && !canvas.TakesIndices(*table, frameControl.transparent) &&
-            !canvas.MakeTrueColour())
-            return Fail(canvas.image.LastError());
-        if (frameControl.disposal == 3) {
-            saved.Copy(canvas.image);
-            if (!saved.IsValid()) return Fail(saved.LastError());
+        if (frameIndex > 0 && !canvas.TakesIndices(*table, frameControl.transparent)) {
+            if (!canvas.IsTrueColour() && !spend(screenArea))
+                return Fail("Error reading GIF file: frames larger than their data");
+            if (!canvas.MakeTrueColour()) return Fail(canvas.image.LastError());
         }
+        if (frameControl.disposal == 3) canvas.SaveRect(d);
         canvas.Draw(pixels, d, *table, frameControl.transparent);
         previous = d;
         previousDisposal = frameControl.disposal;
 
         if (keepAll) {
-            keptBytes += canvas.image.BlockSize() + (canvas.image.AlphaIsValid() ? area : 0);
-            if (keptBytes > kMaxKeptBytes) return Fail("Error reading GIF file: too many frames to keep");
+            keptBytes += canvas.image.BlockSize() + (canvas.image.AlphaIsValid() ? screenArea : 0);
+            if (keptBytes > kMaxKeptBytes || !spend(screenArea))
+                return Fail("Error reading GIF file: too many frames to keep");
             auto copy = std::make_unique<LfImage>(canvas.image);
             if (!copy->IsValid()) return Fail(copy->LastError());
             copy->info.frameDelay = frameControl.delay;

@@ -536,6 +536,14 @@ TEST(GifMalformed, HostileFilesFailCleanlyOrDecodePartly) {
     for (int i = 0; i < 1000000; ++i) manyFrames.insert(manyFrames.end(), empty.begin(), empty.end());
     manyFrames.push_back(';');
 
+    // Each frame claims a full 1000 x 1000 screen and holds no data: composing them all would
+    // take minutes for a file of 24 KiB.
+    Bytes largeEmptyFrames = BuildGif(1000, 1000, kFourColours, {});
+    largeEmptyFrames.pop_back();
+    const Bytes large = {',', 0, 0, 0, 0, 0xE8, 3, 0xE8, 3, 0, 2, 0};
+    for (int i = 0; i < 2000; ++i) largeEmptyFrames.insert(largeEmptyFrames.end(), large.begin(), large.end());
+    largeEmptyFrames.push_back(';');
+
     Bytes beyondTable = BuildGif(4, 1, kFourColours, {{.width = 4, .height = 1, .pixels = {1, 1, 1, 1}}});
     beyondTable[13 + 12 + 8 + 10 + 2] = 0xFF;  // codes 7 (beyond the table) in the data
 
@@ -555,6 +563,7 @@ TEST(GifMalformed, HostileFilesFailCleanlyOrDecodePartly) {
     } cases[] = {
         {"a million empty frames", manyFrames, true, ""},
         {"codes beyond the table", beyondTable, true, ""},
+        {"large frames without data", largeEmptyFrames, false, "Error reading GIF file: frames larger than their data"},
         {"screen and frame larger than the data", huge, false, "Error reading GIF file: screen larger than its data"},
         {"colour table flag without a table", noTable, false, "Error reading GIF file: colour table"},
         {"code size out of range", badCodeSize, true, ""},
@@ -563,7 +572,7 @@ TEST(GifMalformed, HostileFilesFailCleanlyOrDecodePartly) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LfImageGIF image;
-        image.SetCurrentFrame(0);
+        image.SetCurrentFrame(c.file == largeEmptyFrames ? 1999 : 0);
         EXPECT_EQ(Decode(c.file, image), c.decodes) << image.LastError();
         if (!c.decodes) {
             EXPECT_STREQ(image.LastError(), c.message);
