@@ -485,11 +485,15 @@ std::vector<uint32_t> RowOrder(uint32_t height, bool interlaced) {
     return order;
 }
 
-// One frame's pixel indices, top row first, and how many pixels of each row were decoded.
+// One frame's pixel indices, top row first, and how many pixels of each row were decoded;
+// with the LZW string tables, allocated once for all frames of a file.
 struct FramePixels {
     uint32_t width = 0, height = 0;
     std::vector<uint8_t> index;
     std::vector<uint32_t> filled;  // decoded pixels per row, from the left
+    std::vector<uint16_t> prefix = std::vector<uint16_t>(kTableSize);
+    std::vector<uint8_t> suffix = std::vector<uint8_t>(kTableSize);
+    std::vector<uint8_t> stack = std::vector<uint8_t>(kTableSize + 1);
 };
 
 // Decodes the frame's LZW data (the code size byte included) into `frame` and leaves the
@@ -501,21 +505,21 @@ bool DecodeLzw(GifReader& in, bool interlaced, FramePixels& frame) {
     if (minCodeSize < 0) return false;
     if (minCodeSize < 2 || minCodeSize > 9) return SkipSubBlocks(in);
 
-    const std::vector<uint32_t> rows = RowOrder(frame.height, interlaced);
+    const std::vector<uint32_t> rows = interlaced ? RowOrder(frame.height, true) : std::vector<uint32_t>();
     const uint64_t total = static_cast<uint64_t>(frame.width) * frame.height;
     uint64_t delivered = 0;
+    uint32_t x = 0, rowIndex = 0;
     auto put = [&](uint8_t pixel) {
-        const uint32_t rowIndex = static_cast<uint32_t>(delivered / frame.width);
-        const uint32_t x = static_cast<uint32_t>(delivered % frame.width);
-        const uint32_t y = rows[rowIndex];
+        const uint32_t y = interlaced ? rows[rowIndex] : rowIndex;
         frame.index[static_cast<size_t>(y) * frame.width + x] = pixel;
-        frame.filled[y] = x + 1;
+        frame.filled[y] = ++x;
+        if (x == frame.width) x = 0, ++rowIndex;
         ++delivered;
     };
 
-    std::vector<uint16_t> prefix(kTableSize);
-    std::vector<uint8_t> suffix(kTableSize);
-    std::vector<uint8_t> stack(kTableSize + 1);
+    uint16_t* prefix = frame.prefix.data();
+    uint8_t* suffix = frame.suffix.data();
+    uint8_t* stack = frame.stack.data();
     const int clear = 1 << minCodeSize;
     const int end = clear + 1;
     int width = minCodeSize + 1;
