@@ -415,6 +415,21 @@ TEST(GifRoundTrip, RetainedFramesAreWrittenAsALoopingAnimation) {
     EXPECT_EQ(Letters(last), "rrrr/rgbr/rwgr/rrrr");
 }
 
+// The registry row: saving by path with the GIF identifier, and loading through the probe.
+TEST(GifRoundTrip, SaveAndProbeThroughTheDispatch) {
+    TempDir dir;
+    const std::string path = (dir / "picture.gif").string();
+    LfImage image;
+    ASSERT_TRUE(image.Create(40, 20, 24));
+    FillRandom(image, 11);
+    ASSERT_TRUE(image.Save(path.c_str(), LF_FORMAT_GIF)) << image.LastError();
+    LfImage back;
+    ASSERT_TRUE(back.Load(path.c_str(), 0)) << back.LastError();
+    EXPECT_EQ(back.Type(), uint32_t(LF_FORMAT_GIF));
+    EXPECT_EQ(back.NumFrames(), 6);  // 3 x 2 tiles
+    EXPECT_EQ(peer::CountDifferences(peer::ToRgba(back), peer::ToRgba(image), 0, false), 0u);
+}
+
 TEST(GifRoundTrip, AnimationRefusals) {
     LfImage palette, colour, empty;
     palette.Create(2, 2, 8);
