@@ -1,6 +1,7 @@
 #include "LfImageGIF.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -494,6 +495,14 @@ struct FramePixels {
     std::vector<uint16_t> prefix = std::vector<uint16_t>(kTableSize);
     std::vector<uint8_t> suffix = std::vector<uint8_t>(kTableSize);
     std::vector<uint8_t> stack = std::vector<uint8_t>(kTableSize + 1);
+
+    void Reset(uint32_t w, uint32_t h) {
+        width = w;
+        height = h;
+        const size_t area = static_cast<size_t>(w) * h;
+        if (index.size() < area) index.resize(area);  // read only where decoded
+        filled.assign(h, 0);
+    }
 };
 
 // Decodes the frame's LZW data (the code size byte included) into `frame` and leaves the
@@ -810,6 +819,109 @@ void DrawTile(LfImage& picture, const FramePixels& frame, const Descriptor& d,
     }
 }
 
+struct Screen {
+    uint32_t width, height;
+    uint8_t background;  // colour index of the screen's background
+};
+
+// Everything one decode builds from its frames: the composed picture with disposal between
+// frames, or the 24-bit picture of a mosaic; the retained frames; and the budget of pixels
+// the file may make the decoder touch.
+class FrameComposer {
+public:
+    FrameComposer(const Screen& screen, bool keepAll, uint64_t budget)
+        : screen_(screen), keepAll_(keepAll), budget_(budget) {}
+
+    bool Spend(uint64_t pixels) {
+        if (pixels > budget_) return false;
+        budget_ -= pixels;
+        return true;
+    }
+    bool IsMosaic() const { return mosaic_.IsValid(); }
+    const char* Error() const { return error_; }
+
+    bool StartMosaic() {
+        if (mosaic_.Create(screen_.width, screen_.height, 24, LF_FORMAT_GIF)) return true;
+        return Failed(mosaic_.LastError());
+    }
+
+    bool Add(const FramePixels& pixels, const Descriptor& d, const ColourTable& table, const Control& control) {
+        if (IsMosaic()) {
+            DrawTile(mosaic_, pixels, d, table, control.transparent);
+            if (control.transparent >= 0)
+                mosaic_.SetTransparentColor(TableColour(table, static_cast<uint32_t>(control.transparent), true));
+            return true;
+        }
+        if (!Prepare(table, control)) return false;
+        if (control.disposal == 3) canvas_.SaveRect(d);
+        canvas_.Draw(pixels, d, table, control.transparent);
+        previous_ = d;
+        previousDisposal_ = control.disposal;
+        started_ = true;
+        return !keepAll_ || Keep(control);
+    }
+
+    // The picture of the frame asked for (the last one composed when the file ended early).
+    LfImage* Result(int32_t wanted) {
+        if (IsMosaic()) return &mosaic_;
+        if (keepAll_ && wanted < static_cast<int32_t>(kept_.size())) return kept_[wanted].get();
+        return canvas_.image.IsValid() ? &canvas_.image : nullptr;
+    }
+
+    void HandOverFrames(LfImage& image) {
+        auto** frames = new LfImage*[kept_.size()];
+        for (size_t k = 0; k < kept_.size(); ++k) frames[k] = kept_[k].release();
+        image.SetFrames(frames, static_cast<int32_t>(kept_.size()));
+    }
+
+private:
+    bool Failed(const char* message) {
+        std::snprintf(error_, sizeof error_, "%s", message);
+        return false;
+    }
+
+    // Starts the canvas with the first frame, or undoes the previous frame as its disposal
+    // method says; turns the canvas to 24 bits when this frame brings other colours.
+    bool Prepare(const ColourTable& table, const Control& control) {
+        if (!started_) {
+            if (canvas_.Start(screen_.width, screen_.height, table, control.transparent, screen_.background))
+                return true;
+            return Failed(canvas_.image.LastError());
+        }
+        if (previousDisposal_ == 2) canvas_.Restore(previous_.left, previous_.top, previous_.width, previous_.height);
+        else if (previousDisposal_ == 3) canvas_.RestoreSaved();
+        if (canvas_.TakesIndices(table, control.transparent)) return true;
+        if (!canvas_.IsTrueColour() && !Spend(ScreenArea())) return Failed("Error reading GIF file: frames larger than their data");
+        return canvas_.MakeTrueColour() || Failed(canvas_.image.LastError());
+    }
+
+    bool Keep(const Control& control) {
+        keptBytes_ += canvas_.image.BlockSize() + (canvas_.image.AlphaIsValid() ? ScreenArea() : 0);
+        if (keptBytes_ > kMaxKeptBytes || !Spend(ScreenArea()))
+            return Failed("Error reading GIF file: too many frames to keep");
+        auto copy = std::make_unique<LfImage>(canvas_.image);
+        if (!copy->IsValid()) return Failed(copy->LastError());
+        copy->info.frameDelay = control.delay;
+        copy->info.disposal = control.disposal;
+        kept_.push_back(std::move(copy));
+        return true;
+    }
+
+    uint64_t ScreenArea() const { return uint64_t(screen_.width) * screen_.height; }
+
+    Screen screen_;
+    bool keepAll_;
+    uint64_t budget_;
+    Canvas canvas_;
+    LfImage mosaic_;
+    bool started_ = false;
+    Descriptor previous_{};
+    uint8_t previousDisposal_ = 0;
+    std::vector<std::unique_ptr<LfImage>> kept_;
+    uint64_t keptBytes_ = 0;
+    char error_[LF_ERROR_SIZE] = {};
+};
+
 }  // namespace
 
 bool LfImageGIF::Fail(const char* message) {
@@ -944,14 +1056,13 @@ bool LfImageGIF::Decode(LfFile* stream) {
     const size_t got = in.Read(header, sizeof header);
     if (got < 4 || std::memcmp(header, "GIF8", 4) != 0) return false;
     if (got < sizeof header) return Fail("Error reading GIF file: truncated header");
-    uint32_t screenWidth = header[6] | (header[7] << 8);
-    uint32_t screenHeight = header[8] | (header[9] << 8);
+    Screen screen{static_cast<uint32_t>(header[6] | (header[7] << 8)),
+                  static_cast<uint32_t>(header[8] | (header[9] << 8)), header[11]};
     const uint8_t screenFlags = header[10];
-    const uint8_t background = header[11];
 
     if (info.escape == -1) {
-        head.width = static_cast<int32_t>(screenWidth);
-        head.height = static_cast<int32_t>(screenHeight);
+        head.width = static_cast<int32_t>(screen.width);
+        head.height = static_cast<int32_t>(screen.height);
         info.type = LF_FORMAT_GIF;
         return true;
     }
@@ -964,35 +1075,22 @@ bool LfImageGIF::Decode(LfFile* stream) {
         ++mosaicHints;
     }
 
-    const int32_t count = CountFrames(in, screenWidth, screenHeight);
+    const int32_t count = CountFrames(in, screen.width, screen.height);
     const int32_t wanted = info.currentFrame;
     info.numFrames = count;
     if (wanted < 0 || wanted >= count) return Fail("Error reading GIF file: no such frame");
     if (count == 1) mosaicHints = 0;
-    uint64_t budget = kPixelAllowance + kPixelsPerByte * static_cast<uint64_t>(in.Remaining());
-    auto spend = [&budget](uint64_t pixels) {
-        if (pixels > budget) return false;
-        budget -= pixels;
-        return true;
-    };
-    const uint64_t screenArea = uint64_t(screenWidth) * screenHeight;
-    if (!spend(screenArea)) return Fail("Error reading GIF file: screen larger than its data");
 
     const bool keepAll = info.retrieveAllFrames;
-    std::vector<std::unique_ptr<LfImage>> kept;
-    uint64_t keptBytes = 0;
+    FrameComposer composer(screen, keepAll, kPixelAllowance + kPixelsPerByte * static_cast<uint64_t>(in.Remaining()));
+    if (!composer.Spend(uint64_t(screen.width) * screen.height))
+        return Fail("Error reading GIF file: screen larger than its data");
 
-    Canvas canvas;
-    LfImage mosaic;       // the 24-bit picture of a true-colour mosaic
-    bool mosaicMode = false;
     Control control;      // from the control extension before the next frame
     Control last;         // of the frame returned (the last one of a mosaic)
-    Descriptor previous{};
-    uint8_t previousDisposal = 0;
     int32_t frameIndex = -1;
     auto local = std::make_unique<ColourTable>();
     FramePixels pixels;
-
     bool expectIntroducer = true;
     for (;;) {
         if (info.escape > 0) return Fail("Cancelled");
@@ -1017,103 +1115,52 @@ bool LfImageGIF::Decode(LfFile* stream) {
             if (!ReadColourTable(in, d.flags, *local)) break;
             table = local.get();
         }
-        if (!FitsScreen(d, screenWidth, screenHeight)) {
+        if (!FitsScreen(d, screen.width, screen.height)) {
             if (in.Get() < 0 || !SkipSubBlocks(in)) break;
             continue;
         }
-        ++frameIndex;
-        if (frameIndex == 0) {
-            if (d.width != screenWidth && d.height != screenHeight) ++mosaicHints;
-            mosaicMode = mosaicHints >= 2;
-            if (mosaicMode && !mosaic.Create(screenWidth, screenHeight, 24, LF_FORMAT_GIF))
-                return Fail(mosaic.LastError());
-        }
+        if (++frameIndex == 0 && d.width != screen.width && d.height != screen.height) ++mosaicHints;
+        if (frameIndex == 0 && mosaicHints >= 2 && !composer.StartMosaic()) return Fail(composer.Error());
 
-        const uint64_t area = uint64_t(d.width) * d.height;
-        if (!spend(area)) return Fail("Error reading GIF file: frames larger than their data");
-        pixels.width = d.width;
-        pixels.height = d.height;
-        if (pixels.index.size() < area) pixels.index.resize(area);  // read only where decoded
-        pixels.filled.assign(d.height, 0);
+        if (!composer.Spend(uint64_t(d.width) * d.height)) return Fail("Error reading GIF file: frames larger than their data");
+        pixels.Reset(d.width, d.height);
         const bool complete = DecodeLzw(in, (d.flags & 0x40) != 0, pixels);
-        if (mosaicMode || frameIndex == wanted) {
+        if (composer.IsMosaic() || frameIndex == wanted) {
             last = frameControl;
             info.xOffset = static_cast<int32_t>(d.left);
             info.yOffset = static_cast<int32_t>(d.top);
         }
-
-        if (mosaicMode) {
-            DrawTile(mosaic, pixels, d, *table, frameControl.transparent);
-            if (frameControl.transparent >= 0)
-                mosaic.SetTransparentColor(TableColour(*table, static_cast<uint32_t>(frameControl.transparent), true));
-            if (!complete) break;
-            continue;
-        }
-
-        if (frameIndex == 0) {
-            if (!canvas.Start(screenWidth, screenHeight, *table, frameControl.transparent, background))
-                return Fail(canvas.image.LastError());
-        } else if (previousDisposal == 2) {
-            canvas.Restore(previous.left, previous.top, previous.width, previous.height);
-        } else if (previousDisposal == 3) {
-            canvas.RestoreSaved();
-        }
-        if (frameIndex > 0 && !canvas.TakesIndices(*table, frameControl.transparent)) {
-            if (!canvas.IsTrueColour() && !spend(screenArea))
-                return Fail("Error reading GIF file: frames larger than their data");
-            if (!canvas.MakeTrueColour()) return Fail(canvas.image.LastError());
-        }
-        if (frameControl.disposal == 3) canvas.SaveRect(d);
-        canvas.Draw(pixels, d, *table, frameControl.transparent);
-        previous = d;
-        previousDisposal = frameControl.disposal;
-
-        if (keepAll) {
-            keptBytes += canvas.image.BlockSize() + (canvas.image.AlphaIsValid() ? screenArea : 0);
-            if (keptBytes > kMaxKeptBytes || !spend(screenArea))
-                return Fail("Error reading GIF file: too many frames to keep");
-            auto copy = std::make_unique<LfImage>(canvas.image);
-            if (!copy->IsValid()) return Fail(copy->LastError());
-            copy->info.frameDelay = frameControl.delay;
-            copy->info.disposal = frameControl.disposal;
-            kept.push_back(std::move(copy));
-        } else if (frameIndex == wanted) {
-            break;
-        }
-        if (!complete) break;
+        if (!composer.Add(pixels, d, *table, frameControl)) return Fail(composer.Error());
+        if (!complete || (!keepAll && !composer.IsMosaic() && frameIndex == wanted)) break;
     }
     in.GiveBack();
 
-    LfImage* result = mosaicMode ? &mosaic : canvas.image.IsValid() ? &canvas.image : nullptr;
-    if (keepAll && !mosaicMode && wanted < static_cast<int32_t>(kept.size())) result = kept[wanted].get();
-    if (result == nullptr || !result->IsValid()) return Fail("Error reading GIF file: no image data");
+    LfImage* result = composer.Result(wanted);
+    if (result == nullptr) return Fail("Error reading GIF file: no image data");
+    if (!Adopt(*result, last.delay, last.disposal)) return false;
+    // A mosaic's transparent colour is the colour of the last tile's transparent entry.
+    if (composer.IsMosaic()) info.transparentIndex = last.transparent >= 0 ? 0 : -1;
+    if (keepAll && !composer.IsMosaic()) composer.HandOverFrames(*this);
+    info.numFrames = count;
+    return true;
+}
 
-    // The picture moves here; the settings of this decode stay.
+// Takes a copy of the decoded picture with its transparency; the settings of this decode
+// (frame number, escape, options, offsets) stay.
+bool LfImageGIF::Adopt(const LfImage& result, uint32_t delay, uint8_t disposal) {
     const LfImageInfo settings = info;
-    LfImage picture(*result);
+    LfImage picture(result);
     if (!picture.IsValid()) return Fail(picture.LastError());
-    const int32_t transparent = picture.info.transparentIndex;
-    const LfRgbQuad transparentColour = picture.info.transparentColor;
     if (!Transfer(picture, false)) return Fail("Error reading GIF file: image is shared");
-    const uint8_t* pixelStart = info.pixels;
-    const uint32_t rowBytes = info.effectiveWidth;
+    const LfImageInfo adopted = info;
     info = settings;
-    info.pixels = const_cast<uint8_t*>(pixelStart);
-    info.effectiveWidth = rowBytes;
+    info.pixels = adopted.pixels;
+    info.effectiveWidth = adopted.effectiveWidth;
     info.cacheValid = false;
     info.type = LF_FORMAT_GIF;
-    info.transparentIndex = transparent;
-    info.transparentColor = transparentColour;
-    info.frameDelay = last.delay;
-    info.disposal = last.disposal;
-    if (mosaicMode && last.transparent >= 0) info.transparentIndex = 0;
-    else if (mosaicMode) info.transparentIndex = -1;
-
-    if (keepAll && !mosaicMode) {
-        auto** frames = new LfImage*[kept.size()];
-        for (size_t k = 0; k < kept.size(); ++k) frames[k] = kept[k].release();
-        SetFrames(frames, static_cast<int32_t>(kept.size()));
-    }
-    info.numFrames = count;
+    info.transparentIndex = adopted.transparentIndex;
+    info.transparentColor = adopted.transparentColor;
+    info.frameDelay = delay;
+    info.disposal = disposal;
     return true;
 }

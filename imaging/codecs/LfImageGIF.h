@@ -43,6 +43,7 @@ private:
     bool Fail(const char* message);
     bool EncodeTrueColour(LfFile* stream);
     bool EncodePalette(LfFile* stream);
+    bool Adopt(const LfImage& result, uint32_t delay, uint8_t disposal);
 
     char comment_[256] = {};
     int32_t loopCount_ = 0;
