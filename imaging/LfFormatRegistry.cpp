@@ -1,6 +1,7 @@
 #include "LfFormatRegistry.h"
 
 #include "LfImageBMP.h"
+#include "LfImageGIF.h"
 #include "LfImageICO.h"
 #include "LfImageJAS.h"
 #include "LfImageJPG.h"
@@ -30,7 +31,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageICO>()},
     {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {"gif"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = true,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageGIF>()},
     {.id = LF_FORMAT_PNG, .slot = 4, .name = "PNG", .saveExtensions = {"png"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = LfCodecOf<LfImagePNG>()},
