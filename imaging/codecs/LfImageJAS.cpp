@@ -286,13 +286,9 @@ public:
     std::vector<Component> comps;
 
 protected:
-    bool Fail(const char* text, const char* detail = nullptr) {
-        if (!detail || !*detail) {
-            image_.SetLastError(text);
-        } else {
-            const std::string message = std::string(text) + " (" + detail + ")";
-            image_.SetLastError(message.c_str());
-        }
+    // The codec's messages are fixed texts; `why` names the reason at the call site only.
+    bool Fail(const char* text, [[maybe_unused]] const char* why = nullptr) {
+        image_.SetLastError(text);
         return false;
     }
 
@@ -1006,10 +1002,9 @@ int ResolutionsFor(uint32_t width, uint32_t height) {
     return levels;
 }
 
-// Error text of an encode that could not write: the library's reason when it gave one.
-std::string EncodeFailure(const std::string& detail) {
-    return detail.empty() ? kCannotEncode : std::string(kCannotEncode) + " (" + detail + ")";
-}
+// Error text of an encode that could not write (the library's own reason is not shown: the
+// codec's message is a fixed text).
+std::string EncodeFailure([[maybe_unused]] const std::string& detail) { return kCannotEncode; }
 
 // JP2 file or raw code stream through OpenJPEG: one layer, lossless 5/3 wavelet, the
 // quality as the rate. Returns the failure text, empty on success.
