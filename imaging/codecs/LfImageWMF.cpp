@@ -61,13 +61,15 @@ bool LfImageWMF::ReadPlaceable(LfFile* stream, int64_t start, int64_t total, Met
     if (stream->Read(h, 1, kWmfHeaderSize) != kWmfHeaderSize) return false;
     const uint16_t type = Get16(h);
     if (type != 1 && type != 2) return false;
-    // The size counts 16-bit words, header included; it must lie inside the stream after
-    // the placeable header (where the metafile starts, not at the stream's offset 22).
+    // The size counts 16-bit words, header included, and must not exceed the stream. Some
+    // writers count the placeable header too, so the metafile is what follows that header
+    // (at the metafile's own start, not the stream's offset 22), up to the size given.
     const uint64_t bytes = static_cast<uint64_t>(Get32(h + 6)) * 2;
     const int64_t available = total - start - static_cast<int64_t>(kPlaceableSize);
-    if (bytes < kWmfHeaderSize || available < 0 || bytes > static_cast<uint64_t>(available)) return false;
+    if (bytes < kWmfHeaderSize || bytes > static_cast<uint64_t>(total - start)) return false;
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(bytes, static_cast<uint64_t>(available)));
     if (!stream->Seek(static_cast<int32_t>(start + kPlaceableSize), SEEK_SET)) return false;
-    if (!ReadExactly(stream, static_cast<size_t>(bytes), mf.bytes)) return false;
+    if (!ReadExactly(stream, take, mf.bytes)) return false;
 
     mf.enhanced = false;
     mf.box = {static_cast<int16_t>(Get16(p + 6)), static_cast<int16_t>(Get16(p + 8)),
