@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -548,4 +550,209 @@ TEST(WmfText, GlyphsLandAtTheReferencePoint) {
         }
     EXPECT_GT(blue, 100);
     EXPECT_EQ(outside, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Malformed: lying sizes, counts, indices, extents and bitmaps end in a refusal or a partial
+// drawing, never a crash, a hang or a huge allocation (the sanitizer build checks the rest).
+
+namespace {
+
+int32_t FloatBits(float v) {
+    int32_t i;
+    std::memcpy(&i, &v, 4);
+    return i;
+}
+
+// A metafile using most record kinds, for the truncation sweep.
+Bytes RichWmf() {
+    Wmf w = RedNoPen();
+    w.Rect(1, 1, 20, 20).Rec(0x0418, {40, 40, 20, 20}).Rec(0x0324, {3, 10, 10, 90, 10, 10, 90})
+        .Rec(0x081A, {0, 48, 48, 96, 90, 90, 10, 10}).Rec(0x001E, {}).Rec(0x0416, {50, 50, 0, 0})
+        .Rec(0x0127, {-1});
+    Bytes params;
+    for (int v : {0x0020, 0x00CC, 0, 2, 2, 0, 0, 40, 40, 50, 50}) Put16(params, v);
+    const Bytes dib = Dib24(2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0x000000});
+    params.insert(params.end(), dib.begin(), dib.end());
+    w.Raw(0x0F43, params);
+    Bytes text;
+    Put16(text, 3); text.insert(text.end(), {'a', 'b', 'c', 0}); Put16(text, 60); Put16(text, 5);
+    w.Raw(0x0521, text);
+    return w.Build();
+}
+
+Bytes RichEmf() {
+    Emf e = RedNoPenEmf();
+    e.Rec(43, {1, 1, 20, 20}).Rec(42, {20, 20, 40, 40}).Rec(59, {}).Rec(27, {10, 80})
+        .Rec(5, {0, 0, 0, 0, 3, 10, 0, 86, 0, 86, 80}).Rec(60, {}).Rec(62, {0, 0, 96, 96})
+        .Rec(35, {FloatBits(1), 0, 0, FloatBits(1), FloatBits(3), FloatBits(3)})
+        .Rec(8, {0, 0, 0, 0, 1, 3, 3, 0, 0, 40, 0, 0, 40});
+    const Bytes dib = Dib24(2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0x000000});
+    e.RecWith(81, {0, 50, 50, 0, 0, 2, 2, 80, 40, 120, int32_t(dib.size() - 40), 0, 0x00CC0020, 40, 40}, dib);
+    Bytes text;
+    for (char16_t ch : std::u16string(u"ab")) Put16(text, ch);
+    e.RecWith(84, {0, 0, 0, 0, 1, 0, 0, 5, 60, 2, 76, 0, 0, 0, 0, 0, 0}, text);
+    return e.Build();
+}
+
+}  // namespace
+
+TEST(WmfMalformed, EveryTruncationFailsOrDrawsPartly) {
+    for (const Bytes& good : {RichWmf(), RichEmf()}) {
+        LfImage whole;
+        ASSERT_TRUE(Decode(whole, good)) << whole.LastError();
+        for (size_t n = 0; n < good.size(); ++n) {
+            SCOPED_TRACE(n);
+            LfImage img;
+            const Bytes part(good.begin(), good.begin() + n);
+            if (Decode(img, part)) {
+                EXPECT_EQ(img.Width(), 96u);
+            } else {
+                EXPECT_STREQ(img.LastError(), "corrupted WMF");
+            }
+        }
+    }
+}
+
+TEST(WmfMalformed, HostileRecordsAreSkippedOrEndThePlay) {
+    const int32_t kHuge = 0x7FFFFFFF, kMin = INT32_MIN;
+    const Bytes lyingDib = [] {
+        Bytes dib = Dib24(2, 2, {0, 0, 0, 0});
+        Set32(dib, 4, 0x40000000);  // width 2^30 with four pixels of bits
+        return dib;
+    }();
+    const Bytes lyingTable = [] {
+        Bytes dib = Dib24(2, 2, {0, 0, 0, 0});
+        Set32(dib, 0, 0x7FFFFFFF);  // header size beyond the record
+        return dib;
+    }();
+    struct Case {
+        const char* name;
+        Bytes file;  // each draws a red rectangle at 0,0-20,20 before its hostile records
+    } cases[] = {
+        {"wmf record running past the end", [] {
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20);
+             Put32(w.records, 1000000); Put16(w.records, 0x041B);
+             return w.Build(); }()},
+        {"wmf record of size 0", [] {
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20);
+             Put32(w.records, 0); Put16(w.records, 0x041B);
+             w.Rect(50, 50, 96, 96);
+             return w.Build(); }()},
+        {"wmf polygon claiming 65535 points", [] {
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20).Rec(0x0324, {0xFFFF, 1, 1});
+             return w.Build(); }()},
+        {"wmf poly-polygon claiming 65535 polygons", [] {
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20).Rec(0x0538, {0xFFFF, 3, 1, 1});
+             return w.Build(); }()},
+        {"wmf objects beyond the table", [] {
+             Wmf w = RedNoPen();
+             w.objects = 2;
+             w.Rect(0, 0, 20, 20);
+             for (int i = 0; i < 100; ++i) w.Brush(0, 0);
+             w.Select(2).Select(0xFFFF).Rec(0x01F0, {0xFFFF}).Rect(50, 50, 96, 96);
+             return w.Build(); }()},
+        {"wmf restore without save, deep saves", [] {
+             Wmf w = RedNoPen();
+             w.Rec(0x0127, {-5}).Rec(0x0127, {32767}).Rect(0, 0, 20, 20);
+             for (int i = 0; i < 5000; ++i) w.Rec(0x001E, {});
+             return w.Build(); }()},
+        {"wmf bitmap header lying about its width", [&] {
+             Bytes params;
+             for (int v : {0x0020, 0x00CC, 0, 2, 2, 0, 0, 96, 96, 0, 0}) Put16(params, v);
+             params.insert(params.end(), lyingDib.begin(), lyingDib.end());
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20).Raw(0x0F43, params);
+             return w.Build(); }()},
+        {"wmf bitmap header size beyond the record", [&] {
+             Bytes params;
+             for (int v : {0x0020, 0x00CC, 0, 2, 2, 0, 0, 96, 96, 0, 0}) Put16(params, v);
+             params.insert(params.end(), lyingTable.begin(), lyingTable.end());
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20).Raw(0x0F43, params);
+             return w.Build(); }()},
+        {"wmf text longer than its record", [] {
+             Wmf w = RedNoPen();
+             w.Rect(0, 0, 20, 20).Rec(0x0521, {0x7FFF, 0x4141}).Rec(0x0A32, {10, 10, 0x7FFF, 6, 1});
+             return w.Build(); }()},
+        {"emf record running past the end", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20});
+             Put32(e.records, 43); Put32(e.records, 0x7FFFFFF0);
+             return e.Build(); }()},
+        {"emf record of size 0", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20});
+             Put32(e.records, 43); Put32(e.records, 0);
+             return e.Build(); }()},
+        {"emf polygon claiming 10^9 points", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Rec(3, {0, 0, 0, 0, 1000000000, 1, 1}).Rec(86, {0, 0, 0, 0, 1000000000, 1});
+             return e.Build(); }()},
+        {"emf poly-polygon counts beyond the total", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Rec(8, {0, 0, 0, 0, 1000000000, 3, 1, 1, 1})
+                 .Rec(8, {0, 0, 0, 0, 2, 3, kHuge, 3, 1, 1, 2, 2, 3, 3});
+             return e.Build(); }()},
+        {"emf extents of 0 and 2^31", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Rec(17, {8}).Rec(9, {0, 0}).Rec(11, {kHuge, kMin})
+                 .Rec(42, {kMin, kMin, kHuge, kHuge}).Rec(9, {1, 1}).Rec(47, {kMin, kMin, kHuge, kHuge, 0, 0, 5, 5})
+                 .Rec(32, {kHuge, 1, kHuge, 1}).Rec(44, {0, 0, 50, 50, kHuge, kHuge});
+             return e.Build(); }()},
+        {"emf world transforms that are not transforms", [] {
+             Emf e = RedNoPenEmf();
+             const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+             e.Rec(43, {0, 0, 20, 20})
+                 .Rec(35, {FloatBits(0), 0, 0, FloatBits(0), 0, 0})
+                 .Rec(35, {FloatBits(nan), 0, 0, FloatBits(1), 0, 0})
+                 .Rec(36, {FloatBits(inf), 0, 0, FloatBits(inf), 0, 0, 2})
+                 .Rec(35, {FloatBits(3e38f), 0, 0, FloatBits(3e38f), 0, 0})
+                 .Rec(41, {10, 10, kHuge, FloatBits(0), FloatBits(1e30f)}).Rec(43, {50, 50, 60, 60});
+             return e.Build(); }()},
+        {"emf objects beyond the table", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Brush(1000000000, 0).Brush(0, 0).Select(1000000000)
+                 .Select(0x8000FFFF).Rec(40, {kHuge}).Rec(43, {50, 50, 96, 96});
+             return e.Build(); }()},
+        {"emf bitmap header lying about its width", [&] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20});
+             e.RecWith(81, {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 80, 40, 120, int32_t(lyingDib.size() - 40), 0,
+                            0x00CC0020, 96, 96}, lyingDib);
+             return e.Build(); }()},
+        {"emf bitmap offsets beyond the record", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Rec(81, {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, kHuge, 40, -8, 100, 0,
+                                                0x00CC0020, 96, 96});
+             return e.Build(); }()},
+        {"emf text claiming 10^9 characters, huge font", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Rec(82, {1, kMin, 0, kHuge, 0, 700, 0}).Select(1)
+                 .Rec(84, {0, 0, 0, 0, 1, 0, 0, 5, 60, 1000000000, 76, 4, kMin, kMin, kHuge, kHuge, 0});
+             return e.Build(); }()},
+        {"emf clip region with lying counts", [] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Rec(75, {kHuge, 5, 32, 1, kHuge, 16, 0, 0, 1, 1})
+                 .Rec(75, {48, 1, 32, 1, 0x10000000, 16, 0, 0, 1, 1, 0, 0, 1, 1});
+             return e.Build(); }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LfImage img;
+        ASSERT_TRUE(Decode(img, c.file)) << img.LastError();
+        EXPECT_EQ(At(img, 10, 10), kRed);
+    }
+}
+
+// Bounds of 2^31 pixels are refused by the limit, not allocated.
+TEST(WmfMalformed, HugeBoundsRenderAtTheLimit) {
+    LfImage img;
+    ASSERT_TRUE(Decode(img, Emf{}.Build(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX)));
+    EXPECT_EQ(img.Width(), 4000u);
+    EXPECT_EQ(img.Height(), 4000u);
 }
