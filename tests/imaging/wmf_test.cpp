@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string>
@@ -756,3 +757,122 @@ TEST(WmfMalformed, HugeBoundsRenderAtTheLimit) {
     EXPECT_EQ(img.Width(), 4000u);
     EXPECT_EQ(img.Height(), 4000u);
 }
+
+// ---------------------------------------------------------------------------------------
+// Peers: Inkscape writes EMF and WMF files of SVG drawings made here; our renderings must
+// agree with librsvg's rendering of the SVG itself, with libwmf's (wmf2gd) of the WMF and
+// with libemf2svg's SVG of the EMF, by a tolerant measure: after both pictures are scaled
+// to the same scale, at least 95% of the pixels lie within 32 levels in every channel.
+
+namespace {
+
+const char* const kSvgHead =
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+    "width=\"200\" height=\"100\" viewBox=\"0 0 200 100\">\n"
+    "<rect width=\"200\" height=\"100\" fill=\"white\"/>\n";
+
+struct SvgCase {
+    const char* name;
+    const char* body;
+};
+void PrintTo(const SvgCase& c, std::ostream* os) { *os << c.name; }
+
+const SvgCase kSvgCases[] = {
+    {"shapes",
+     "<rect x=\"10\" y=\"10\" width=\"60\" height=\"40\" fill=\"#d02020\" stroke=\"#202080\" stroke-width=\"4\"/>\n"
+     "<ellipse cx=\"120\" cy=\"35\" rx=\"35\" ry=\"25\" fill=\"#20a040\"/>\n"
+     "<polygon points=\"150,92 195,55 195,92\" fill=\"#e0c020\" stroke=\"black\" stroke-width=\"2\"/>\n"
+     "<circle cx=\"40\" cy=\"75\" r=\"18\" fill=\"none\" stroke=\"#8020a0\" stroke-width=\"6\"/>\n"},
+    {"beziers",
+     "<path d=\"M10 90 C 40 0, 80 0, 100 50 S 160 100, 190 10\" fill=\"none\" stroke=\"#1040c0\" stroke-width=\"3\"/>\n"
+     "<path d=\"M20 20 Q 60 60 100 20 T 180 20 L 180 40 L 20 40 Z\" fill=\"#c04010\"/>\n"},
+    {"text",
+     "<text x=\"10\" y=\"70\" font-family=\"DejaVu Sans\" font-size=\"56\" font-weight=\"bold\" "
+     "fill=\"#203060\">Glint</text>\n"},
+    {"bitmap",
+     "<image x=\"20\" y=\"10\" width=\"160\" height=\"80\" preserveAspectRatio=\"none\" xlink:href=\"pic.png\"/>\n"},
+};
+
+// Prints the share of pixels within 32 levels after scaling the wider picture (transparent
+// parts on white) to the other's width, keeping its aspect, and cropping both to the lower
+// height: a file whose frame adds a margin must not count as a distorted drawing.
+const char* const kCompareScript = R"PY(
+import sys
+import numpy as np
+from PIL import Image
+def load(p):
+    im = Image.open(p).convert('RGBA')
+    return Image.alpha_composite(Image.new('RGBA', im.size, (255, 255, 255, 255)), im).convert('RGB')
+a, b = load(sys.argv[1]), load(sys.argv[2])
+if a.width < b.width: a, b = b, a
+a = a.resize((b.width, max(1, round(a.height * b.width / a.width))), Image.BILINEAR)
+h = min(a.height, b.height)
+x, y = np.asarray(a).astype(int)[:h], np.asarray(b).astype(int)[:h]
+print((np.abs(x - y).max(axis=2) <= 32).mean())
+)PY";
+
+double Agreement(const fs::path& ours, const fs::path& theirs, const fs::path& script) {
+    std::string out;
+    if (Run(Python() + " " + ShellQuote(script.string()) + " " + ShellQuote(ours.string()) + " " +
+                ShellQuote(theirs.string()) + " 2>/dev/null",
+            &out) != 0)
+        return -1;
+    return std::atof(out.c_str());
+}
+
+// A 160 x 80 picture of four colour blocks, for the embedded bitmap: drawn 1:1 in the SVG,
+// so no renderer blurs it, and a picture upside down or mirrored shows at once.
+void WriteBlocksPng(const fs::path& path) {
+    LfImage pic;
+    ASSERT_NE(pic.Create(160, 80, 24, LF_FORMAT_PNG), nullptr);
+    const LfRgbQuad colors[4] = {{0, 0, 255, 0}, {0, 200, 0, 0}, {255, 0, 0, 0}, {0, 220, 220, 0}};
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 160; ++x) pic.SetPixelColor(x, y, colors[(y / 40) * 2 + x / 80]);
+    ASSERT_TRUE(pic.Save(path.string().c_str(), LF_FORMAT_PNG)) << pic.LastError();
+}
+
+}  // namespace
+
+class WmfPeers : public ::testing::TestWithParam<SvgCase> {};
+
+TEST_P(WmfPeers, InkscapeFilesMatchIndependentRenderings) {
+    GLINTWISE_NEED_PEER(HaveTool("inkscape"), "inkscape");
+    GLINTWISE_NEED_PEER(HaveTool("rsvg-convert"), "rsvg-convert (librsvg2-bin)");
+    GLINTWISE_NEED_PEER(HaveTool("wmf2gd"), "wmf2gd (libwmf-bin)");
+    GLINTWISE_NEED_PEER(HaveTool("emf2svg-conv"), "emf2svg-conv (emf2svg)");
+    GLINTWISE_NEED_PEER(HavePythonModules("PIL numpy"), "python3-pil, python3-numpy");
+    const SvgCase& c = GetParam();
+    TempDir dir;
+    WriteBlocksPng(dir / "pic.png");
+    const fs::path svg = dir / "drawing.svg";
+    std::ofstream(svg) << kSvgHead << c.body << "</svg>\n";
+    std::ofstream(dir / "compare.py") << kCompareScript;
+    const std::string q = ShellQuote(dir.path().string());
+
+    ASSERT_EQ(testsupport::Run("cd " + q + " && rsvg-convert --background-color=white drawing.svg -o svg.png 2>/dev/null"), 0);
+    for (const char* kind : {"emf", "wmf"}) {
+        SCOPED_TRACE(kind);
+        const std::string file = std::string("drawing.") + kind;
+        ASSERT_EQ(testsupport::Run("cd " + q + " && inkscape drawing.svg --export-type=" + kind +
+                      " --export-filename=" + file + " >/dev/null 2>&1"), 0);
+        LfImage img;
+        ASSERT_TRUE(img.Load((dir / file).string().c_str(), LF_FORMAT_WMF)) << img.LastError();
+        const fs::path ours = dir / (std::string("ours_") + kind + ".bmp");
+        ASSERT_TRUE(img.Save(ours.string().c_str(), LF_FORMAT_BMP));
+
+        fs::path peer;
+        if (std::string(kind) == "wmf") {
+            peer = dir / "wmf2gd.png";
+            ASSERT_EQ(testsupport::Run("cd " + q + " && wmf2gd --maxwidth=800 --maxheight=400 --maxpect -o wmf2gd.png drawing.wmf >/dev/null 2>&1"), 0);
+        } else {
+            peer = dir / "emf2svg.png";
+            ASSERT_EQ(testsupport::Run("cd " + q + " && emf2svg-conv -i drawing.emf -o emf2svg.svg >/dev/null 2>&1 && "
+                          "rsvg-convert --background-color=white emf2svg.svg -o emf2svg.png 2>/dev/null"), 0);
+        }
+        EXPECT_GE(Agreement(ours, dir / "svg.png", dir / "compare.py"), 0.95) << "against the SVG";
+        EXPECT_GE(Agreement(ours, peer, dir / "compare.py"), 0.95) << "against " << peer.filename();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inkscape, WmfPeers, ::testing::ValuesIn(kSvgCases),
+                         [](const auto& info) { return std::string(info.param.name); });
