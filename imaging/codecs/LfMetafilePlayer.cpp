@@ -92,7 +92,10 @@ bool ReadDibLayout(const uint8_t* bmi, size_t bmiSize, size_t bitsSize, DibLayou
         const uint64_t stride = (static_cast<uint64_t>(d.width) * d.bitCount + 31) / 32 * 4;
         return stride * rows <= bitsSize;
     }
-    return (d.compression == 1 || d.compression == 2) && bitsSize > 0;
+    // A run-length packet of two bytes paints at most 255 pixels; a picture much larger than
+    // its packets could paint is a lie, not worth its allocation.
+    return (d.compression == 1 || d.compression == 2) && bitsSize > 0 &&
+           static_cast<uint64_t>(d.width) * rows <= static_cast<uint64_t>(bitsSize) * 256;
 }
 
 // Decodes a DIB (header and colour table, then pixel bits, possibly stored apart) with the

@@ -285,15 +285,15 @@ void LfMetafilePlayer::WmfDib(uint16_t function, const Record& r) {
     const bool noBitmap = r.n / 2 == static_cast<size_t>((function >> 8) + 3);
     switch (function) {
     case 0x0940:  // rop, ySrc, xSrc, height, width, yDest, xDest, DIB
-        if (noBitmap) {
-            PatternBlt(P(7), P(6), P(5), P(4), rop);
+        if (noBitmap) {  // rop, ySrc, xSrc, reserved, height, width, yDest, xDest
+            PatternBlt(P(8), P(7), P(6), P(5), rop);
         } else if (r.Has(22, 0)) {
             DrawDib(r.p + 22, r.n - 22, nullptr, 0, P(7), P(6), P(5), P(4), P(3), P(2), P(5), P(4), rop);
         }
         break;
     case 0x0B41:  // rop, srcHeight, srcWidth, ySrc, xSrc, destHeight, destWidth, yDest, xDest, DIB
-        if (noBitmap) {
-            PatternBlt(P(9), P(8), P(7), P(6), rop);
+        if (noBitmap) {  // the same with a reserved word before the destination
+            PatternBlt(P(10), P(9), P(8), P(7), rop);
         } else if (r.Has(26, 0)) {
             DrawDib(r.p + 26, r.n - 26, nullptr, 0, P(9), P(8), P(7), P(6), P(5), P(4), P(3), P(2), rop);
         }
