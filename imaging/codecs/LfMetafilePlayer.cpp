@@ -434,10 +434,10 @@ void LfMetafilePlayer::AddRectangle(double l, double t, double r, double b) {
 void LfMetafilePlayer::AddEllipseSpan(double cx, double cy, double rx, double ry, double t0, double t1,
                                       bool connect) {
     const double radius = std::max(std::fabs(rx), std::fabs(ry)) * DeviceScale();
-    double step = radius > 0.5 ? 2 * std::sqrt(0.5 / radius) : 1.0;
+    const double step = radius > 0.5 ? 2 * std::sqrt(0.5 / radius) : 1.0;
     const double sweep = t1 - t0;
-    int n = static_cast<int>(std::ceil(std::fabs(sweep) / step));
-    n = std::clamp(n, 2, kMaxArcSegments);
+    const double wanted = std::ceil(std::fabs(sweep) / step);  // may be infinite or NaN
+    const int n = wanted >= 2 ? static_cast<int>(std::min<double>(wanted, kMaxArcSegments)) : 2;
     Path& p = Target();
     for (int i = 0; i <= n; ++i) {
         const double t = t0 + sweep * i / n;

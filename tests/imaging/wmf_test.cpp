@@ -215,6 +215,11 @@ TEST(WmfLayout, ProbeReportsTheUnlimitedSizeWithoutRendering) {
     EXPECT_EQ(img.Height(), 2000u);
     EXPECT_FALSE(img.IsValid());
     EXPECT_STREQ(img.LastError(), "output dimensions returned");
+    // Any other escape value stops the decode after playing.
+    LfImage stopped;
+    EXPECT_FALSE(Decode(stopped, Wmf{}.Build(), 1));
+    EXPECT_STREQ(stopped.LastError(), "Cancelled");
+    EXPECT_FALSE(stopped.IsValid());
 }
 
 TEST(WmfLayout, RefusalsCarryTheirMessages) {
