@@ -20,6 +20,7 @@ constexpr double kMaxPenWidth = 16384;
 constexpr double kMaxFontPixels = 4096;
 constexpr int kMaxArcSegments = 2048;
 constexpr uint64_t kMaxDibPixels = uint64_t{1} << 24;
+constexpr double kMaxDashes = 200000;
 
 enum : uint32_t {
     PS_SOLID = 0, PS_DASH = 1, PS_DOT = 2, PS_DASHDOT = 3, PS_DASHDOTDOT = 4, PS_NULL = 5,
@@ -152,6 +153,35 @@ bool SplitPackedDib(const uint8_t*& bmi, size_t& bmiSize, const uint8_t*& bits, 
     bitsSize = bmiSize - info;
     bmiSize = info;
     return true;
+}
+
+// Length of a device path, curves counted by their control polygons (never less).
+double PathLength(const LfMetafilePlayer::Path& path) {
+    double length = 0, x = 0, y = 0, startX = 0, startY = 0;
+    for (const LfMetafilePlayer::PathOp& op : path) {
+        switch (op.kind) {
+        case LfMetafilePlayer::PathOp::Move:
+            x = startX = op.x[0];
+            y = startY = op.y[0];
+            break;
+        case LfMetafilePlayer::PathOp::Line:
+        case LfMetafilePlayer::PathOp::Curve: {
+            const int points = op.kind == LfMetafilePlayer::PathOp::Line ? 1 : 3;
+            for (int k = 0; k < points; ++k) {
+                length += std::hypot(op.x[k] - x, op.y[k] - y);
+                x = op.x[k];
+                y = op.y[k];
+            }
+            break;
+        }
+        case LfMetafilePlayer::PathOp::Close:
+            length += std::hypot(startX - x, startY - y);
+            x = startX;
+            y = startY;
+            break;
+        }
+    }
+    return length;
 }
 
 void SetColor(cairo_t* cr, const LfMetafilePlayer::Color& c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
@@ -595,7 +625,13 @@ void LfMetafilePlayer::Paint(const Path& path, bool fill, bool stroke) {
     EmitPath(path);
     cairo_set_fill_rule(cr_, state_.winding ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
     if (fill && SetBrushSource()) cairo_fill_preserve(cr_);
-    if (stroke && SetPenSource()) cairo_stroke_preserve(cr_);
+    if (stroke && SetPenSource()) {
+        // The rasteriser walks every dash, also those off the picture: a path millions of
+        // pixels long would take minutes, so such a path is stroked solid.
+        if (cairo_get_dash_count(cr_) > 0 && PathLength(path) / std::max(cairo_get_line_width(cr_), 1.0) > kMaxDashes)
+            cairo_set_dash(cr_, nullptr, 0, 0);
+        cairo_stroke_preserve(cr_);
+    }
     cairo_new_path(cr_);
 }
 

@@ -720,6 +720,16 @@ TEST(WmfMalformed, HostileRecordsAreSkippedOrEndThePlay) {
                  .Rec(42, {kMin, kMin, kHuge, kHuge}).Rec(9, {1, 1}).Rec(47, {kMin, kMin, kHuge, kHuge, 0, 0, 5, 5})
                  .Rec(32, {kHuge, 1, kHuge, 1}).Rec(44, {0, 0, 50, 50, kHuge, kHuge});
              return e.Build(); }()},
+        {"emf dotted pen along a path millions of pixels long", [&] {
+             Emf e = RedNoPenEmf();
+             e.Rec(43, {0, 0, 20, 20}).Pen(2, 2, 1, 0).Select(2);
+             std::vector<int32_t> line = {0, 0, 0, 0, 200};
+             for (int i = 0; i < 200; ++i) {
+                 line.push_back(i % 2 ? kMin : kHuge);
+                 line.push_back(i);
+             }
+             e.Rec(4, line);
+             return e.Build(); }()},
         {"emf world transforms that are not transforms", [] {
              Emf e = RedNoPenEmf();
              const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
