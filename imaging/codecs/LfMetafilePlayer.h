@@ -42,9 +42,6 @@ public:
     // data starts with the header record; its frame maps onto the whole picture.
     void PlayEmf(const uint8_t* data, size_t size);
 
-    // Records played (for tests and benchmarks).
-    size_t RecordsPlayed() const { return records_; }
-
 public:
     struct Color {
         double r = 0, g = 0, b = 0;
@@ -200,5 +197,4 @@ private:
     bool inPath_ = false;
     Path path_;                      // the bracket path (EMF)
     Path scratch_;                   // the shape being drawn now
-    size_t records_ = 0;
 };

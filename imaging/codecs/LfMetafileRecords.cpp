@@ -114,7 +114,6 @@ void LfMetafilePlayer::PlayWmf(const uint8_t* data, size_t size, const LfWmfBox&
         const uint16_t function = file.U16(offset + 4);
         if (function == 0) break;                       // end of file
         PlayWmfRecord(function, Record{data + offset, static_cast<size_t>(bytes)});
-        ++records_;
         offset += static_cast<size_t>(bytes);
     }
 }
@@ -347,10 +346,7 @@ void LfMetafilePlayer::PlayEmf(const uint8_t* data, size_t size) {
         const uint32_t bytes = file.U32(offset + 4);
         if (bytes < 8 || bytes > size - offset) break;  // a record that does not fit ends the play
         if (type == 14) break;                         // EOF
-        if (offset != 0) {
-            PlayEmfRecord(type, Record{data + offset, bytes});
-            ++records_;
-        }
+        if (offset != 0) PlayEmfRecord(type, Record{data + offset, bytes});  // past the header
         offset += bytes;
     }
 }
