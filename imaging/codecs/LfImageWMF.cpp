@@ -66,7 +66,9 @@ bool LfImageWMF::ReadPlaceable(LfFile* stream, int64_t start, int64_t total, Met
     // (at the metafile's own start, not the stream's offset 22), up to the size given.
     const uint64_t bytes = static_cast<uint64_t>(Get32(h + 6)) * 2;
     const int64_t available = total - start - static_cast<int64_t>(kPlaceableSize);
-    if (bytes < kWmfHeaderSize || bytes > static_cast<uint64_t>(total - start)) return false;
+    if (bytes < kWmfHeaderSize || bytes > static_cast<uint64_t>(total - start) ||
+        available < static_cast<int64_t>(kWmfHeaderSize))
+        return false;
     const size_t take = static_cast<size_t>(std::min<uint64_t>(bytes, static_cast<uint64_t>(available)));
     if (!stream->Seek(static_cast<int32_t>(start + kPlaceableSize), SEEK_SET)) return false;
     if (!ReadExactly(stream, take, mf.bytes)) return false;
