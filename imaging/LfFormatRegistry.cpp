@@ -13,6 +13,7 @@
 #include "LfImageTGA.h"
 #include "LfImageTIF.h"
 #include "LfImageWBMP.h"
+#include "LfImageWMF.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageWBMP>()},
     {.id = LF_FORMAT_WMF, .slot = 10, .name = "Windows metafile", .saveExtensions = {"wmf", "emf"}, .inputExtensions = {},
      .reads = true, .writes = false, .probed = true, .reportsFrames = false,
-     .codec = {}},
+     .codec = LfCodecOf<LfImageWMF>()},
     {.id = LF_FORMAT_JP2, .slot = 11, .name = "JPEG 2000 (JP2)", .saveExtensions = {"jp2", "j2k"}, .inputExtensions = {},
      .reads = true, .writes = true, .probed = true, .reportsFrames = false,
      .codec = LfCodecOf<LfImageJAS>()},
