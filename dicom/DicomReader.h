@@ -79,6 +79,7 @@ public:
     uint16_t highBit() const;
     uint16_t pixelRepresentation() const;
     uint16_t samplesPerPixel() const { return samplesPerPixel_; }
+    uint16_t numberOfFrames() const { return numberOfFrames_; }  // as announced
     float windowCenter() const;
     float windowWidth() const;
     float rescaleSlope() const;
