@@ -14,8 +14,8 @@
 
 namespace Ui {
 class LumaframeClass;
-class DicomReader;
 }
+class DicomReader;
 class QStringListModel;
 
 class Lumaframe : public QMainWindow {

@@ -193,7 +193,7 @@ bool DicomReader::openDataSet(DicomSource& source, bool& bare) {
 bool DicomReader::detectBareDataSet(DicomSource& source) {
     uint8_t head[8];
     if (!source.read(head, sizeof head) || !source.seek(0)) return false;
-    if (head[0] != 0x08 || head[1] != 0x00 || (head[2] & 1)) return false;
+    if (head[0] != 0x08 || head[1] != 0x00) return false;
     syntax_ = IsUpper(head[4]) && IsUpper(head[5]) ? &kExplicitVrLittleEndianSyntax : &kImplicitVrLittleEndian;
     transferSyntax_ = syntax_->uid;
     return true;
