@@ -35,14 +35,14 @@ bool Refuse(std::string& error, std::string text) {
 
 }  // namespace
 
-bool CheckLayout(const PixelLayout& l, const std::string& photometricText, std::string& error) {
+bool CheckLayout(const PixelLayout& given, const std::string& photometricText, std::string& error) {
+    PixelLayout l = given;
     const uint16_t bits = l.bitsAllocated;
     if (bits != 1 && bits != 8 && bits != 16 && bits != 32)
         return Refuse(error, std::to_string(bits) + " bits allocated");
     if (l.samplesPerPixel != 1 && l.samplesPerPixel != 3)
         return Refuse(error, std::to_string(l.samplesPerPixel) + " samples per pixel");
-    Photometric known{};
-    if (!ParsePhotometric(photometricText, l.samplesPerPixel, known))
+    if (!ParsePhotometric(photometricText, l.samplesPerPixel, l.photometric))
         return Refuse(error, "photometric interpretation " + photometricText + " with " +
                                  std::to_string(l.samplesPerPixel) + " samples per pixel");
     if (l.rows == 0 || l.columns == 0)

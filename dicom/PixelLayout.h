@@ -35,7 +35,7 @@ struct PixelLayout {
 bool ParsePhotometric(const std::string& text, uint16_t samplesPerPixel, Photometric& photometric);
 
 // Refuses layouts the reader cannot render or whose frame would not fit the frame's 32-bit
-// sizes; the reason goes to error.
+// sizes, judged with the photometric the text names; the reason goes to error.
 bool CheckLayout(const PixelLayout& layout, const std::string& photometricText, std::string& error);
 
 // Puts 16- and 32-bit samples of a big-endian value into little-endian order, in place.
