@@ -451,6 +451,11 @@ bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
                                                         syntax_->uid + ")");
     const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
     const size_t pixelBytes = static_cast<size_t>(FrameStride(columns_)) * rows_;
+    // Compressed frames may claim far more than the file holds; the decoded frames together
+    // stay within what an inflated data set may grow to.
+    if (uint64_t{frameBytes} * announced > kMaxInflatedBytes)
+        return refuse(DicomRefusal::Layout, std::to_string(announced) + " frames of " + std::to_string(frameBytes) +
+                                                " bytes are too large");
     const size_t bufferBytes = std::max(frameBytes * announced, pixelBytes);
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
     if (!buffer) return refuse(DicomRefusal::Damaged, "out of memory for the pixel data");
