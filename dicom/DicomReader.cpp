@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ColourConversion.h"
+#include "DataSetOpening.h"
 #include "DicomSource.h"
 #include "ElementReader.h"
 #include "SopClassNames.h"
@@ -57,8 +58,6 @@ void AdviseLargePages(void* buffer, size_t bytes) {
 #endif
 }
 
-bool IsUpper(uint8_t c) { return c >= 'A' && c <= 'Z'; }
-
 uint64_t Le64(const uint8_t* b, bool bigEndian) {
     uint64_t v = 0;
     for (int i = 0; i < 8; ++i) v |= uint64_t{b[bigEndian ? 7 - i : i]} << (8 * i);
@@ -101,8 +100,7 @@ int DicomReader::parseMemory(const uint8_t* data, size_t size, int mode) {
 
 int DicomReader::parseSource(DicomSource& source, int mode) {
     bool ok = false;
-    bool bare = false;
-    if (openDataSet(source, bare)) {
+    if (openDataSet(source)) {
         const DataSetEncoding encoding{syntax_->explicitVr, syntax_->bigEndian};
         if (syntax_->deflated) {
             std::vector<uint8_t> inflated;
@@ -175,77 +173,18 @@ void DicomReader::releaseSamples() {
 }
 
 // A Part 10 file (preamble, "DICM", meta group), else a bare data set when allowed.
-bool DicomReader::openDataSet(DicomSource& source, bool& bare) {
-    char magic[4];
-    bare = !(source.skip(128) && source.read(magic, 4) && std::memcmp(magic, "DICM", 4) == 0);
-    if (!bare) {
-        if (!readMetaGroup(source)) return false;
-        syntax_ = FindTransferSyntax(transferSyntax_);
-        if (!syntax_) return refuse(DicomRefusal::TransferSyntax, "unsupported transfer syntax " + transferSyntax_);
-        return checkDataSetEncoding(source);
+bool DicomReader::openDataSet(DicomSource& source) {
+    DataSetStart start;
+    const Opening opening = OpenDataSet(source, acceptBareDataSet_, start);
+    transferSyntax_ = start.uid;
+    syntax_ = start.syntax;
+    switch (opening) {
+    case Opening::Opened: return true;
+    case Opening::NotDicom: return refuse(DicomRefusal::NotDicom, "not a DICOM file (no \"DICM\" at byte 128)");
+    case Opening::UnknownSyntax: return refuse(DicomRefusal::TransferSyntax, "unsupported transfer syntax " + start.uid);
+    case Opening::Damaged: break;
     }
-    if (acceptBareDataSet_ && source.seek(0) && detectBareDataSet(source)) return true;
-    return refuse(DicomRefusal::NotDicom, "not a DICOM file (no \"DICM\" at byte 128)");
-}
-
-// A data set without preamble and meta group is recognised by its first element, of group
-// 0008, and its VR tells explicit from implicit.
-bool DicomReader::detectBareDataSet(DicomSource& source) {
-    uint8_t head[8];
-    if (!source.read(head, sizeof head) || !source.seek(0)) return false;
-    if (head[0] != 0x08 || head[1] != 0x00) return false;
-    syntax_ = IsUpper(head[4]) && IsUpper(head[5]) ? &kExplicitVrLittleEndianSyntax : &kImplicitVrLittleEndian;
-    transferSyntax_ = syntax_->uid;
-    return true;
-}
-
-// A data set written with explicit VRs under an implicit VR syntax cannot be read as the
-// file says: it is refused as an unsupported syntax rather than read as damaged.
-bool DicomReader::checkDataSetEncoding(DicomSource& source) {
-    if (syntax_->explicitVr || source.remaining() < 6) return true;
-    uint8_t head[6];
-    const uint64_t start = source.position();
-    if (!source.read(head, 6) || !source.seek(start)) return true;
-    return IsUpper(head[4]) && IsUpper(head[5]) && head[0] != 0xFE
-               ? refuse(DicomRefusal::TransferSyntax, "unsupported transfer syntax " + transferSyntax_)
-               : true;
-}
-
-// The file meta group, walked element by element within its group length; it ends with the
-// transfer syntax read.
-bool DicomReader::readMetaGroup(DicomSource& source) {
-    // The first meta element holds the byte length of the rest of the meta group.
-    uint8_t head[8];
-    uint32_t groupLength = 0;
-    if (!source.read(head, 8)) return refuse(DicomRefusal::Damaged, "truncated file meta group");
-    uint8_t lengthBytes[4];
-    if ((head[6] | (head[7] << 8)) != 4 || !source.read(lengthBytes, 4))
-        return refuse(DicomRefusal::Damaged, "file meta group without a usable group length");
-    groupLength = lengthBytes[0] | (uint32_t{lengthBytes[1]} << 8) | (uint32_t{lengthBytes[2]} << 16) |
-                  (uint32_t{lengthBytes[3]} << 24);
-
-    // Read what the file holds of the group; a short group is walked as far as it goes.
-    const size_t length = static_cast<size_t>(std::min<uint64_t>(groupLength, source.remaining()));
-    std::vector<uint8_t> meta(length);
-    if (!source.read(meta.data(), length)) return refuse(DicomRefusal::Damaged, "truncated file meta group");
-    MemorySource metaSource(meta.data(), meta.size());
-    ElementReader reader(metaSource, DataSetEncoding{});
-    ElementHeader h;
-    while (reader.next(h) == ElementReader::Next::Element) {
-        if (!h.is(0x0002, 0x0010)) {
-            if (!reader.skipValue(h)) break;
-            continue;
-        }
-        if (h.length > kMaxText || h.length > metaSource.remaining())
-            return refuse(DicomRefusal::Damaged, "file meta group with a damaged transfer syntax");
-        std::string uid(h.length, '\0');
-        metaSource.read(uid.data(), uid.size());
-        uid.resize(std::strlen(uid.c_str()));  // a zero byte pads or ends the value
-        TrimRight(uid);
-        transferSyntax_ = uid;
-        return true;
-    }
-    return refuse(DicomRefusal::Damaged, "file meta group without a transfer syntax");
+    return refuse(DicomRefusal::Damaged, start.error);
 }
 
 // Walks the data set up to the pixel data, collecting the attributes the rendering needs.
@@ -308,7 +247,6 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
         return true;
     };
 
-    uint16_t ignoredNumber = 0;
     std::string text;
     if (h.is(0x0008, 0x0016)) return readText(sopClass_);
     if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
@@ -352,7 +290,7 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     case 0x1221:
     case 0x1222:
     case 0x1223: return readWords(paletteSource_.segmented[h.element - 0x1221], kMaxPaletteBytes);
-    default: (void)ignoredNumber; return reader.skipValue(h) || damaged();
+    default: return reader.skipValue(h) || damaged();
     }
 }
 

@@ -99,10 +99,7 @@ private:
 
     bool start(int mode);
     int parseSource(DicomSource& source, int mode);
-    bool openDataSet(DicomSource& source, bool& bare);
-    bool readMetaGroup(DicomSource& source);
-    bool detectBareDataSet(DicomSource& source);
-    bool checkDataSetEncoding(DicomSource& source);
+    bool openDataSet(DicomSource& source);
     bool walkDataSet(ElementReader& reader, int mode);
     bool readAttribute(ElementReader& reader, const ElementHeader& header);
     bool readPixelData(ElementReader& reader, const ElementHeader& header, int mode);
