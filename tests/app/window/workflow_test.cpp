@@ -2,6 +2,7 @@
 // with the dialogs answered by the test.
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -82,6 +83,28 @@ TEST_F(Workflow, OpenShowsThePictureAndRemembersThePath) {
     EXPECT_EQ(window.currentImage().Width(), 40u);
     EXPECT_EQ(window.currentImage().Height(), 20u);
     EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().size(), QSize(40, 20));
+}
+
+TEST_F(Workflow, ColourPicturesShowInColourAndValidFilesTheyCannotShowAreNamed) {
+    dicomtest::DicomFileBuilder rgb;
+    rgb.us(0x0028, 0x0002, 3).text(0x0028, 0x0004, "CS", "RGB").us(0x0028, 0x0006, 0);
+    rgb.us(0x0028, 0x0010, 1).us(0x0028, 0x0011, 2).us(0x0028, 0x0100, 8).us(0x0028, 0x0101, 8);
+    rgb.us(0x0028, 0x0102, 7).us(0x0028, 0x0103, 0).pixels8({255, 0, 0, 0, 0, 255});
+    WriteFile(dir / "rgb.dcm", rgb.bytes());
+    services->answers = {Q(dir / "rgb.dcm")};
+    Click("btAddPic");
+    ASSERT_TRUE(services->boxes.empty());
+    const QImage shown = Child<QLabel>(window, "lbPic")->pixmap().toImage();
+    EXPECT_EQ(shown.pixelColor(0, 0), QColor(255, 0, 0));
+    EXPECT_EQ(shown.pixelColor(1, 0), QColor(0, 0, 255));
+
+    dicomtest::DicomFileBuilder plan;
+    plan.text(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.481.5");
+    WriteFile(dir / "plan.dcm", plan.bytes());
+    services->answers = {Q(dir / "plan.dcm")};
+    Click("btAddPic");
+    ExpectOneBox(true, "Failure", "This file cannot be shown: no pixel data (RT Plan Storage)");
+    EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "rgb.dcm"));
 }
 
 TEST_F(Workflow, FailedOpenKeepsTheOldPictureAndPath) {
