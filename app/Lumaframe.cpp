@@ -176,12 +176,22 @@ void Lumaframe::on_btAddPic_clicked() {
     OpenDicom(path);
 }
 
+// A valid file the reader cannot show (a compressed syntax it lacks, a layout it does not
+// render, no pixel data at all) is named as such; anything else may be damaged.
+QString Lumaframe::OpenFailureText(const DicomReader& reader, bool frameRead) const {
+    const DicomRefusal kind = reader.refusal();
+    const bool understood = kind == DicomRefusal::TransferSyntax || kind == DicomRefusal::Layout ||
+                            kind == DicomRefusal::NoPixelData;
+    if (frameRead || !understood) return tr("Please check whether the image is damaged.");
+    return tr("This file cannot be shown: %1").arg(QString::fromStdString(reader.refusalText()));
+}
+
 bool Lumaframe::OpenDicom(const QString& path) {
     DicomReader reader;
     const GreyFrame* frame = reader.read(Narrow(path).c_str());
     // The current picture is replaced only once a frame has been read.
     if (frame == nullptr || !::FrameToImage(*frame, current_)) {
-        services_->warning(this, tr("Failure"), tr("Please check whether the image is damaged."));
+        services_->warning(this, tr("Failure"), OpenFailureText(reader, frame != nullptr));
         return false;
     }
     try {

@@ -15,6 +15,7 @@
 namespace Ui {
 class LumaframeClass;
 }
+class DicomReader;
 class QStringListModel;
 
 class Lumaframe : public QMainWindow {
@@ -35,6 +36,7 @@ public:
     // Opens a DICOM file as the current image and previews it; false (after the warning)
     // when the file gives no picture. The Browse button and the screenshot tool use it.
     bool OpenDicom(const QString& path);
+    QString OpenFailureText(const DicomReader& reader, bool frameRead) const;
 
     LfImage& currentImage() { return current_; }
     bool isMaximisedByToggle() const { return maximised_; }

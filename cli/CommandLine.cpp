@@ -38,7 +38,8 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {'f', "format", Kind::Value},  {'o', "output", Kind::Value},
     {'j', "jobs", Kind::Value},    {0, "quality", Kind::Value},
-    {0, "frame", Kind::Value},     {'r', "recursive", Kind::Flag},
+    {0, "frame", Kind::Value},     {0, "all-frames", Kind::Flag},
+    {'r', "recursive", Kind::Flag},
     {0, "info", Kind::Flag},       {'h', "help", Kind::Flag},
     {0, "version", Kind::Flag},
 };
@@ -88,6 +89,8 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
             error = "--frame wants a whole number from 0 to 65535, not '" + value + "'";
             return false;
         }
+    } else if (name == "all-frames") {
+        options.allFrames = true;
     } else if (name == "recursive") {
         options.recursive = true;
     } else if (name == "info") {
@@ -106,6 +109,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     Options& options = result.options;
     bool optionsEnded = false;
+    bool frameGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -159,6 +163,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             value = args[++i];
         }
         if (!Apply(*spec, value, options, result.error)) return result;
+        frameGiven = frameGiven || std::string(spec->longName) == "frame";
         if (options.help || options.version) {
             result.ok = true;
             return result;
@@ -166,6 +171,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (options.inputs.empty()) {
         result.error = "no input files or folders given";
+        return result;
+    }
+    if (options.allFrames && frameGiven) {
+        result.error = "--all-frames and --frame exclude each other";
         return result;
     }
     result.ok = true;
@@ -199,7 +208,11 @@ std::string HelpText() {
         "                     the output folder\n"
         "  -j, --jobs N       convert on N threads (default: one per processor core)\n"
         "      --quality N    JPEG and JPEG 2000 quality, 1 to 100 (default 90)\n"
-        "      --frame N      frame of multi-frame image inputs, 0 = the first (default 0)\n"
+        "      --frame N      frame of multi-frame inputs, DICOM included, 0 = the first\n"
+        "                     (default 0)\n"
+        "      --all-frames   write every frame of a DICOM input: NAME_0000.EXT,\n"
+        "                     NAME_0001.EXT, ... (a single-frame file as NAME.EXT); -o\n"
+        "                     must then name a folder\n"
         "      --info         describe each input instead of converting it\n"
         "  -h, --help         show this text\n"
         "      --version      show the version\n"

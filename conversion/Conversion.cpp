@@ -51,6 +51,8 @@ bool FrameToImage(const GreyFrame& frame, LfImage& image) {
 }
 
 bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
+    // A colour picture has no grey form: it stays 24-bit.
+    if (frame.colour) return FrameToImage(frame, image);
     if (image.IsValid()) image.Destroy();
     if (!IsWellFormed(frame)) return false;
     if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height), 8,

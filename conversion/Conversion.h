@@ -12,13 +12,14 @@
 #include "LfImage.h"
 
 // Replaces the image with the frame's picture: a 24-bit image of the frame's size (format
-// identifier 1) holding the frame's rows in the image's bottom-up order. False, with the
-// image left empty, when the frame is not a well-formed 24-bit grey frame or the image
-// cannot be created.
+// identifier 1) holding the frame's rows in the image's bottom-up order, grey or colour.
+// False, with the image left empty, when the frame is not a well-formed 24-bit frame or the
+// image cannot be created.
 bool FrameToImage(const GreyFrame& frame, LfImage& image);
 
 // The same picture as an 8-bit image with a grey palette: the pixels of FrameToImage's
-// picture in a third of the bytes. PNG writes it as one grey channel.
+// picture in a third of the bytes. PNG writes it as one grey channel. A colour frame gives
+// FrameToImage's 24-bit picture.
 bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
 
 // Format identifier chosen by the extension of the path's last component (case does not

@@ -24,6 +24,7 @@ std::string RefusalKind(DicomRefusal refusal) {
         case DicomRefusal::TransferSyntax: return "transfer syntax";
         case DicomRefusal::Layout: return "layout";
         case DicomRefusal::Damaged: return "damaged";
+        case DicomRefusal::NoPixelData: return "no picture";
         default: return "unreadable";
     }
 }
@@ -113,6 +114,61 @@ JobResult LoadImage(const Job& job, const Options& options, LfImage& image) {
     return {true, ""};
 }
 
+// NAME_0000.EXT, NAME_0001.EXT, ...: the frame's number before the extension.
+std::string FrameOutputPath(const std::string& output, int frame) {
+    const fs::path path(output);
+    char number[16];
+    std::snprintf(number, sizeof number, "_%04d", frame);
+    return (path.parent_path() / (path.stem().string() + number + path.extension().string())).string();
+}
+
+// Converts one frame the reader holds and saves it to the output.
+JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options) {
+    const GreyFrame* frame = reader.renderFrame(index);
+    if (frame == nullptr) return Fail(DicomRefusalReason(reader));
+    LfImage image;
+    const bool made = FindType(job.output) == LF_FORMAT_PNG ? FrameToGreyImage(*frame, image)
+                                                            : FrameToImage(*frame, image);
+    if (!made) return Fail(LastErrorOr(image, "cannot create the image"));
+    return Save(image, job, options);
+}
+
+// The frame asked for, or with --all-frames every frame to its own numbered file (a
+// single-frame file keeps the plain name).
+JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options) {
+    const int frames = reader.frameCount();
+    if (!options.allFrames) {
+        if (options.frame >= frames)
+            return Fail("frame " + std::to_string(options.frame) + " requested" +
+                        (frames == 1 ? "; DICOM inputs give their first frame only when they hold one frame"
+                                     : ", the file has " + std::to_string(frames) + " frames"));
+        return SaveDicomFrame(reader, options.frame, job, options);
+    }
+    if (frames <= 1) return SaveDicomFrame(reader, 0, job, options);
+    for (int i = 0; i < frames; ++i) {
+        Job one = job;
+        one.output = FrameOutputPath(job.output, i);
+        JobResult saved = SaveDicomFrame(reader, i, one, options);
+        if (!saved.ok) return Fail(one.output + ": " + saved.text);
+    }
+    return {true, ""};
+}
+
+// The facts of a DICOM picture the common case leaves unsaid: a transfer syntax other than
+// Explicit VR Little Endian, a photometric other than MONOCHROME2, encapsulated pixel data.
+std::string DicomDetails(const DicomReader& reader) {
+    std::string text;
+    const std::string photometric = reader.photometricInterpretation();
+    if (!photometric.empty() && photometric != "MONOCHROME2") text += ", " + photometric;
+    if (reader.transferSyntax() != "1.2.840.10008.1.2.1") {
+        const std::string name = reader.transferSyntaxName();
+        text += ", " + (name.empty() ? "transfer syntax" : name) + " (" + reader.transferSyntax() + ")";
+    }
+    if (!reader.pixelEncoding().empty() && reader.pixelEncoding() != "native")
+        text += ", pixel data " + reader.pixelEncoding();
+    return text;
+}
+
 std::string FormatFloat(float value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
@@ -128,28 +184,20 @@ std::string FormatName(uint32_t type) {
 
 JobResult ConvertOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
+    DicomReader reader;
+    // Data sets without a meta group are tried only once no image codec takes the file.
+    reader.setAcceptBareDataSet(false);
+    if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
+    if (reader.refusal() == DicomRefusal::CannotOpen)
+        return Fail(reader.refusalText().empty() ? "cannot open the file" : reader.refusalText());
+    if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
     LfImage image;
-    {
-        DicomReader reader;
-        const GreyFrame* frame = reader.read(job.input.c_str());
-        if (frame != nullptr) {
-            if (options.frame != 0)
-                return Fail("frame " + std::to_string(options.frame) +
-                            " requested; DICOM inputs give their first frame only");
-            const bool made = FindType(job.output) == LF_FORMAT_PNG
-                                  ? FrameToGreyImage(*frame, image)
-                                  : FrameToImage(*frame, image);
-            if (!made) return Fail(LastErrorOr(image, "cannot create the image"));
-        } else if (reader.refusal() == DicomRefusal::CannotOpen) {
-            return Fail(reader.refusalText().empty() ? "cannot open the file"
-                                                     : reader.refusalText());
-        } else if (reader.refusal() != DicomRefusal::NotDicom) {
-            return Fail(DicomRefusalReason(reader));
-        }
-    }
-    if (!image.IsValid()) {
-        JobResult loaded = LoadImage(job, options, image);
-        if (!loaded.ok) return loaded;
+    JobResult loaded = LoadImage(job, options, image);
+    if (!loaded.ok) {
+        reader.setAcceptBareDataSet(true);
+        if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
+        if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
+        return loaded;
     }
     return Save(image, job, options);
 }
@@ -158,17 +206,32 @@ JobResult DescribeOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
     {
         DicomReader reader;
-        const GreyFrame* frame = reader.read(job.input.c_str());
-        if (frame != nullptr) {
+        reader.setAcceptBareDataSet(false);
+        const GreyFrame* frame = reader.parse(job.input.c_str(), 2) == 0 ? reader.frame() : nullptr;
+        if (frame == nullptr && reader.refusal() == DicomRefusal::NotDicom) {
+            LfImage probe;
+            probe.SetEscape(-1);
+            if (!probe.Load(job.input.c_str(), LF_FORMAT_UNKNOWN)) {
+                reader.setAcceptBareDataSet(true);
+                if (reader.parse(job.input.c_str(), 2) == 0) frame = reader.frame();
+            }
+        }
+        // A picture the reader cannot convert yet is still described.
+        const bool describable = frame != nullptr || (reader.refusal() == DicomRefusal::TransferSyntax &&
+                                                      !reader.pixelEncoding().empty());
+        if (describable) {
             std::string text = "DICOM, rows " + std::to_string(reader.rows()) + ", columns " +
                                std::to_string(reader.columns()) + ", " +
                                std::to_string(reader.bitsAllocated()) + " bits";
             if (reader.windowWidth() != 0.0f)
                 text += ", window centre " + FormatFloat(reader.windowCenter()) + " width " +
                         FormatFloat(reader.windowWidth());
-            else
+            else if (reader.samplesPerPixel() == 1 && reader.photometricInterpretation() != "PALETTE COLOR")
                 text += ", no window (min-max stretch)";
-            if (frame->numFrames > 1) text += ", " + std::to_string(frame->numFrames) + " frames";
+            const int frames = frame != nullptr ? reader.frameCount() : std::max<int>(reader.numberOfFrames(), 1);
+            if (frames > 1) text += ", " + std::to_string(frames) + " frames";
+            text += DicomDetails(reader);
+            if (frame == nullptr) text += "; " + reader.refusalText();
             return {true, text};
         }
         if (reader.refusal() == DicomRefusal::CannotOpen)

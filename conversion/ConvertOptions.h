@@ -13,7 +13,8 @@ struct Options {
     std::string output;               // output folder or file; empty: the current folder
     int jobs = 0;                     // worker threads; 0: one per core
     int quality = 90;                 // JPEG and JPEG 2000
-    int frame = 0;                    // frame of multi-frame image inputs, 0 = the first
+    int frame = 0;                    // frame of multi-frame inputs (DICOM too), 0 = the first
+    bool allFrames = false;           // every frame of a DICOM input to NAME_0000.EXT, ...
     bool recursive = false;
     bool info = false;
     bool help = false;

@@ -105,6 +105,9 @@ std::string CheckOutput(const Options& options, bool outputIsFile, const std::st
             return "the output folder " + folder + " is not a folder";
         return "";
     }
+    if (options.allFrames && !options.info)
+        return "--all-frames writes a file per frame: --output must name a folder, not the file " +
+               options.output;
     const std::string dotted = fs::path(options.output).extension().string();
     std::string ext = dotted.substr(1);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -1,156 +1,32 @@
 #include "DicomReader.h"
 
-#include "GreyConversion.h"
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
 
-#include <sys/stat.h>
+#include "ColourConversion.h"
+#include "DicomSource.h"
+#include "ElementReader.h"
+#include "SopClassNames.h"
+
 #if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
 #endif
 
-// The bytes of one DICOM file, read front to back. Every read and skip is checked against
-// the end, so the walk never looks past the file whatever its lengths say.
-class DicomSource {
-public:
-    virtual ~DicomSource() = default;
-    // Reads exactly n bytes, or returns false (position then undefined).
-    virtual bool read(void* dst, size_t n) = 0;
-    // Moves forward by n bytes if that stays inside the file.
-    virtual bool skip(uint64_t n) = 0;
-    virtual uint64_t remaining() const = 0;
-};
-
 namespace {
 
-class FileSource final : public DicomSource {
-public:
-    // Opens a regular file; otherwise error() says why not.
-    explicit FileSource(const char* path) : file_(std::fopen(path, "rb")) {
-        if (!file_) {
-            error_ = std::strerror(errno);
-            return;
-        }
-        struct stat st {};
-        if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
-            size_ = static_cast<uint64_t>(st.st_size);
-            return;
-        }
-        error_ = "not a regular file";
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    ~FileSource() override {
-        if (file_) std::fclose(file_);
-    }
-    bool isOpen() const { return file_ != nullptr; }
-    const std::string& error() const { return error_; }
-    bool read(void* dst, size_t n) override {
-        if (n > remaining()) return false;
-        if (std::fread(dst, 1, n, file_) != n) return false;
-        pos_ += n;
-        return true;
-    }
-    bool skip(uint64_t n) override {
-        if (n > remaining()) return false;
-        if (n == 0) return true;
-        if (fseeko(file_, static_cast<off_t>(n), SEEK_CUR) != 0) return false;
-        pos_ += n;
-        return true;
-    }
-    uint64_t remaining() const override { return size_ - pos_; }
-
-private:
-    std::FILE* file_ = nullptr;
-    std::string error_;
-    uint64_t size_ = 0;
-    uint64_t pos_ = 0;
-};
-
-class MemorySource final : public DicomSource {
-public:
-    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool read(void* dst, size_t n) override {
-        if (n > remaining()) return false;
-        if (n) std::memcpy(dst, data_ + pos_, n);
-        pos_ += n;
-        return true;
-    }
-    bool skip(uint64_t n) override {
-        if (n > remaining()) return false;
-        pos_ += static_cast<size_t>(n);
-        return true;
-    }
-    uint64_t remaining() const override { return size_ - pos_; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
-
-constexpr char kExplicitVrLittleEndian[] = "1.2.840.10008.1.2.1";
 constexpr size_t kMaxText = 64;
-constexpr uint64_t kUndefinedLength = 0xFFFFFFFFu;
-// Sequences nest far less deeply in real files; the limit keeps hostile files off the stack.
-constexpr int kMaxNesting = 64;
-// The frame is addressed with 32-bit fields; larger pictures are refused.
-constexpr int64_t kMaxFrameBytes = std::numeric_limits<int32_t>::max();
+// Palette tables hold at most 65536 16-bit entries; segmented ones are shorter.
+constexpr size_t kMaxPaletteBytes = 65536 * 2;
+// An extended offset table lists 8 bytes per frame.
+constexpr size_t kMaxOffsetTableBytes = size_t{8} << 24;
 
-uint16_t Le16(const uint8_t* b) { return static_cast<uint16_t>(b[0] | (b[1] << 8)); }
-uint32_t Le32(const uint8_t* b) {
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-}
-
-bool Read16(DicomSource& src, uint16_t& value) {
-    uint8_t b[2];
-    if (!src.read(b, 2)) return false;
-    value = Le16(b);
-    return true;
-}
-
-bool Read32(DicomSource& src, uint32_t& value) {
-    uint8_t b[4];
-    if (!src.read(b, 4)) return false;
-    value = Le32(b);
-    return true;
-}
-
-// Cuts trailing blanks and tabs.
+// Cuts trailing blanks, tabs and zero bytes (a zero byte pads UIDs).
 void TrimRight(std::string& text) {
-    const size_t end = text.find_last_not_of(" \t");
+    const size_t end = text.find_last_not_of(std::string(" \t\0", 3));
     text.erase(end == std::string::npos ? 0 : end + 1);
-}
-
-// Value representations written with 2 reserved bytes and a 32-bit length.
-bool IsLongFormVr(const char vr[2]) {
-    static const char* const kLong[] = {"OB", "OW", "OF", "SQ", "UT", "UN",
-                                        "OD", "OL", "OV", "SV", "UV", "UC", "UR"};
-    for (const char* v : kLong)
-        if (vr[0] == v[0] && vr[1] == v[1]) return true;
-    return false;
-}
-
-std::string VrText(const char vr[2]) {
-    std::string text;
-    for (int i = 0; i < 2; ++i) {
-        const unsigned char c = static_cast<unsigned char>(vr[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            text += hex;
-        }
-    }
-    return text;
 }
 
 // The first value of a backslash-separated number text, locale-independent. Leading blanks
@@ -181,6 +57,14 @@ void AdviseLargePages(void* buffer, size_t bytes) {
 #endif
 }
 
+bool IsUpper(uint8_t c) { return c >= 'A' && c <= 'Z'; }
+
+uint64_t Le64(const uint8_t* b, bool bigEndian) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= uint64_t{b[bigEndian ? 7 - i : i]} << (8 * i);
+    return v;
+}
+
 }  // namespace
 
 DicomReader::DicomReader() = default;
@@ -188,6 +72,8 @@ DicomReader::~DicomReader() = default;
 
 GreyFrame* DicomReader::read(const char* path) {
     if (parse(path, 2) != 0) return nullptr;
+    // The window and the batch show the first frame only.
+    samples_.reset();
     return &frame_;
 }
 
@@ -214,8 +100,28 @@ int DicomReader::parseMemory(const uint8_t* data, size_t size, int mode) {
 }
 
 int DicomReader::parseSource(DicomSource& source, int mode) {
-    if (!readMetaGroup(source) || !walkDataSet(source, mode)) {
+    bool ok = false;
+    bool bare = false;
+    if (openDataSet(source, bare)) {
+        const DataSetEncoding encoding{syntax_->explicitVr, syntax_->bigEndian};
+        if (syntax_->deflated) {
+            std::vector<uint8_t> inflated;
+            std::string error;
+            if (!InflateRest(source, inflated, error)) {
+                refuse(DicomRefusal::Damaged, error);
+            } else {
+                MemorySource dataSet(inflated.data(), inflated.size());
+                ElementReader reader(dataSet, encoding);
+                ok = walkDataSet(reader, mode);
+            }
+        } else {
+            ElementReader reader(source, encoding);
+            ok = walkDataSet(reader, mode);
+        }
+    }
+    if (!ok) {
         releaseFrame();
+        releaseSamples();
         return -1;
     }
     return 0;
@@ -224,6 +130,7 @@ int DicomReader::parseSource(DicomSource& source, int mode) {
 // Forgets the previous file; false when the mode is unknown.
 bool DicomReader::start(int mode) {
     releaseFrame();
+    releaseSamples();
     resetAttributes();
     refusal_ = DicomRefusal::None;
     refusalText_.clear();
@@ -240,116 +147,177 @@ bool DicomReader::refuse(DicomRefusal kind, std::string text) {
 
 void DicomReader::resetAttributes() {
     samplesPerPixel_ = numberOfFrames_ = rows_ = columns_ = 0;
-    bitsAllocated_ = highBit_ = pixelRepresentation_ = 0;
+    bitsAllocated_ = bitsStored_ = highBit_ = pixelRepresentation_ = planarConfiguration_ = 0;
     highBitGiven_ = false;
     windowCenter_ = windowWidth_ = rescaleIntercept_ = rescaleSlope_ = 0.0f;
     transferSyntax_.clear();
     photometric_.clear();
+    sopClass_.clear();
+    pixelEncoding_.clear();
+    syntax_ = nullptr;
+    paletteSource_ = PaletteSource{};
+    extendedOffsets_.clear();
+    extendedLengths_.clear();
 }
 
 void DicomReader::releaseFrame() {
     pixels_.reset();
     frame_ = GreyFrame{};
+    renderedFrame_ = -1;
 }
 
-// Preamble, "DICM" and the file meta group, which ends with the transfer syntax accepted.
-bool DicomReader::readMetaGroup(DicomSource& source) {
-    char magic[4];
-    if (!source.skip(128) || !source.read(magic, 4) || std::memcmp(magic, "DICM", 4) != 0)
-        return refuse(DicomRefusal::NotDicom, "not a DICOM file (no \"DICM\" at byte 128)");
+void DicomReader::releaseSamples() {
+    samples_.reset();
+    sampleCount_ = 0;
+    frames_ = 0;
+    table_.reset();
+    palette_ = PaletteTables{};
+}
 
+// A Part 10 file (preamble, "DICM", meta group), else a bare data set when allowed.
+bool DicomReader::openDataSet(DicomSource& source, bool& bare) {
+    char magic[4];
+    bare = !(source.skip(128) && source.read(magic, 4) && std::memcmp(magic, "DICM", 4) == 0);
+    if (!bare) {
+        if (!readMetaGroup(source)) return false;
+        syntax_ = FindTransferSyntax(transferSyntax_);
+        if (!syntax_) return refuse(DicomRefusal::TransferSyntax, "unsupported transfer syntax " + transferSyntax_);
+        return checkDataSetEncoding(source);
+    }
+    if (acceptBareDataSet_ && source.seek(0) && detectBareDataSet(source)) return true;
+    return refuse(DicomRefusal::NotDicom, "not a DICOM file (no \"DICM\" at byte 128)");
+}
+
+// A data set without preamble and meta group is recognised by its first element, of group
+// 0008, and its VR tells explicit from implicit.
+bool DicomReader::detectBareDataSet(DicomSource& source) {
+    uint8_t head[8];
+    if (!source.read(head, sizeof head) || !source.seek(0)) return false;
+    if (head[0] != 0x08 || head[1] != 0x00) return false;
+    syntax_ = IsUpper(head[4]) && IsUpper(head[5]) ? &kExplicitVrLittleEndianSyntax : &kImplicitVrLittleEndian;
+    transferSyntax_ = syntax_->uid;
+    return true;
+}
+
+// A data set written with explicit VRs under an implicit VR syntax cannot be read as the
+// file says: it is refused as an unsupported syntax rather than read as damaged.
+bool DicomReader::checkDataSetEncoding(DicomSource& source) {
+    if (syntax_->explicitVr || source.remaining() < 6) return true;
+    uint8_t head[6];
+    const uint64_t start = source.position();
+    if (!source.read(head, 6) || !source.seek(start)) return true;
+    return IsUpper(head[4]) && IsUpper(head[5]) && head[0] != 0xFE
+               ? refuse(DicomRefusal::TransferSyntax, "unsupported transfer syntax " + transferSyntax_)
+               : true;
+}
+
+// The file meta group, walked element by element within its group length; it ends with the
+// transfer syntax read.
+bool DicomReader::readMetaGroup(DicomSource& source) {
     // The first meta element holds the byte length of the rest of the meta group.
     uint8_t head[8];
     uint32_t groupLength = 0;
     if (!source.read(head, 8)) return refuse(DicomRefusal::Damaged, "truncated file meta group");
-    if (Le16(head + 6) != 4 || !Read32(source, groupLength))
+    uint8_t lengthBytes[4];
+    if ((head[6] | (head[7] << 8)) != 4 || !source.read(lengthBytes, 4))
         return refuse(DicomRefusal::Damaged, "file meta group without a usable group length");
+    groupLength = lengthBytes[0] | (uint32_t{lengthBytes[1]} << 8) | (uint32_t{lengthBytes[2]} << 16) |
+                  (uint32_t{lengthBytes[3]} << 24);
 
-    // Read what the file holds of the group; a short group is searched as far as it goes.
+    // Read what the file holds of the group; a short group is walked as far as it goes.
     const size_t length = static_cast<size_t>(std::min<uint64_t>(groupLength, source.remaining()));
-    std::string meta(length, '\0');
-    if (!source.read(meta.data(), length))
-        return refuse(DicomRefusal::Damaged, "truncated file meta group");
-    const auto* m = reinterpret_cast<const uint8_t*>(meta.data());
-
-    // The transfer syntax is found by its tag bytes at an even offset; its value is
-    // 8 bytes after the tag.
-    size_t at = 0;
-    while (at + 4 <= length && !(Le16(m + at) == 0x0002 && Le16(m + at + 2) == 0x0010)) at += 2;
-    if (at + 8 > length)
-        return refuse(DicomRefusal::Damaged, "file meta group without a transfer syntax");
-    const size_t valueLength = Le16(m + at + 6);
-    if (valueLength > kMaxText || at + 8 + valueLength > length)
-        return refuse(DicomRefusal::Damaged, "file meta group with a damaged transfer syntax");
-    std::string uid(reinterpret_cast<const char*>(m + at + 8), valueLength);
-    uid.resize(std::strlen(uid.c_str()));  // a zero byte pads or ends the value
-    TrimRight(uid);
-    transferSyntax_ = uid;
-    if (uid != kExplicitVrLittleEndian)
-        return refuse(DicomRefusal::TransferSyntax, "unsupported transfer syntax " + uid);
-    return true;
+    std::vector<uint8_t> meta(length);
+    if (!source.read(meta.data(), length)) return refuse(DicomRefusal::Damaged, "truncated file meta group");
+    MemorySource metaSource(meta.data(), meta.size());
+    ElementReader reader(metaSource, DataSetEncoding{});
+    ElementHeader h;
+    while (reader.next(h) == ElementReader::Next::Element) {
+        if (!h.is(0x0002, 0x0010)) {
+            if (!reader.skipValue(h)) break;
+            continue;
+        }
+        if (h.length > kMaxText || h.length > metaSource.remaining())
+            return refuse(DicomRefusal::Damaged, "file meta group with a damaged transfer syntax");
+        std::string uid(h.length, '\0');
+        metaSource.read(uid.data(), uid.size());
+        uid.resize(std::strlen(uid.c_str()));  // a zero byte pads or ends the value
+        TrimRight(uid);
+        transferSyntax_ = uid;
+        return true;
+    }
+    return refuse(DicomRefusal::Damaged, "file meta group without a transfer syntax");
 }
 
-// Walks the data set up to the pixel data, collecting the group 0x0028 attributes.
-bool DicomReader::walkDataSet(DicomSource& source, int mode) {
+// Walks the data set up to the pixel data, collecting the attributes the rendering needs.
+bool DicomReader::walkDataSet(ElementReader& reader, int mode) {
     samplesPerPixel_ = 1;
     numberOfFrames_ = 1;
     rescaleSlope_ = 1.0f;
     for (;;) {
-        uint16_t group = 0, element = 0;
-        char vr[2];
-        if (!Read16(source, group))
-            return refuse(DicomRefusal::Damaged, "no pixel data before the end of the file");
-        if (!Read16(source, element) || !source.read(vr, 2))
-            return refuse(DicomRefusal::Damaged, "truncated element header");
-        if (group == 0x7FE0 && element == 0x0010) return readPixelData(source, vr, mode);
-        const bool ok = group == 0x0028 ? readGroup28Element(source, element, vr) : skipElement(source, vr, 0);
-        if (!ok) return false;
+        ElementHeader h;
+        switch (reader.next(h)) {
+        case ElementReader::Next::End: {
+            const std::string name = SopClassName(sopClass_);
+            return refuse(DicomRefusal::NoPixelData, name.empty() ? "no pixel data before the end of the file"
+                                                                  : "no pixel data (" + name + ")");
+        }
+        case ElementReader::Next::Error: return refuse(DicomRefusal::Damaged, reader.error());
+        case ElementReader::Next::Element: break;
+        }
+        if (h.is(0x7FE0, 0x0010)) return readPixelData(reader, h, mode);
+        if (!readAttribute(reader, h)) return false;
     }
 }
 
-// The attributes of group 0x0028 the conversion needs; these all have a 16-bit length field.
-// Any other element of the group is skipped by its value representation.
-bool DicomReader::readGroup28Element(DicomSource& source, uint16_t element, const char vr[2]) {
+// The attributes the conversion needs; any other element is skipped. A number keeps its
+// starting value when its value is shorter than 2 bytes or cannot be parsed.
+bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
+    auto damaged = [&] { return refuse(DicomRefusal::Damaged, reader.error()); };
+    std::vector<uint8_t> value;
     auto readNumber = [&](uint16_t& target) {
-        uint16_t length = 0;
-        if (!Read16(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
-        if (length >= 2) {
-            if (!Read16(source, target)) return refuse(DicomRefusal::Damaged, "truncated element");
-            length -= 2;
-        }
-        if (!source.skip(length))
-            return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
+        if (h.length > kMaxText) return reader.skipValue(h) || damaged();
+        if (!reader.readValue(h, value, kMaxText)) return damaged();
+        if (value.size() >= 2) target = reader.u16(value.data());
         return true;
     };
     // A text over 64 bytes is skipped and reads as empty.
     auto readText = [&](std::string& text) {
-        uint16_t length = 0;
-        if (!Read16(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
         text.clear();
-        if (length > kMaxText) {
-            if (!source.skip(length))
-                return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
-            return true;
-        }
-        text.resize(length);
-        if (!source.read(text.data(), length)) return refuse(DicomRefusal::Damaged, "truncated element");
+        if (h.length > kMaxText) return reader.skipValue(h) || damaged();
+        if (!reader.readValue(h, value, kMaxText)) return damaged();
+        text.assign(value.begin(), value.end());
         TrimRight(text);
         return true;
     };
-    // A number that cannot be read leaves the attribute at its starting value.
     auto readFloat = [&](float& target) {
         std::string text;
         if (!readText(text)) return false;
         ParseFirstValue(text, target);
         return true;
     };
+    // Table data in 16-bit words, kept little-endian.
+    auto readWords = [&](std::vector<uint8_t>& target, size_t limit) {
+        if (!reader.readValue(h, target, limit)) return refuse(DicomRefusal::Damaged, reader.error());
+        if (reader.encoding().bigEndian) SwapToLittleEndian(target.data(), target.size(), 2);
+        return true;
+    };
+    auto readOffsets = [&](std::vector<uint64_t>& target) {
+        if (!reader.readValue(h, value, kMaxOffsetTableBytes)) return damaged();
+        for (size_t i = 0; i + 8 <= value.size(); i += 8)
+            target.push_back(Le64(&value[i], reader.encoding().bigEndian));
+        return true;
+    };
 
     uint16_t ignoredNumber = 0;
     std::string text;
-    switch (element) {
+    if (h.is(0x0008, 0x0016)) return readText(sopClass_);
+    if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
+    if (h.is(0x7FE0, 0x0002)) return readOffsets(extendedLengths_);
+    if (h.group != 0x0028) return reader.skipValue(h) || damaged();
+    switch (h.element) {
     case 0x0002: return readNumber(samplesPerPixel_);
     case 0x0004: return readText(photometric_);
+    case 0x0006: return readNumber(planarConfiguration_);
     case 0x0008: {
         if (!readText(text)) return false;
         int frames = 0;
@@ -359,7 +327,7 @@ bool DicomReader::readGroup28Element(DicomSource& source, uint16_t element, cons
     case 0x0010: return readNumber(rows_);
     case 0x0011: return readNumber(columns_);
     case 0x0100: return readNumber(bitsAllocated_);
-    case 0x0101: return readNumber(ignoredNumber);
+    case 0x0101: return readNumber(bitsStored_);
     case 0x0102:
         highBitGiven_ = true;
         return readNumber(highBit_);
@@ -368,160 +336,239 @@ bool DicomReader::readGroup28Element(DicomSource& source, uint16_t element, cons
     case 0x1051: return readFloat(windowWidth_);
     case 0x1052: return readFloat(rescaleIntercept_);
     case 0x1053: return readFloat(rescaleSlope_);
-    default: return skipElement(source, vr, 0);
-    }
-}
-
-bool DicomReader::skipElement(DicomSource& source, const char vr[2], int depth) {
-    if (!IsLongFormVr(vr)) {
-        uint16_t length = 0;
-        if (!Read16(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
-        if (!source.skip(length))
-            return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
+    case 0x1101:
+    case 0x1102:
+    case 0x1103: {
+        const int c = h.element - 0x1101;
+        if (!reader.readValue(h, value, kMaxText)) return damaged();
+        if (value.size() < 6) return refuse(DicomRefusal::Layout, "palette descriptor of " + std::to_string(value.size()) + " bytes");
+        for (int i = 0; i < 3; ++i) paletteSource_.descriptor[c][i] = reader.u16(&value[2 * i]);
+        paletteSource_.hasDescriptor[c] = true;
         return true;
     }
-    uint16_t reserved = 0;
-    uint32_t length = 0;
-    if (!Read16(source, reserved) || !Read32(source, length))
-        return refuse(DicomRefusal::Damaged, "truncated element");
-    if (reserved != 0)
-        return refuse(DicomRefusal::Damaged, "non-zero reserved bytes in a " + VrText(vr) + " element");
-    if (length != kUndefinedLength) {
-        if (!source.skip(length))
-            return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
-        return true;
-    }
-    // A value of undefined length is a list of items ended by (FFFE,E0DD). An unknown (UN)
-    // value is a sequence whose items are written with implicit VRs.
-    const bool implicitItems = vr[0] == 'U' && vr[1] == 'N';
-    return skipItems(source, implicitItems, depth + 1);
-}
-
-// Skips items up to and including the sequence delimiter. Items of undefined length are
-// walked element by element, so the delimiters of nested sequences are told from its own.
-bool DicomReader::skipItems(DicomSource& source, bool implicitVr, int depth) {
-    if (depth > kMaxNesting) return refuse(DicomRefusal::Damaged, "sequences nested too deeply");
-    for (;;) {
-        uint16_t group = 0, element = 0;
-        uint32_t length = 0;
-        if (!Read16(source, group) || !Read16(source, element) || !Read32(source, length))
-            return refuse(DicomRefusal::Damaged, "undefined-length value without its delimiter");
-        if (group == 0xFFFE && element == 0xE0DD) return true;
-        if (group != 0xFFFE || element != 0xE000)
-            return refuse(DicomRefusal::Damaged, "damaged item in an undefined-length value");
-        if (length != kUndefinedLength) {
-            if (!source.skip(length))
-                return refuse(DicomRefusal::Damaged, "item length runs past the end of the file");
-            continue;
-        }
-        if (!skipItemElements(source, implicitVr, depth)) return false;
+    case 0x1201:
+    case 0x1202:
+    case 0x1203: return readWords(paletteSource_.data[h.element - 0x1201], kMaxPaletteBytes);
+    case 0x1221:
+    case 0x1222:
+    case 0x1223: return readWords(paletteSource_.segmented[h.element - 0x1221], kMaxPaletteBytes);
+    default: (void)ignoredNumber; return reader.skipValue(h) || damaged();
     }
 }
 
-// Skips the elements of an item of undefined length, up to and including (FFFE,E00D).
-bool DicomReader::skipItemElements(DicomSource& source, bool implicitVr, int depth) {
-    for (;;) {
-        uint16_t group = 0, element = 0;
-        if (!Read16(source, group) || !Read16(source, element))
-            return refuse(DicomRefusal::Damaged, "item without its delimiter");
-        if (group == 0xFFFE && element == 0xE00D) {
-            if (!source.skip(4)) return refuse(DicomRefusal::Damaged, "truncated delimiter");
-            return true;
-        }
-        if (group == 0xFFFE) return refuse(DicomRefusal::Damaged, "damaged item in an undefined-length value");
-        if (implicitVr) {
-            uint32_t length = 0;
-            if (!Read32(source, length)) return refuse(DicomRefusal::Damaged, "truncated element");
-            if (length == kUndefinedLength) {
-                if (!skipItems(source, true, depth + 1)) return false;
-            } else if (!source.skip(length)) {
-                return refuse(DicomRefusal::Damaged, "element length runs past the end of the file");
-            }
-            continue;
-        }
-        char vr[2];
-        if (!source.read(vr, 2)) return refuse(DicomRefusal::Damaged, "truncated element header");
-        if (!skipElement(source, vr, depth)) return false;
-    }
-}
-
-// Reads the pixel data value and converts its first frame into the grey frame.
-bool DicomReader::readPixelData(DicomSource& source, const char vr[2], int mode) {
+// Checks the layout, reads every frame's samples and renders the first frame.
+bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, int mode) {
     if (bitsAllocated_ == 0) bitsAllocated_ = 16;
     if (!highBitGiven_) highBit_ = static_cast<uint16_t>(bitsAllocated_ - 1);
-    if (!((vr[0] == 'O' && vr[1] == 'B') || (vr[0] == 'O' && vr[1] == 'W')))
-        return refuse(DicomRefusal::Layout, "pixel data stored as " + VrText(vr));
-    if (bitsAllocated_ != 8 && bitsAllocated_ != 16)
-        return refuse(DicomRefusal::Layout, std::to_string(bitsAllocated_) + " bits allocated");
-    if (samplesPerPixel_ != 1)
-        return refuse(DicomRefusal::Layout, std::to_string(samplesPerPixel_) + " samples per pixel");
-    if (rows_ == 0 || columns_ == 0)
-        return refuse(DicomRefusal::Layout, std::to_string(rows_) + " rows and " +
-                                                std::to_string(columns_) + " columns");
-    const int bytesPerSample = bitsAllocated_ / 8;
-    const int64_t frameSamples = int64_t{rows_} * columns_;
-    const int64_t stride = FrameStride(columns_);
-    if (stride * rows_ > kMaxFrameBytes || frameSamples * bytesPerSample > kMaxFrameBytes)
-        return refuse(DicomRefusal::Layout, "a picture of " + std::to_string(columns_) + " x " +
-                                                std::to_string(rows_) + " pixels is too large");
+    if (bitsStored_ == 0) bitsStored_ = static_cast<uint16_t>(std::min<int>(highBit_ + 1, bitsAllocated_));
+    if (reader.encoding().explicitVr && !h.hasVr("OB") && !h.hasVr("OW"))
+        return refuse(DicomRefusal::Layout, "pixel data stored as " + VrText(h.vr));
 
-    uint16_t reserved = 0;
-    uint32_t length = 0;
-    if (!Read16(source, reserved) || !Read32(source, length))
-        return refuse(DicomRefusal::Damaged, "truncated pixel data element");
-    if (length > source.remaining())
-        return refuse(DicomRefusal::Damaged, "pixel data runs past the end of the file");
-    ConversionSettings settings;
-    settings.pixelRepresentation = pixelRepresentation_;
-    settings.highBit = highBit_;
-    settings.rescaleSlope = rescaleSlope_;
-    settings.rescaleIntercept = rescaleIntercept_;
-    settings.windowCenter = windowCenter_;
-    settings.windowWidth = windowWidth_;
-    settings.mode = mode;
+    layout_ = PixelLayout{};
+    layout_.rows = rows_;
+    layout_.columns = columns_;
+    layout_.samplesPerPixel = samplesPerPixel_;
+    layout_.bitsAllocated = bitsAllocated_;
+    layout_.bitsStored = bitsStored_;
+    layout_.highBit = highBit_;
+    layout_.pixelRepresentation = pixelRepresentation_;
+    layout_.planarConfiguration = planarConfiguration_;
+    std::string error;
+    if (!CheckLayout(layout_, photometric_, error)) return refuse(DicomRefusal::Layout, error);
+    ParsePhotometric(photometric_, samplesPerPixel_, layout_.photometric);
+    if (layout_.photometric == Photometric::Palette && !BuildPalette(paletteSource_, pixelRepresentation_, palette_, error))
+        return refuse(DicomRefusal::Layout, error);
 
-    // Only the first frame is shown, but every frame the value holds takes part in the
-    // min-max stretch; a value shorter than the frames announced holds fewer of them, one
-    // shorter than a frame is refused.
-    const int64_t available = length / bytesPerSample;
-    if (available < frameSamples)
-        return refuse(DicomRefusal::Damaged, "pixel data holds fewer than rows x columns samples");
-    const int64_t frames = UsesStretch(settings) ? std::max<int64_t>(numberOfFrames_, 1) : 1;
-    const int64_t count = std::min(available, frames * frameSamples);
-    const size_t sampleBytes = static_cast<size_t>(count * bytesPerSample);
+    const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
+    return read && prepareRendering(mode) && (frames_ == 1 && !samples_ ? true : renderFrame(0) != nullptr);
+}
 
-    // One buffer serves the samples and then, converted in place, the frame.
-    const size_t frameBytes = static_cast<size_t>(stride * rows_);
-    const size_t bufferBytes = std::max(sampleBytes, frameBytes);
+// A native value: every whole frame it holds, up to the frames announced.
+bool DicomReader::readNativePixels(ElementReader& reader, const ElementHeader& h) {
+    if (syntax_->encapsulated)
+        return refuse(DicomRefusal::Damaged, std::string(syntax_->name) + " pixel data with a defined length");
+    pixelEncoding_ = "native";
+    DicomSource& source = reader.source();
+    if (h.length > source.remaining())
+        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(h.length - source.remaining()) +
+                                                 " bytes early: the value runs past the end of the file");
+    const uint64_t frameBits = layout_.frameBits();
+    const uint64_t frameBytes = (frameBits + 7) / 8;
+    if (uint64_t{h.length} < frameBytes)
+        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(frameBytes - h.length) +
+                                                 " bytes early: it holds fewer than rows x columns samples");
+    const uint64_t announced = std::max<uint64_t>(numberOfFrames_, 1);
+    // Bytes of the frames the value holds (all of them for 8 bits and more, also a partial
+    // last frame, whose samples join the stretch).
+    uint64_t bytes = std::min<uint64_t>(h.length, (announced * frameBits + 7) / 8);
+    if (layout_.bitsAllocated > 1) bytes -= bytes % static_cast<uint64_t>(layout_.sampleBytes());
+    frames_ = static_cast<int>(std::min<uint64_t>(announced, uint64_t{h.length} * 8 / frameBits));
+    // Big-endian words come whole, so a value read in pairs is read to an even length.
+    const bool swapPairs = reader.encoding().bigEndian && (layout_.bitsAllocated == 16 || h.hasVr("OW"));
+    const uint64_t readBytes = swapPairs ? std::min<uint64_t>(h.length, bytes + (bytes & 1)) : bytes;
+
+    // Room for the samples and, for a single grey frame converted in place, its rows.
+    const uint64_t pixelBytes = static_cast<uint64_t>(FrameStride(columns_)) * rows_;
+    const size_t unpacked = layout_.bitsAllocated == 1 ? static_cast<size_t>(frames_) * layout_.frameSamples() : 0;
+    const size_t bufferBytes = static_cast<size_t>(std::max({readBytes, pixelBytes, uint64_t{unpacked}}));
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
     if (!buffer) return refuse(DicomRefusal::Damaged, "out of memory for the pixel data");
     AdviseLargePages(buffer, bufferBytes);
-    pixels_.reset(buffer);
-    if (!source.read(buffer, sampleBytes))
+    samples_.reset(buffer);
+    if (!source.read(buffer, static_cast<size_t>(readBytes)))
         return refuse(DicomRefusal::Damaged, "pixel data runs past the end of the file");
+    if (reader.encoding().bigEndian)
+        SwapToLittleEndian(buffer, static_cast<size_t>(readBytes), layout_.bitsAllocated == 32 ? 4 : swapPairs ? 2 : 1);
+    if (layout_.bitsAllocated == 1) {
+        // Unpacked from the last frame backwards, so no frame overwrites bits not yet read.
+        std::vector<uint8_t> packed(buffer, buffer + readBytes);
+        for (int f = frames_ - 1; f >= 0; --f)
+            CopyNativeFrame(packed.data(), layout_, static_cast<size_t>(f), buffer + size_t(f) * layout_.frameSamples());
+        sampleCount_ = unpacked;
+    } else {
+        sampleCount_ = static_cast<size_t>(bytes) / static_cast<size_t>(layout_.sampleBytes());
+    }
+    return true;
+}
 
-    LevelTable table;
-    MakeLevelTable(buffer, static_cast<size_t>(count), bytesPerSample, settings, table);
+// Encapsulated pixel data: the fragments are split into frames and each frame goes to the
+// decoder of the transfer syntax.
+bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
+    if (!syntax_->encapsulated)
+        return refuse(DicomRefusal::Damaged, "pixel data of undefined length in " + std::string(syntax_->name));
+    EncapsulatedPixels pixels;
+    pixels.extendedOffsets = extendedOffsets_;
+    pixels.extendedLengths = extendedLengths_;
+    if (!ReadEncapsulated(reader, pixels)) return refuse(DicomRefusal::Damaged, reader.error());
+    pixelEncoding_ = "encapsulated, " + std::to_string(pixels.fragments.size()) +
+                     (pixels.fragments.size() == 1 ? " fragment" : " fragments");
+    std::string error;
+    const size_t announced = std::max<size_t>(numberOfFrames_, 1);
+    if (!SplitFrames(pixels, announced, error)) return refuse(DicomRefusal::Damaged, error);
+    const FrameDecoder decoder = FindFrameDecoder(*syntax_);
+    if (!decoder)
+        return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
+                                                        syntax_->uid + ")");
+    const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
+    const size_t pixelBytes = static_cast<size_t>(FrameStride(columns_)) * rows_;
+    const size_t bufferBytes = std::max(frameBytes * announced, pixelBytes);
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
+    if (!buffer) return refuse(DicomRefusal::Damaged, "out of memory for the pixel data");
+    samples_.reset(buffer);
+    for (size_t f = 0; f < announced; ++f) {
+        const std::vector<uint8_t> bytes = FrameBytes(pixels, f);
+        if (!decoder(bytes.data(), bytes.size(), layout_, buffer + f * frameBytes, error))
+            return refuse(DicomRefusal::Damaged, "frame " + std::to_string(f) + ": " + error);
+    }
+    frames_ = static_cast<int>(announced);
+    sampleCount_ = announced * layout_.frameSamples();
+    return true;
+}
+
+// The grey mapping over every sample held (or the palette, built earlier); a single grey
+// frame of 8 or 16 bits is then converted in place, as it always was.
+bool DicomReader::prepareRendering(int mode) {
+    settings_ = ConversionSettings{};
+    settings_.pixelRepresentation = pixelRepresentation_;
+    settings_.highBit = highBit_;
+    settings_.rescaleSlope = rescaleSlope_;
+    settings_.rescaleIntercept = rescaleIntercept_;
+    settings_.windowCenter = windowCenter_;
+    settings_.windowWidth = windowWidth_;
+    settings_.mode = mode;
+    if (layout_.isColour()) return true;
+    if (layout_.bitsAllocated == 32) {
+        wide_ = MakeWideMapping(samples_.get(), sampleCount_, settings_);
+        return true;
+    }
+    table_ = std::make_unique<LevelTable>();
+    MakeLevelTable(samples_.get(), sampleCount_, layout_.sampleBytes(), settings_, *table_);
     // MONOCHROME1 pictures show their smallest value as white.
-    if (photometric_ == "MONOCHROME1")
-        for (uint8_t& level : table) level = static_cast<uint8_t>(255 - level);
-    FillFrameInPlace(buffer, rows_, columns_, bytesPerSample, pixelRepresentation_, table);
+    if (layout_.photometric == Photometric::Monochrome1)
+        for (uint8_t& level : *table_) level = static_cast<uint8_t>(255 - level);
+    if (frames_ == 1) return renderInPlace();
+    return true;
+}
+
+// The single frame's samples become its rows in the same buffer.
+bool DicomReader::renderInPlace() {
+    const int bytesPerSample = layout_.sampleBytes();
+    const int64_t stride = FrameStride(columns_);
+    const size_t frameBytes = static_cast<size_t>(stride * rows_);
+    const size_t sampleBytes = sampleCount_ * static_cast<size_t>(bytesPerSample);
+    uint8_t* buffer = samples_.release();
+    pixels_.reset(buffer);
+    FillFrameInPlace(buffer, rows_, columns_, bytesPerSample, pixelRepresentation_, *table_);
     if (sampleBytes > frameBytes) {
-        // Later frames are not shown: give their memory back.
+        // Samples beyond the frame are not shown: give their memory back.
         if (void* smaller = std::realloc(buffer, frameBytes)) {
             pixels_.release();
             pixels_.reset(static_cast<uint8_t*>(smaller));
         }
     }
-
     frame_.numFrames = numberOfFrames_;
-    frame_.frameBytes = static_cast<int32_t>(frameSamples);
+    frame_.frameBytes = static_cast<int32_t>(layout_.frameSamples());
     frame_.width = columns_;
     frame_.height = rows_;
     frame_.bytesPerSample = 1;
     frame_.stride = static_cast<int32_t>(stride);
     frame_.pixels = pixels_.get();
+    renderedFrame_ = 0;
     return true;
+}
+
+int DicomReader::frameCount() const { return frames_; }
+
+GreyFrame* DicomReader::renderFrame(int index) {
+    if (index == renderedFrame_ && frame_.pixels) return &frame_;
+    if (!samples_ || index < 0 || index >= frames_) {
+        refuse(DicomRefusal::Layout, "frame " + std::to_string(index) + " requested, the file has " +
+                                         std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames"));
+        return nullptr;
+    }
+    const int64_t stride = FrameStride(columns_);
+    const size_t frameSampleBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
+    const size_t pixelBytes = static_cast<size_t>(stride * rows_);
+    const uint8_t* samples = samples_.get() + static_cast<size_t>(index) * frameSampleBytes;
+    releaseFrame();
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(std::max(frameSampleBytes, pixelBytes)));
+    if (!buffer) {
+        refuse(DicomRefusal::Damaged, "out of memory for the frame");
+        return nullptr;
+    }
+    pixels_.reset(buffer);
+    if (layout_.isColour()) {
+        RenderColourFrame(samples, layout_, &palette_, buffer, stride);
+    } else if (layout_.bitsAllocated == 32) {
+        // The levels first, then rows of grey pixels from them.
+        LevelTable identity;
+        for (size_t i = 0; i < identity.size(); ++i) identity[i] = static_cast<uint8_t>(i);
+        const bool invert = layout_.photometric == Photometric::Monochrome1;
+        for (size_t i = 0; i < layout_.pixels(); ++i) {
+            const uint8_t* p = samples + 4 * i;
+            const uint8_t level = wide_.level(p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24));
+            buffer[i] = invert ? static_cast<uint8_t>(255 - level) : level;
+        }
+        FillFrameInPlace(buffer, rows_, columns_, 1, 0, identity);
+    } else {
+        std::memcpy(buffer, samples, frameSampleBytes);
+        FillFrameInPlace(buffer, rows_, columns_, layout_.sampleBytes(), pixelRepresentation_, *table_);
+    }
+    frame_.numFrames = numberOfFrames_;
+    frame_.frameBytes = static_cast<int32_t>(layout_.frameSamples());
+    frame_.width = columns_;
+    frame_.height = rows_;
+    frame_.bytesPerSample = 1;
+    frame_.stride = static_cast<int32_t>(stride);
+    frame_.pixels = buffer;
+    frame_.colour = layout_.isColour();
+    renderedFrame_ = index;
+    return &frame_;
+}
+
+std::string DicomReader::transferSyntaxName() const {
+    const TransferSyntax* syntax = FindTransferSyntax(transferSyntax_);
+    return syntax ? syntax->name : "";
 }
 
 DicomRefusal DicomReader::refusal() const { return refusal_; }

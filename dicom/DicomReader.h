@@ -1,15 +1,24 @@
 #pragma once
-// Reading DICOM Part 10 files (Explicit VR Little Endian only) and turning their
-// pixel samples into a grey 24-bit frame. No Qt, no image layer.
+// Reading DICOM files (Part 10 files and bare data sets; implicit and explicit VR, little
+// and big endian, deflated) and turning a frame of their pixel data into a 24-bit frame:
+// grey pictures as three equal bytes, colour pictures in colour. No Qt, no image layer.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
-// One picture as top-down rows of 24-bit pixels with three equal bytes, each row
-// padded to a multiple of 4 bytes.
+#include "EncapsulatedPixels.h"
+#include "GreyConversion.h"
+#include "Palette.h"
+#include "PixelLayout.h"
+#include "TransferSyntax.h"
+
+// One picture as top-down rows of 24-bit pixels, each row padded to a multiple of 4 bytes.
+// Grey pictures have three equal bytes per pixel; colour ones are in blue, green, red order,
+// the order of the 24-bit image object.
 struct GreyFrame {
     int32_t numFrames = 0;      // (0028,0008), 1 when absent
     int32_t frameBytes = 0;     // samples of one frame: its bytes at one byte per sample
@@ -17,13 +26,16 @@ struct GreyFrame {
     int32_t height = 0;         // rows
     int32_t bytesPerSample = 0; // 1 after conversion
     int32_t stride = 0;         // ((width*3+3)/4)*4
-    uint8_t* pixels = nullptr;  // stride*height bytes, top row first, 3 equal bytes per pixel
+    uint8_t* pixels = nullptr;  // stride*height bytes, top row first
+    bool colour = false;        // the three bytes of a pixel may differ
 };
 
 // Why the last parse refused the file.
-enum class DicomRefusal { None, CannotOpen, NotDicom, TransferSyntax, Layout, Damaged };
+enum class DicomRefusal { None, CannotOpen, NotDicom, TransferSyntax, Layout, Damaged, NoPixelData };
 
 class DicomSource;
+class ElementReader;
+struct ElementHeader;
 
 class DicomReader {
 public:
@@ -32,21 +44,30 @@ public:
     DicomReader(const DicomReader&) = delete;
     DicomReader& operator=(const DicomReader&) = delete;
 
-    // parse(path, 2) and the frame; nullptr on failure, with nothing left allocated.
+    // parse(path, 2) and the first frame; nullptr on failure, with nothing left allocated.
     // The frame belongs to the reader and lives until the next read/parse or the
     // reader's end.
     GreyFrame* read(const char* path);
-    // 0 when the file was read and converted with the given conversion mode (1 to 4),
-    // -1 when refused; refusal() and refusalText() then say why.
+    // 0 when the file was read and its first frame converted with the given conversion mode
+    // (1 to 4), -1 when refused; refusal() and refusalText() then say why.
     int parse(const char* path, int mode);
     // The same parse over a file's bytes already in memory (fuzzing and tests).
     int parseMemory(const uint8_t* data, size_t size, int mode);
+    // Whether a file without the preamble and "DICM" is read as a bare data set starting
+    // with a group 0008 element in implicit or explicit VR little endian (on by default).
+    void setAcceptBareDataSet(bool accept) { acceptBareDataSet_ = accept; }
 
     // The frame of the last parse when it succeeded, else nullptr.
     GreyFrame* frame();
+    // Frames the last parse can render: those the pixel data holds, at most the announced.
+    int frameCount() const;
+    // Converts frame index (from 0) of the last parse into the frame, replacing the one held;
+    // nullptr with the refusal set when there is no such frame. All frames share the
+    // mapping to grey levels.
+    GreyFrame* renderFrame(int index);
 
     DicomRefusal refusal() const;
-    const std::string& refusalText() const; // e.g. "unsupported transfer syntax 1.2.840.10008.1.2"
+    const std::string& refusalText() const; // e.g. "unsupported transfer syntax 1.2.3"
 
     // Attributes gathered by the last parse: the file's values, else the starting values
     // (bits allocated 16, high bit bits allocated - 1, slope 1, the rest 0); all zero when
@@ -54,50 +75,83 @@ public:
     uint16_t rows() const;
     uint16_t columns() const;
     uint16_t bitsAllocated() const;
+    uint16_t bitsStored() const { return bitsStored_; }
     uint16_t highBit() const;
     uint16_t pixelRepresentation() const;
+    uint16_t samplesPerPixel() const { return samplesPerPixel_; }
+    uint16_t numberOfFrames() const { return numberOfFrames_; }  // as announced
     float windowCenter() const;
     float windowWidth() const;
     float rescaleSlope() const;
     float rescaleIntercept() const;
     const std::string& transferSyntax() const;
+    // The syntax's name ("Implicit VR Little Endian", ...), empty when unknown.
+    std::string transferSyntaxName() const;
     const std::string& photometricInterpretation() const { return photometric_; }
+    // "native" or "encapsulated, N fragments"; empty before the pixel data was reached.
+    const std::string& pixelEncoding() const { return pixelEncoding_; }
 
 private:
     struct FreeDeleter {
         void operator()(uint8_t* p) const { std::free(p); }
     };
+    using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
     bool start(int mode);
     int parseSource(DicomSource& source, int mode);
+    bool openDataSet(DicomSource& source, bool& bare);
     bool readMetaGroup(DicomSource& source);
-    bool walkDataSet(DicomSource& source, int mode);
-    bool readGroup28Element(DicomSource& source, uint16_t element, const char vr[2]);
-    bool skipElement(DicomSource& source, const char vr[2], int depth);
-    bool skipItems(DicomSource& source, bool implicitVr, int depth);
-    bool skipItemElements(DicomSource& source, bool implicitVr, int depth);
-    bool readPixelData(DicomSource& source, const char vr[2], int mode);
+    bool detectBareDataSet(DicomSource& source);
+    bool checkDataSetEncoding(DicomSource& source);
+    bool walkDataSet(ElementReader& reader, int mode);
+    bool readAttribute(ElementReader& reader, const ElementHeader& header);
+    bool readPixelData(ElementReader& reader, const ElementHeader& header, int mode);
+    bool readNativePixels(ElementReader& reader, const ElementHeader& header);
+    bool readEncapsulatedPixels(ElementReader& reader);
+    bool prepareRendering(int mode);
+    bool renderInPlace();
     bool refuse(DicomRefusal kind, std::string text);
     void resetAttributes();
     void releaseFrame();
+    void releaseSamples();
 
+    // Attributes.
     uint16_t samplesPerPixel_ = 0;
     uint16_t numberOfFrames_ = 0;
     uint16_t rows_ = 0;
     uint16_t columns_ = 0;
     uint16_t bitsAllocated_ = 0;
+    uint16_t bitsStored_ = 0;
     uint16_t highBit_ = 0;
     bool highBitGiven_ = false;
     uint16_t pixelRepresentation_ = 0;
+    uint16_t planarConfiguration_ = 0;
     float windowCenter_ = 0.0f;
     float windowWidth_ = 0.0f;
     float rescaleIntercept_ = 0.0f;
     float rescaleSlope_ = 0.0f;
     std::string transferSyntax_;
     std::string photometric_;
+    std::string sopClass_;
+    std::string pixelEncoding_;
+    const TransferSyntax* syntax_ = nullptr;
+    PaletteSource paletteSource_;
+    std::vector<uint64_t> extendedOffsets_, extendedLengths_;
+    bool acceptBareDataSet_ = true;
+
+    // Pixel data: every frame's samples, normalised to little-endian and 1 bit to a byte.
+    PixelLayout layout_;
+    Buffer samples_;
+    size_t sampleCount_ = 0;  // samples held; the grey stretch spans them all
+    int frames_ = 0;          // whole frames among them
+    ConversionSettings settings_;
+    std::unique_ptr<LevelTable> table_;
+    WideMapping wide_;
+    PaletteTables palette_;
 
     GreyFrame frame_;
-    std::unique_ptr<uint8_t, FreeDeleter> pixels_;
+    Buffer pixels_;
+    int renderedFrame_ = -1;
     DicomRefusal refusal_ = DicomRefusal::None;
     std::string refusalText_;
 };

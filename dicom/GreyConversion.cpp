@@ -226,3 +226,54 @@ void FillFrameInPlace(uint8_t* buffer, int32_t rows, int32_t columns, int bytesP
         std::memset(row + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
     }
 }
+
+namespace {
+
+double WideModalityValue(uint32_t sample, const ConversionSettings& s) {
+    int64_t v = sample;
+    if (s.highBit < 31) {
+        const uint32_t mask = (uint32_t{2} << s.highBit) - 1;
+        v = sample & mask;
+        if (s.pixelRepresentation != 0 && ((sample >> s.highBit) & 1)) v -= int64_t{mask} + 1;
+    } else if (s.pixelRepresentation != 0) {
+        v = static_cast<int32_t>(sample);
+    }
+    double value = static_cast<double>(v);
+    if ((s.mode == 2 || s.mode == 3) && (s.rescaleSlope != 1.0f || s.rescaleIntercept != 0.0f)) {
+        value = std::trunc(value * s.rescaleSlope + s.rescaleIntercept);
+        if (!std::isfinite(value)) value = 0.0;
+    }
+    return value;
+}
+
+uint32_t Wide32(const uint8_t* p) {
+    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+}  // namespace
+
+WideMapping MakeWideMapping(const uint8_t* samples, size_t count, const ConversionSettings& settings) {
+    WideMapping m;
+    m.settings = settings;
+    if (!UsesStretch(settings) || count == 0) return m;
+    m.lowest = m.highest = WideModalityValue(Wide32(samples), settings);
+    for (size_t i = 1; i < count; ++i) {
+        const double v = WideModalityValue(Wide32(samples + 4 * i), settings);
+        m.lowest = std::min(m.lowest, v);
+        m.highest = std::max(m.highest, v);
+    }
+    return m;
+}
+
+uint8_t WideMapping::level(uint32_t sample) const {
+    const double v = WideModalityValue(sample, settings);
+    if (UsesStretch(settings)) {
+        const float scale = highest == lowest ? 1.0f : 255.0f / static_cast<float>(highest - lowest);
+        return ToByte(static_cast<float>(v - lowest) * scale);
+    }
+    if (settings.mode == 2) {
+        const float lower = settings.windowCenter - settings.windowWidth * 0.5f;
+        return ToByte(static_cast<float>(v - lower) * ScaleFor(settings.windowWidth));
+    }
+    return ToByte(static_cast<float>(v - kFixedWindowLower) * kFixedWindowScale);
+}

@@ -47,3 +47,16 @@ int64_t FrameStride(int64_t columns);
 // hold max(rows * columns * bytesPerSample, stride * rows) bytes.
 void FillFrameInPlace(uint8_t* buffer, int32_t rows, int32_t columns, int bytesPerSample,
                       uint16_t pixelRepresentation, const LevelTable& table);
+
+// 32-bit samples go through the same steps in wider arithmetic: the sign step at the high
+// bit, the rescale in double precision without wrapping, then the window, the stretch over
+// every sample given, or the fixed window.
+struct WideMapping {
+    ConversionSettings settings;
+    double lowest = 0.0;  // modality range, for the stretch
+    double highest = 0.0;
+    uint8_t level(uint32_t sample) const;
+};
+
+// The mapping for count little-endian 32-bit samples.
+WideMapping MakeWideMapping(const uint8_t* samples, size_t count, const ConversionSettings& settings);

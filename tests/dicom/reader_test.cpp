@@ -66,10 +66,8 @@ TEST(DicomOpening, EveryTruncationIsRefusedCleanly) {
     }
 }
 
-TEST(DicomOpening, OtherTransferSyntaxesAreRefusedByName) {
-    for (const char* uid : {"1.2.840.10008.1.2", "1.2.840.10008.1.2.2", "1.2.840.10008.1.2.4.50",
-                            "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.5", "1.2.840.10008.1.2.1.99",
-                            "1.2.840.10008.1.2.10"}) {
+TEST(DicomOpening, UnknownTransferSyntaxesAreRefusedByUid) {
+    for (const char* uid : {"1.2.840.10008.1.2.10", "1.2.3", ""}) {
         SCOPED_TRACE(uid);
         DicomFileBuilder b(uid);
         b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
@@ -365,16 +363,17 @@ TEST(DicomWalk, NumbersThatDoNotParseKeepTheirStartingValue) {
 
 // ---- Pixel data and layout ----
 
-TEST(DicomPixels, LayoutsOtherThanOneGreySampleOf8Or16BitsAreRefused) {
+TEST(DicomPixels, LayoutsTheReaderCannotRenderAreRefused) {
     DicomFileBuilder twelve;
     twelve.picture(2, 3, 12, 11).pixels16({0, 1, 2, 3, 4, 5});
     ExpectRefused(twelve.bytes(), DicomRefusal::Layout, "12 bits allocated");
-    DicomFileBuilder thirtyTwo;
-    thirtyTwo.picture(1, 1, 32, 31).pixels16({0, 1});
-    ExpectRefused(thirtyTwo.bytes(), DicomRefusal::Layout, "32 bits allocated");
-    DicomFileBuilder rgb;
-    rgb.picture(1, 2, 8, 7).us(0x0028, 0x0002, 3).pixels8({1, 2, 3, 4, 5, 6});
-    ExpectRefused(rgb.bytes(), DicomRefusal::Layout, "3 samples per pixel");
+    DicomFileBuilder twoSamples;
+    twoSamples.picture(1, 2, 8, 7).us(0x0028, 0x0002, 2).pixels8({1, 2, 3, 4});
+    ExpectRefused(twoSamples.bytes(), DicomRefusal::Layout, "2 samples per pixel");
+    DicomFileBuilder partial;
+    partial.picture(2, 2, 8, 7).us(0x0028, 0x0002, 3).text(0x0028, 0x0004, "CS", "YBR_PARTIAL_420");
+    partial.pixels8(std::vector<uint8_t>(12, 0));
+    ExpectRefused(partial.bytes(), DicomRefusal::Layout, "YBR_PARTIAL_420");
     DicomFileBuilder noRows;
     noRows.picture(0, 3).pixels16({0, 1, 2});
     ExpectRefused(noRows.bytes(), DicomRefusal::Layout, "0 rows");
@@ -389,9 +388,13 @@ TEST(DicomPixels, LayoutsOtherThanOneGreySampleOf8Or16BitsAreRefused) {
 TEST(DicomPixels, MissingOrShortPixelDataIsRefused) {
     DicomFileBuilder none;
     none.picture(2, 3);
-    ExpectRefused(none.bytes(), DicomRefusal::Damaged, "no pixel data");
+    ExpectRefused(none.bytes(), DicomRefusal::NoPixelData, "no pixel data");
+    DicomFileBuilder plan;
+    plan.text(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.481.5");
+    ExpectRefused(plan.bytes(), DicomRefusal::NoPixelData, "no pixel data (RT Plan Storage)");
     DicomFileBuilder fewer;
     fewer.picture(2, 3).pixels16({0, 1, 2, 3, 4});
+    ExpectRefused(fewer.bytes(), DicomRefusal::Damaged, "pixel data ends 2 bytes early");
     ExpectRefused(fewer.bytes(), DicomRefusal::Damaged, "fewer than rows x columns");
     std::vector<uint8_t> cut = SmallPicture().bytes();
     cut.pop_back();

@@ -1,0 +1,101 @@
+#include "EncapsulatedPixels.h"
+
+#include <algorithm>
+
+bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
+    DicomSource& source = reader.source();
+    uint16_t element = 0;
+    uint32_t length = 0;
+    // The first item is the basic offset table, possibly empty.
+    if (!reader.readItemHeader(element, length) || element != 0xE000)
+        return reader.fail("encapsulated pixel data without its offset table item");
+    if (length % 4 || length > source.remaining())
+        return reader.fail("damaged basic offset table");
+    std::vector<uint8_t> table(length);
+    if (!source.read(table.data(), length)) return reader.fail("damaged basic offset table");
+    for (size_t i = 0; i < length; i += 4) pixels.basicOffsets.push_back(reader.u32(&table[i]));
+
+    uint64_t itemOffset = 0;
+    for (;;) {
+        if (!reader.readItemHeader(element, length))
+            return reader.fail("encapsulated pixel data without its delimiter");
+        if (element == 0xE0DD) return true;
+        if (element != 0xE000 || length == 0xFFFFFFFFu)
+            return reader.fail("damaged item in the encapsulated pixel data");
+        if (length > source.remaining())
+            return reader.fail("pixel data fragment runs past the end of the file");
+        Fragment f;
+        f.offset = pixels.data.size();
+        f.length = length;
+        f.itemOffset = itemOffset;
+        pixels.data.resize(pixels.data.size() + length);
+        if (!source.read(pixels.data.data() + f.offset, length))
+            return reader.fail("pixel data fragment runs past the end of the file");
+        pixels.fragments.push_back(f);
+        itemOffset += 8 + uint64_t{length};
+    }
+}
+
+namespace {
+
+// The fragments from the one whose item starts at begin up to (not including) end.
+bool FragmentsBetween(const EncapsulatedPixels& p, uint64_t begin, uint64_t end, std::vector<size_t>& out) {
+    out.clear();
+    for (size_t i = 0; i < p.fragments.size(); ++i) {
+        const uint64_t at = p.fragments[i].itemOffset;
+        if (at == begin || (!out.empty() && at < end)) out.push_back(i);
+        else if (at > begin && out.empty()) return false;  // begin falls inside an item
+    }
+    return !out.empty();
+}
+
+bool SplitByOffsets(EncapsulatedPixels& p, const std::vector<uint64_t>& offsets, std::string& error) {
+    for (size_t f = 0; f < offsets.size(); ++f) {
+        const uint64_t end = f + 1 < offsets.size() ? offsets[f + 1] : UINT64_MAX;
+        if (end <= offsets[f]) return error = "offset table not in rising order", false;
+        std::vector<size_t> list;
+        if (!FragmentsBetween(p, offsets[f], end, list))
+            return error = "offset table points outside the pixel data", false;
+        p.frames.push_back(std::move(list));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
+    p.frames.clear();
+    if (p.fragments.empty()) return error = "encapsulated pixel data without fragments", false;
+    if (!p.extendedOffsets.empty()) {
+        if (p.extendedOffsets.size() != frames || p.extendedLengths.size() != frames)
+            return error = "extended offset table does not list every frame", false;
+        return SplitByOffsets(p, p.extendedOffsets, error);
+    }
+    if (!p.basicOffsets.empty()) {
+        if (p.basicOffsets.size() != frames) return error = "basic offset table does not list every frame", false;
+        return SplitByOffsets(p, std::vector<uint64_t>(p.basicOffsets.begin(), p.basicOffsets.end()), error);
+    }
+    if (p.fragments.size() == frames) {
+        for (size_t i = 0; i < frames; ++i) p.frames.push_back({i});
+        return true;
+    }
+    if (frames == 1) {
+        p.frames.emplace_back();
+        for (size_t i = 0; i < p.fragments.size(); ++i) p.frames[0].push_back(i);
+        return true;
+    }
+    return error = std::to_string(frames) + " frames in " + std::to_string(p.fragments.size()) +
+                   " fragments without an offset table", false;
+}
+
+FrameDecoder FindFrameDecoder(const TransferSyntax&) { return nullptr; }
+
+std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& p, size_t frame) {
+    std::vector<uint8_t> bytes;
+    for (size_t i : p.frames.at(frame)) {
+        const Fragment& f = p.fragments[i];
+        bytes.insert(bytes.end(), p.data.begin() + static_cast<std::ptrdiff_t>(f.offset),
+                     p.data.begin() + static_cast<std::ptrdiff_t>(f.offset + f.length));
+    }
+    return bytes;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// Encapsulated pixel data: the fragments of compressed frames with the basic and extended
+// offset tables, split into frames and handed to the frame decoder of the transfer syntax.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ElementReader.h"
+#include "PixelLayout.h"
+#include "TransferSyntax.h"
+
+struct Fragment {
+    size_t offset = 0;      // where its bytes start in EncapsulatedPixels::data
+    size_t length = 0;
+    uint64_t itemOffset = 0;  // its item tag's position after the offset table item
+};
+
+struct EncapsulatedPixels {
+    std::vector<uint8_t> data;  // the fragments' bytes back to back
+    std::vector<Fragment> fragments;
+    std::vector<uint32_t> basicOffsets;
+    std::vector<uint64_t> extendedOffsets;  // (7FE0,0001), when the file has one
+    std::vector<uint64_t> extendedLengths;  // (7FE0,0002)
+    std::vector<std::vector<size_t>> frames;  // fragment indices of each frame
+};
+
+// Reads the items of an undefined-length pixel data value up to its sequence delimiter.
+bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels);
+
+// Finds each frame's fragments: by the extended offset table, else the basic one, else one
+// fragment per frame, else all fragments in one frame when there is one. A table pointing
+// outside the fragments is refused; so are several frames without a way to find them.
+bool SplitFrames(EncapsulatedPixels& pixels, size_t frames, std::string& error);
+
+// Decodes one frame's compressed bytes into layout.frameSamples() normalised samples.
+using FrameDecoder = bool (*)(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
+                              std::string& error);
+
+// The decoder for the syntax's frames; nullptr while the reader has none.
+FrameDecoder FindFrameDecoder(const TransferSyntax& syntax);
+
+// The bytes of one frame: its fragments joined.
+std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& pixels, size_t frame);
