@@ -5,6 +5,7 @@
 //   glintwise-screenshot en|zh <dicom file> <output.png> <source folder> <result folder>
 //       the same window after a batch over the source folder, with its end box on top
 #include <QApplication>
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,7 +17,6 @@
 
 #include "Lumaframe.h"
 #include "Startup.h"
-#include "ui_Lumaframe.h"
 
 namespace {
 
@@ -68,11 +68,11 @@ int main(int argc, char** argv) {
         box->window = &window;
         box->output = output;
         window.setServices(std::move(shooter));
-        window.ui()->tabWidget->setCurrentIndex(1);
-        window.ui()->comboBoxType->setCurrentText(QStringLiteral("png"));
-        window.ui()->txtPicDir->setText(QString::fromLocal8Bit(argv[4]));
-        window.ui()->txtResultDir->setText(QString::fromLocal8Bit(argv[5]));
-        window.ui()->btCovPics->click();
+        window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+        window.findChild<QComboBox*>(QStringLiteral("comboBoxType"))->setCurrentText(QStringLiteral("png"));
+        window.findChild<QLineEdit*>(QStringLiteral("txtPicDir"))->setText(QString::fromLocal8Bit(argv[4]));
+        window.findChild<QLineEdit*>(QStringLiteral("txtResultDir"))->setText(QString::fromLocal8Bit(argv[5]));
+        window.findChild<QAbstractButton*>(QStringLiteral("btCovPics"))->click();
         while (window.batchRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
         return box->saved ? 0 : 1;
     }
