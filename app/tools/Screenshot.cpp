@@ -29,6 +29,9 @@ struct BoxShooter : WindowServices {
     void information(QWidget* parent, const QString& title, const QString& text) override {
         QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
         box.show();
+        QApplication::processEvents();
+        // No window manager places it under the virtual server: centre it on the window.
+        box.move(window->geometry().center() - QPoint(box.width() / 2, box.height() / 2));
         for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
         const QRect visible = window->mask().boundingRect().translated(window->pos());
         const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
