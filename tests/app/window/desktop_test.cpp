@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTranslator>
 #include <QUrl>
 #include <filesystem>
 #include <sstream>
@@ -187,4 +188,19 @@ TEST(Look, FoundStyleFolderElseTheCompiledInStyle) {
     Window w;
     EXPECT_TRUE(qApp->styleSheet().contains(":/style/images/close.png"));
     qApp->setStyleSheet(QString());
+}
+
+TEST(Catalogue, NewWindowTextsAreTranslated) {
+    QTranslator chinese;
+    ASSERT_TRUE(LoadCatalogue(chinese, true));
+    for (const char* text : {"This file's pixel data is compressed as %1, which cannot be read yet.",
+                             "This file's data is encoded as %1, which cannot be read yet.",
+                             "This file holds no picture (%1).", "This file holds no picture.",
+                             "This file's picture is stored in a way that cannot be shown yet (%1).",
+                             "Cancel", "Converted %1 of %2 files.",
+                             "%1 files could not be converted."}) {
+        const QString translated = chinese.translate("Lumaframe", text);
+        EXPECT_FALSE(translated.isEmpty()) << text << " is missing from the Chinese catalogue";
+        EXPECT_EQ(translated.count("%"), QString(text).count("%")) << text;
+    }
 }
