@@ -1,10 +1,15 @@
 #include "Lumaframe.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
@@ -18,6 +23,7 @@
 #include "DicomReader.h"
 #include "PreviewFit.h"
 #include "Settings.h"
+#include "TransferSyntax.h"
 #include "about.h"
 #include "ui_Lumaframe.h"
 
@@ -29,6 +35,19 @@ constexpr int kMaskBand = 11;
 
 std::string Narrow(const QString& text) {
     return QFile::encodeName(text).toStdString();
+}
+
+// The one local file or folder of a drop, else an empty text.
+QString DroppedPath(const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1) return QString();
+    const QUrl url = mime->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+// The format of a save filter such as "png(*.png)": the text before the parenthesis.
+QString FilterType(const QString& filter) {
+    const qsizetype open = filter.indexOf(QLatin1Char('('));
+    return (open < 0 ? filter : filter.left(open)).trimmed();
 }
 
 QString SaveFilters() {
@@ -44,6 +63,25 @@ QString StyleSheetText(const QByteArray& fileBytes, const QString& programDir) {
     QString sheet = QCoreApplication::translate("Lumaframe", fileBytes.constData());
     sheet.replace(QStringLiteral("%currentPath%"), programDir);
     return sheet;
+}
+
+QStringList StyleFolders() {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QStringList folders{programDir,
+                        QDir::cleanPath(programDir + QStringLiteral("/../share/glintwise"))};
+#ifdef GLINTWISE_DATA_DIR
+    const QString installed = QStringLiteral(GLINTWISE_DATA_DIR);
+    if (!folders.contains(installed)) folders << installed;
+#endif
+    return folders;
+}
+
+QString FindStyleFolder(const QStringList& folders) {
+    for (const QString& folder : folders) {
+        QFile file(folder + QStringLiteral("/bg.bmp"));
+        if (file.open(QIODevice::ReadOnly)) return folder;
+    }
+    return QStringLiteral(":/style");
 }
 
 Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
@@ -68,9 +106,34 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
 
     ui_->progressBar->hide();  // shown by the first batch run
     setupTypes();
+    addShortcuts();
+    setAcceptDrops(true);
 }
 
-Lumaframe::~Lumaframe() = default;
+Lumaframe::~Lumaframe() {
+    // A run still going ends with the file under way, never leaving it half-written.
+    batchStop_ = true;
+    if (batchThread_.joinable()) batchThread_.join();
+}
+
+void Lumaframe::addShortcuts() {
+    const struct {
+        QKeySequence keys;
+        void (Lumaframe::*slot)();
+    } shortcuts[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), &Lumaframe::on_btAddPic_clicked},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), &Lumaframe::on_btCov_clicked},
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), &Lumaframe::on_btnClose_clicked},
+        {QKeySequence(Qt::Key_F1), &Lumaframe::About},
+    };
+    for (const auto& [keys, slot] : shortcuts) {
+        auto* action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+    }
+}
 
 void Lumaframe::setServices(std::unique_ptr<WindowServices> services) {
     if (services) services_ = std::move(services);
@@ -85,10 +148,11 @@ void Lumaframe::setupTypes() {
 }
 
 void Lumaframe::SetWinStyle() {
-    const QString programDir = QCoreApplication::applicationDirPath();
-    QFile file(programDir + QStringLiteral("/bg.bmp"));
+    // %currentPath% names the folder where bg.bmp was found, so its pictures come with it.
+    const QString folder = FindStyleFolder(StyleFolders());
+    QFile file(folder + QStringLiteral("/bg.bmp"));
     QString sheet;
-    if (file.open(QIODevice::ReadOnly)) sheet = StyleSheetText(file.readAll(), programDir);
+    if (file.open(QIODevice::ReadOnly)) sheet = StyleSheetText(file.readAll(), folder);
     qApp->setStyleSheet(sheet);
 }
 
@@ -110,6 +174,22 @@ void Lumaframe::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() & Qt::LeftButton) {
         move(event->globalPosition().toPoint() - dragOffset_);
         event->accept();
+    }
+}
+
+void Lumaframe::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedPath(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void Lumaframe::dropEvent(QDropEvent* event) {
+    QString path = DroppedPath(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    if (QFileInfo(path).isDir()) {
+        ui_->txtPicDir->setText(FormatDir(path));
+        ui_->tabWidget->setCurrentWidget(ui_->tab_6);
+    } else {
+        OpenDicom(path);
     }
 }
 
@@ -169,7 +249,8 @@ void Lumaframe::SetLanguage() {
 // ---- single picture
 
 void Lumaframe::on_btAddPic_clicked() {
-    const QString filter = tr("All files") + QStringLiteral("(*.*)\nDicom(*.dicom *.dcm)");
+    // "*" lists every file: scanners name their files IM0001 and the like, without extension.
+    const QString filter = tr("All files") + QStringLiteral("(*)\nDicom(*.dicom *.dcm)");
     const QString path = services_->openFileName(this, tr("Load Dicom Picture"),
                                                  ui_->lineEdit->text(), filter);
     if (path.isEmpty()) return;
@@ -177,23 +258,47 @@ void Lumaframe::on_btAddPic_clicked() {
 }
 
 // A valid file the reader cannot show (a compressed syntax it lacks, a layout it does not
-// render, no pixel data at all) is named as such; anything else may be damaged.
+// render, no pixel data at all) is named as such in plain words; anything else may be damaged.
 QString Lumaframe::OpenFailureText(const DicomReader& reader, bool frameRead) const {
-    const DicomRefusal kind = reader.refusal();
-    const bool understood = kind == DicomRefusal::TransferSyntax || kind == DicomRefusal::Layout ||
-                            kind == DicomRefusal::NoPixelData;
-    if (frameRead || !understood) return tr("Please check whether the image is damaged.");
-    return tr("This file cannot be shown: %1").arg(QString::fromStdString(reader.refusalText()));
+    const QString damaged = tr("Please check whether the image is damaged.");
+    if (frameRead) return damaged;
+    const QString text = QString::fromStdString(reader.refusalText());
+    switch (reader.refusal()) {
+    case DicomRefusal::TransferSyntax: {
+        const TransferSyntax* syntax = FindTransferSyntax(reader.transferSyntax());
+        if (syntax != nullptr && syntax->encapsulated)
+            return tr("This file's pixel data is compressed as %1, which cannot be read yet.")
+                .arg(QString::fromUtf8(syntax->name));
+        return tr("This file's data is encoded as %1, which cannot be read yet.")
+            .arg(syntax != nullptr ? QString::fromUtf8(syntax->name)
+                                   : QString::fromStdString(reader.transferSyntax()));
+    }
+    case DicomRefusal::NoPixelData: {
+        // The reader names the storage class in parentheses when it knows it.
+        const qsizetype open = text.indexOf(QLatin1Char('('));
+        if (open >= 0 && text.endsWith(QLatin1Char(')')))
+            return tr("This file holds no picture (%1).").arg(text.mid(open + 1, text.size() - open - 2));
+        return tr("This file holds no picture.");
+    }
+    case DicomRefusal::Layout:
+        return tr("This file's picture is stored in a way that cannot be shown yet (%1).").arg(text);
+    default:
+        return damaged;
+    }
 }
 
 bool Lumaframe::OpenDicom(const QString& path) {
     DicomReader reader;
     const GreyFrame* frame = reader.read(Narrow(path).c_str());
     // The current picture is replaced only once a frame has been read.
-    if (frame == nullptr || !::FrameToImage(*frame, current_)) {
+    LfImage opened;
+    if (frame == nullptr || !::FrameToImage(*frame, opened)) {
         services_->warning(this, tr("Failure"), OpenFailureText(reader, frame != nullptr));
         return false;
     }
+    // TIFF keeps every grey level of a DICOM picture (the codec would choose lossy JPEG).
+    PreferLosslessTiff(opened);
+    current_.Transfer(opened);
     try {
         ShowImage(current_);
     } catch (...) {
@@ -230,12 +335,32 @@ void Lumaframe::on_btCov_clicked() {
     on_btSave_clicked();
 }
 
+QString Lumaframe::ProposedSavePath(const QString& type) const {
+    const QString opened = ui_->lineEdit->text();
+    if (opened.isEmpty()) return QString();
+    const QFileInfo info(opened);
+    QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0) name.truncate(dot);
+    return info.absolutePath() + QLatin1Char('/') + name + QLatin1Char('.') + type;
+}
+
+QString Lumaframe::CompletedSavePath(const QString& path, const QString& selectedFilter,
+                                     const QString& fallbackType) {
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.contains(QLatin1Char('.'))) return path;
+    QString type = FilterType(selectedFilter);
+    if (type.isEmpty()) type = fallbackType;
+    return type.isEmpty() ? path : path + QLatin1Char('.') + type;
+}
+
 void Lumaframe::on_btSave_clicked() {
     const QString type = ui_->comboBoxType->currentText();
     QString selected = QStringLiteral("%1(*.%1)").arg(type);
-    const QString path =
-        services_->saveFileName(this, tr("Save Image"), QString(), SaveFilters(), &selected);
+    QString path = services_->saveFileName(this, tr("Save Image"), ProposedSavePath(type),
+                                           SaveFilters(), &selected);
     if (path.isEmpty()) return;
+    path = CompletedSavePath(path, selected, type);
     // The extension typed, not the filter selected, decides the format.
     if (SaveResultImage(Narrow(path), current_))
         services_->information(this, tr("Success"), tr("Image has been saved."));
@@ -275,6 +400,12 @@ void Lumaframe::on_btPicResultDir_clicked() {
 }
 
 void Lumaframe::on_btCovPics_clicked() {
+    if (batchRunning_) {
+        // Cancel: the file under way finishes, no further file starts.
+        batchStop_ = true;
+        ui_->btCovPics->setEnabled(false);
+        return;
+    }
     // Both folders are resolved against the working directory of the click, then entered
     // to prove they exist; the result folder stays the working directory.
     const std::string source = ::FormatDir(Narrow(ui_->txtPicDir->text()));
@@ -286,12 +417,47 @@ void Lumaframe::on_btCovPics_clicked() {
     }
     ui_->progressBar->setVisible(true);
     ui_->progressBar->reset();
-    QProgressBar* bar = ui_->progressBar;
-    RunBatch(source, result, ui_->comboBoxType->currentText().toStdString(), current_,
-             [bar](int value, int maximum) {
-                 if (value == 0)
-                     bar->setRange(0, maximum);
-                 else
-                     bar->setValue(value);  // repaints at once; no events run meanwhile
-             });
+    ui_->btCovPics->setText(tr("Cancel"));
+    batchRunning_ = true;
+    batchStop_ = false;
+    if (batchThread_.joinable()) batchThread_.join();
+    const std::string format = ui_->comboBoxType->currentText().toStdString();
+    batchThread_ = std::thread([this, source, result, format] {
+        LfImage work;  // the run's own picture: the current image stays the one opened
+        const BatchProgress progress = [this](int value, int maximum) {
+            QMetaObject::invokeMethod(
+                this, [this, value, maximum] { showBatchProgress(value, maximum); },
+                Qt::QueuedConnection);
+        };
+        const BatchSummary summary =
+            RunBatch(source, result, format, work, progress, &batchStop_, true);
+        QMetaObject::invokeMethod(
+            this, [this, summary] { finishBatch(summary); }, Qt::QueuedConnection);
+    });
+}
+
+void Lumaframe::showBatchProgress(int value, int maximum) {
+    if (value == 0)
+        ui_->progressBar->setRange(0, maximum);
+    else
+        ui_->progressBar->setValue(value);
+}
+
+void Lumaframe::finishBatch(const BatchSummary& summary) {
+    if (batchThread_.joinable()) batchThread_.join();
+    batchRunning_ = false;
+    ui_->btCovPics->setText(QCoreApplication::translate("LumaframeClass", "Batch Generate"));
+    ui_->btCovPics->setEnabled(true);
+    services_->information(this, tr("Success"),
+                           tr("Converted %1 of %2 files.").arg(summary.written).arg(summary.files));
+    if (summary.failures.empty()) return;
+    QStringList details;
+    for (const BatchFailure& failure : summary.failures) {
+        const QString name = QFileInfo(QFile::decodeName(failure.file.c_str())).fileName();
+        details << QStringLiteral("%1: %2").arg(name, QString::fromStdString(failure.reason));
+    }
+    services_->warningWithDetails(
+        this, tr("Failure"),
+        tr("%1 files could not be converted.").arg(summary.failures.size()),
+        details.join(QLatin1Char('\n')));
 }

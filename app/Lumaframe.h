@@ -6,8 +6,10 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "LfImage.h"
 #include "WindowServices.h"
@@ -17,6 +19,7 @@ class LumaframeClass;
 }
 class DicomReader;
 class QStringListModel;
+struct BatchSummary;
 
 class Lumaframe : public QMainWindow {
     Q_OBJECT
@@ -37,6 +40,17 @@ public:
     // when the file gives no picture. The Browse button and the screenshot tool use it.
     bool OpenDicom(const QString& path);
     QString OpenFailureText(const DicomReader& reader, bool frameRead) const;
+
+    // Save As proposes the opened file's folder and base name with the target extension;
+    // empty before any file was opened.
+    QString ProposedSavePath(const QString& type) const;
+    // The typed name, with ".<type of the chosen filter>" added when its last component has
+    // no extension.
+    static QString CompletedSavePath(const QString& path, const QString& selectedFilter,
+                                     const QString& fallbackType);
+
+    // True from the start of a batch until its end boxes were shown.
+    bool batchRunning() const { return batchRunning_; }
 
     LfImage& currentImage() { return current_; }
     bool isMaximisedByToggle() const { return maximised_; }
@@ -72,11 +86,18 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    // A dropped file opens; a dropped folder becomes the batch source.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private slots:
     void setupTypes();
 
 private:
+    void addShortcuts();
+    void showBatchProgress(int value, int maximum);
+    void finishBatch(const BatchSummary& summary);
+
     std::unique_ptr<Ui::LumaframeClass> ui_;
     std::unique_ptr<WindowServices> services_;
     QStringListModel* typesModel_ = nullptr;
@@ -86,8 +107,20 @@ private:
     bool maximised_ = false;
     QPoint dragOffset_;
     QRect savedGeometry_;
+    // The batch runs on its own thread with its own working image; the current image stays
+    // the one the user opened.
+    std::thread batchThread_;
+    std::atomic<bool> batchStop_{false};
+    bool batchRunning_ = false;
 };
 
 // The application style sheet from the bytes of bg.bmp: looked up in the installed
 // catalogue like any text, then every "%currentPath%" replaced by the program's folder.
 QString StyleSheetText(const QByteArray& fileBytes, const QString& programDir);
+
+// The folders searched for bg.bmp and its pictures, in order: the program's folder, then the
+// installed data folder (relative to the program, then the configured install prefix).
+QStringList StyleFolders();
+// The first of the folders holding a readable bg.bmp; else the style compiled into the
+// program (":/style"), so the look never depends on where the program was started from.
+QString FindStyleFolder(const QStringList& folders);

@@ -30,6 +30,13 @@ void WindowServices::information(QWidget* parent, const QString& title, const QS
     QMessageBox::information(parent, title, text, QMessageBox::Ok);
 }
 
+void WindowServices::warningWithDetails(QWidget* parent, const QString& title,
+                                        const QString& text, const QString& details) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 void WindowServices::runModal(QDialog& dialog) {
     dialog.exec();
 }

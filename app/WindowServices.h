@@ -25,6 +25,9 @@ public:
     // Modal boxes with the single button OK.
     virtual void warning(QWidget* parent, const QString& title, const QString& text);
     virtual void information(QWidget* parent, const QString& title, const QString& text);
+    // A warning whose details (one line per item) open under the box's "Show Details".
+    virtual void warningWithDetails(QWidget* parent, const QString& title, const QString& text,
+                                    const QString& details);
 
     // Runs the dialog modally and returns when it closes.
     virtual void runModal(QDialog& dialog);

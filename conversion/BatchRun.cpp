@@ -1,13 +1,25 @@
 #include "BatchRun.h"
 
-#include <vector>
-
 #include "Conversion.h"
 #include "DicomReader.h"
 
+namespace {
+
+// Why the reader gave no picture: files that are not DICOM at all get one short reason,
+// the others the reader's own refusal text.
+std::string ReadFailureReason(const DicomReader& reader) {
+    switch (reader.refusal()) {
+    case DicomRefusal::NotDicom: return "not a DICOM file";
+    case DicomRefusal::CannotOpen: return "cannot be opened";
+    default: return reader.refusalText().empty() ? "no picture could be read" : reader.refusalText();
+    }
+}
+
+}  // namespace
+
 BatchSummary RunBatch(const std::string& sourceDir, const std::string& resultDir,
-                      const std::string& format, LfImage& current,
-                      const BatchProgress& progress) {
+                      const std::string& format, LfImage& work, const BatchProgress& progress,
+                      const std::atomic<bool>* stop, bool losslessTiff) {
     BatchSummary summary;
     // The list is complete before the first output is written, so outputs written into the
     // source folder are not converted again by this run.
@@ -16,14 +28,31 @@ BatchSummary RunBatch(const std::string& sourceDir, const std::string& resultDir
     summary.files = count;
     if (progress) progress(0, count);
     for (int i = 0; i < count; ++i) {
+        if (stop != nullptr && stop->load()) {
+            summary.stopped = true;
+            break;
+        }
         if (progress) progress(i + 1, count);
+        ++summary.tried;
         DicomReader reader;
         const GreyFrame* frame = reader.read(files[i].c_str());
-        if (frame == nullptr) continue;
-        if (!FrameToImage(*frame, current)) continue;
+        if (frame == nullptr) {
+            summary.failures.push_back({files[i], ReadFailureReason(reader)});
+            continue;
+        }
+        if (!FrameToImage(*frame, work)) {
+            summary.failures.push_back({files[i], "the picture could not be created"});
+            continue;
+        }
+        if (losslessTiff) PreferLosslessTiff(work);
         ++summary.converted;
-        if (SaveResultImage(BatchOutputPath(resultDir, files[i], format), current))
+        if (SaveResultImage(BatchOutputPath(resultDir, files[i], format), work)) {
             ++summary.written;
+        } else {
+            const char* error = work.LastError();
+            summary.failures.push_back(
+                {files[i], error != nullptr && *error != '\0' ? error : "could not be written"});
+        }
     }
     return summary;
 }

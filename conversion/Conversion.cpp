@@ -80,6 +80,11 @@ bool SaveResultImage(const std::string& path, LfImage& image) {
     return image.Save(path.c_str(), FindType(path));
 }
 
+void PreferLosslessTiff(LfImage& image) {
+    constexpr uint32_t kTiffLzw = 5;  // TIFF compression tag value for LZW
+    image.SetCodecOption(kTiffLzw, LF_FORMAT_TIF);
+}
+
 std::string FormatDir(const std::string& dir) {
     if (dir.empty()) return dir;
     std::error_code ec;

@@ -30,6 +30,10 @@ uint32_t FindType(const std::string& path);
 // written; an existing file at the path is then left as it was.
 bool SaveResultImage(const std::string& path, LfImage& image);
 
+// Makes TIFF saves of the image lossless: LZW with the horizontal predictor instead of the
+// codec's automatic choice (JPEG for 24-bit pictures, which alters grey levels).
+void PreferLosslessTiff(LfImage& image);
+
 // The folder path made absolute and lexically normal, ending in '/'. The input comes back
 // unchanged when it cannot be made absolute (an empty text, for instance).
 std::string FormatDir(const std::string& dir);

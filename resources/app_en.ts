@@ -47,6 +47,38 @@
         <source>Selected directory errors.</source>
         <translation>Selected directory errors.</translation>
     </message>
+    <message>
+        <source>This file's pixel data is compressed as %1, which cannot be read yet.</source>
+        <translation>This file's pixel data is compressed as %1, which cannot be read yet.</translation>
+    </message>
+    <message>
+        <source>This file's data is encoded as %1, which cannot be read yet.</source>
+        <translation>This file's data is encoded as %1, which cannot be read yet.</translation>
+    </message>
+    <message>
+        <source>This file holds no picture (%1).</source>
+        <translation>This file holds no picture (%1).</translation>
+    </message>
+    <message>
+        <source>This file holds no picture.</source>
+        <translation>This file holds no picture.</translation>
+    </message>
+    <message>
+        <source>This file's picture is stored in a way that cannot be shown yet (%1).</source>
+        <translation>This file's picture is stored in a way that cannot be shown yet (%1).</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Converted %1 of %2 files.</source>
+        <translation>Converted %1 of %2 files.</translation>
+    </message>
+    <message>
+        <source>%1 files could not be converted.</source>
+        <translation>%1 files could not be converted.</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -47,6 +47,38 @@
         <source>Selected directory errors.</source>
         <translation>所选目录有误。</translation>
     </message>
+    <message>
+        <source>This file's pixel data is compressed as %1, which cannot be read yet.</source>
+        <translation>此文件的像素数据以 %1 压缩，目前还无法读取。</translation>
+    </message>
+    <message>
+        <source>This file's data is encoded as %1, which cannot be read yet.</source>
+        <translation>此文件的数据以 %1 编码，目前还无法读取。</translation>
+    </message>
+    <message>
+        <source>This file holds no picture (%1).</source>
+        <translation>此文件不含图像（%1）。</translation>
+    </message>
+    <message>
+        <source>This file holds no picture.</source>
+        <translation>此文件不含图像。</translation>
+    </message>
+    <message>
+        <source>This file's picture is stored in a way that cannot be shown yet (%1).</source>
+        <translation>此文件的图像存储方式目前还无法显示（%1）。</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Converted %1 of %2 files.</source>
+        <translation>已转换 %1 个文件（共 %2 个）。</translation>
+    </message>
+    <message>
+        <source>%1 files could not be converted.</source>
+        <translation>%1 个文件无法转换。</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

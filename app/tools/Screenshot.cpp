@@ -1,17 +1,53 @@
-// Renders the main window with a DICOM picture open into a PNG file, in English or Chinese:
+// Renders the main window into a PNG file, in English or Chinese, for the pictures in docs/
+// (scripts/screenshot.sh):
 //   glintwise-screenshot en|zh <dicom file> <output.png>
-// Used by scripts/screenshot.sh for the pictures in docs/.
+//       the window with the picture open
+//   glintwise-screenshot en|zh <dicom file> <output.png> <source folder> <result folder>
+//       the same window after a batch over the source folder, with its end box on top
 #include <QApplication>
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
+#include <QTabWidget>
 #include <QTranslator>
 #include <cstdio>
 
 #include "Lumaframe.h"
 #include "Startup.h"
 
+namespace {
+
+// Shows the end-of-batch box without blocking and photographs the screen under the window.
+struct BoxShooter : WindowServices {
+    Lumaframe* window = nullptr;
+    QString output;
+    bool saved = false;
+
+    void information(QWidget* parent, const QString& title, const QString& text) override {
+        QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+        box.show();
+        QApplication::processEvents();
+        // No window manager places it under the virtual server: centre it on the window.
+        box.move(window->geometry().center() - QPoint(box.width() / 2, box.height() / 2));
+        for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        const QRect visible = window->mask().boundingRect().translated(window->pos());
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+            0, visible.x(), visible.y(), visible.width(), visible.height());
+        saved = shot.save(output);
+    }
+    void warningWithDetails(QWidget*, const QString&, const QString&, const QString&) override {}
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s en|zh <dicom file> <output.png>\n", argv[0]);
+    if (argc != 4 && argc != 6) {
+        std::fprintf(stderr,
+                     "usage: %s en|zh <dicom file> <output.png> [<source folder> <result folder>]\n",
+                     argv[0]);
         return 2;
     }
     QApplication app(argc, argv);
@@ -27,10 +63,26 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     if (!window.OpenDicom(QString::fromLocal8Bit(argv[2]))) return 1;
     QApplication::processEvents();
+    const QString output = QString::fromLocal8Bit(argv[3]);
+
+    if (argc == 6) {
+        auto shooter = std::make_unique<BoxShooter>();
+        BoxShooter* box = shooter.get();
+        box->window = &window;
+        box->output = output;
+        window.setServices(std::move(shooter));
+        window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+        window.findChild<QComboBox*>(QStringLiteral("comboBoxType"))->setCurrentText(QStringLiteral("png"));
+        window.findChild<QLineEdit*>(QStringLiteral("txtPicDir"))->setText(QString::fromLocal8Bit(argv[4]));
+        window.findChild<QLineEdit*>(QStringLiteral("txtResultDir"))->setText(QString::fromLocal8Bit(argv[5]));
+        window.findChild<QAbstractButton*>(QStringLiteral("btCovPics"))->click();
+        while (window.batchRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return box->saved ? 0 : 1;
+    }
 
     // Only the part inside the window's mask is ever on screen.
     const QRect visible = window.mask().boundingRect();
     const QPixmap shot = window.grab(visible);
-    if (!shot.save(QString::fromLocal8Bit(argv[3]))) return 1;
+    if (!shot.save(output)) return 1;
     return 0;
 }

@@ -151,3 +151,52 @@ TEST_F(BatchFolder, WorkingDirectoryIsLeftAlone) {
     RunBatch(in.string(), out.string(), "bmp", current);
     EXPECT_EQ(fs::current_path(), before);
 }
+
+TEST_F(BatchFolder, EveryFileWithoutOutputIsListedWithItsReason) {
+    WriteFile(in / "1.dcm", tinydicom::MakeRamp(4, 3, 1));
+    WriteFile(in / "2.txt", std::vector<uint8_t>(300, 'x'));
+    WriteFile(in / "3.dcm", tinydicom::Make(2, 2, {1, 2, 3, 4}, "1.2.840.10008.1.2"));
+    LfImage current;
+    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current);
+    ASSERT_EQ(summary.failures.size(), 2u);
+    EXPECT_EQ(summary.failures[0].file, (in / "2.txt").string());
+    EXPECT_EQ(summary.failures[0].reason, "not a DICOM file");
+    EXPECT_EQ(summary.failures[1].reason, "unsupported transfer syntax 1.2.840.10008.1.2");
+    EXPECT_EQ(summary.tried, 3);
+
+    // A save the codec refuses is a failure too, with the image layer's reason.
+    summary = RunBatch(in.string(), out.string(), "raw", current);
+    ASSERT_EQ(summary.failures.size(), 3u);
+    EXPECT_FALSE(summary.failures[0].reason.empty());
+}
+
+TEST_F(BatchFolder, StopEndsTheRunBeforeTheNextFile) {
+    for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
+        WriteFile(in / name, tinydicom::MakeRamp(3, 3, 1));
+    std::atomic<bool> stop{false};
+    LfImage current;
+    BatchSummary summary = RunBatch(
+        in.string(), out.string(), "bmp", current,
+        [&stop](int value, int) {
+            if (value == 2) stop = true;  // set while file 2 is under way
+        },
+        &stop);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(summary.tried, 2) << "the file under way finishes";
+    EXPECT_EQ(summary.written, 2);
+    EXPECT_FALSE(fs::exists(out / "3.bmp"));
+    EXPECT_TRUE(summary.failures.empty()) << "files never tried are not failures";
+}
+
+TEST_F(BatchFolder, LosslessTiffKeepsEveryGreyLevel) {
+    std::vector<uint16_t> samples(32 * 32);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>((i * 2654435761u) >> 20);
+    WriteFile(in / "noise.dcm", tinydicom::Make(32, 32, samples));
+    LfImage current;
+    RunBatch(in.string(), out.string(), "tif", current, nullptr, nullptr, true);
+    LfImage tif;
+    ASSERT_TRUE(tif.Load((out / "noise.tif").c_str(), LF_FORMAT_TIF));
+    for (int32_t y = 0; y < 32; ++y)
+        for (int32_t x = 0; x < 32; ++x)
+            ASSERT_EQ(tif.PixelColor(x, y, false), current.PixelColor(x, y, false)) << x << "," << y;
+}

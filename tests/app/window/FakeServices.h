@@ -16,7 +16,7 @@ struct FakeServices : WindowServices {
     };
     struct Box {
         bool warning;
-        QString title, text;
+        QString title, text, details;
     };
     struct Start {
         QString program;
@@ -52,10 +52,14 @@ struct FakeServices : WindowServices {
         return next();
     }
     void warning(QWidget*, const QString& title, const QString& text) override {
-        boxes.push_back({true, title, text});
+        boxes.push_back({true, title, text, QString()});
     }
     void information(QWidget*, const QString& title, const QString& text) override {
-        boxes.push_back({false, title, text});
+        boxes.push_back({false, title, text, QString()});
+    }
+    void warningWithDetails(QWidget*, const QString& title, const QString& text,
+                            const QString& details) override {
+        boxes.push_back({true, title, text, details});
     }
     void runModal(QDialog& dialog) override {
         modalClasses.push_back(dialog.objectName());

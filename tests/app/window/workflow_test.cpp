@@ -2,6 +2,7 @@
 // with the dialogs answered by the test.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QColor>
 #include <QComboBox>
 #include <QDir>
@@ -53,6 +54,10 @@ protected:
         window.show();
     }
     void Click(const char* button) { Child<QAbstractButton>(window, button)->click(); }
+    // The batch runs on its own thread; its end arrives through the event loop.
+    void WaitForBatch() {
+        while (window.batchRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     void ExpectOneBox(bool warning, const char* title, const char* text) {
         ASSERT_EQ(services->boxes.size(), 1u);
         EXPECT_EQ(services->boxes[0].warning, warning);
@@ -77,7 +82,8 @@ TEST_F(Workflow, OpenShowsThePictureAndRemembersThePath) {
     ASSERT_EQ(services->dialogs.size(), 1u);
     EXPECT_EQ(services->dialogs[0].caption, "Load Dicom Picture");
     EXPECT_EQ(services->dialogs[0].dir, "/start/here");
-    EXPECT_EQ(services->dialogs[0].filter, "All files(*.*)\nDicom(*.dicom *.dcm)");
+    // "*" and not "*.*": files without an extension (IM0001) must be listed.
+    EXPECT_EQ(services->dialogs[0].filter, "All files(*)\nDicom(*.dicom *.dcm)");
     EXPECT_TRUE(services->boxes.empty());
     EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "scan.dcm"));
     EXPECT_EQ(window.currentImage().Width(), 40u);
@@ -177,7 +183,8 @@ TEST_F(Workflow, SaveAsOffersTheFixedFiltersAndTheExtensionDecides) {
     Click("btCov");
     ASSERT_EQ(services->dialogs.size(), 1u);
     EXPECT_EQ(services->dialogs[0].caption, "Save Image");
-    EXPECT_EQ(services->dialogs[0].dir, "");
+    // Starts in the opened file's folder with its base name and the target's extension.
+    EXPECT_EQ(services->dialogs[0].dir, Q(dir / "scan.jpg"));
     EXPECT_EQ(services->dialogs[0].filter, kSaveFilters);
     EXPECT_EQ(services->dialogs[0].selectedFilter, "jpg(*.jpg)");
     ExpectOneBox(false, "Success", "Image has been saved.");
@@ -190,13 +197,105 @@ TEST_F(Workflow, SaveAsOffersTheFixedFiltersAndTheExtensionDecides) {
     ExpectOneBox(false, "Success", "Image has been saved.");
     EXPECT_EQ(ReadFile(dir / "UPPER.PNG").at(1), 'P');
 
-    for (const char* name : {"noextension", "picture.raw"}) {
-        SCOPED_TRACE(name);
-        services->answers = {Q(dir / name)};
+    // A typed name without an extension gets the chosen filter's extension.
+    services->answers = {Q(dir / "noextension")};
+    Click("btCov");
+    ExpectOneBox(false, "Success", "Image has been saved.");
+    EXPECT_FALSE(fs::exists(dir / "noextension"));
+    EXPECT_EQ(ReadFile(dir / "noextension.jpg").at(0), 0xFF);
+
+    services->answers = {Q(dir / "picture.raw")};
+    Click("btCov");
+    ExpectOneBox(true, "Failure", "Failed to save image.");
+    EXPECT_FALSE(fs::exists(dir / "picture.raw"));
+}
+
+TEST(SaveNames, ProposedAndCompletedNames) {
+    // The filter the user ends on decides a missing extension; a dot only in a folder name
+    // is no extension; a name with any extension stays as typed.
+    const struct { const char* typed; const char* filter; const char* expected; } cases[] = {
+        {"/d/scan", "png(*.png)", "/d/scan.png"},
+        {"/d/data.old/scan", "tif(*.tif)", "/d/data.old/scan.tif"},
+        {"/d/scan.v2", "png(*.png)", "/d/scan.v2"},
+        {"/d/scan", "", "/d/scan.bmp"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Lumaframe::CompletedSavePath(c.typed, c.filter, "bmp"), c.expected) << c.typed;
+}
+
+TEST_F(Workflow, SaveAsProposesTheOpenedNameInItsFolder) {
+    services->answers = {Q(dir / "x.png")};
+    Click("btCov");  // nothing opened: no proposal
+    ASSERT_EQ(services->dialogs.size(), 1u);
+    EXPECT_EQ(services->dialogs[0].dir, "");
+    services->boxes.clear();
+
+    fs::create_directory(dir / "IM.series");
+    WriteFile(dir / "IM.series" / "a.b.dcm", tinydicom::MakeRamp(8, 8, 1));
+    WriteFile(dir / "IM.series" / "IM0001", tinydicom::MakeRamp(8, 8, 2));
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("png");
+    for (const auto& [file, proposed] : {std::pair{"a.b.dcm", "a.b.png"}, {"IM0001", "IM0001.png"}}) {
+        services->dialogs.clear();
+        services->answers = {Q(dir / "IM.series" / file), ""};
+        Click("btAddPic");
         Click("btCov");
-        ExpectOneBox(true, "Failure", "Failed to save image.");
-        EXPECT_FALSE(fs::exists(dir / name));
+        ASSERT_EQ(services->dialogs.size(), 2u);
+        EXPECT_EQ(services->dialogs[1].dir, Q(dir / "IM.series" / proposed));
     }
+}
+
+TEST_F(Workflow, ValidFilesWithoutAPictureAreNamedNotCalledDamaged) {
+    // A JPEG 2000 file: a valid file whose compression the reader lacks.
+    dicomtest::DicomFileBuilder j2k("1.2.840.10008.1.2.4.91");
+    j2k.picture(2, 2, 8, 7);
+    std::vector<uint8_t> fragments = dicomtest::DicomFileBuilder::itemTag(0xE000, 0);
+    for (uint8_t b : dicomtest::DicomFileBuilder::itemTag(0xE000, 4)) fragments.push_back(b);
+    fragments.insert(fragments.end(), 4, 0xAB);
+    for (uint8_t b : dicomtest::DicomFileBuilder::itemTag(0xE0DD, 0)) fragments.push_back(b);
+    j2k.longElement(0x7FE0, 0x0010, "OB", fragments, true);
+    WriteFile(dir / "j2k.dcm", j2k.bytes());
+    // An RT plan: a valid file with no picture at all.
+    dicomtest::DicomFileBuilder plan;
+    plan.text(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.481.5");
+    WriteFile(dir / "plan.dcm", plan.bytes());
+    dicomtest::DicomFileBuilder bare;
+    bare.picture(2, 3);
+    WriteFile(dir / "bare.dcm", bare.bytes());
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"j2k.dcm", "This file's pixel data is compressed as JPEG 2000, which cannot be read yet."},
+        {"plan.dcm", "This file holds no picture (RT Plan Storage)."},
+        {"bare.dcm", "This file holds no picture."},
+    };
+    for (const auto& [file, message] : cases) {
+        SCOPED_TRACE(file);
+        services->answers = {Q(dir / file)};
+        Click("btAddPic");
+        ExpectOneBox(true, "Failure", message);
+        EXPECT_FALSE(window.currentImage().IsValid());
+    }
+}
+
+TEST_F(Workflow, TiffOfADicomPictureIsLosslessAndEqualsThePng) {
+    // Many grey levels: a lossy TIFF would move some of them.
+    std::vector<uint16_t> samples(64 * 48);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>((i * 2654435761u) >> 20);
+    WriteFile(dir / "noisy.dcm", tinydicom::Make(64, 48, samples));
+    services->answers = {Q(dir / "noisy.dcm"), Q(dir / "out.tif"), Q(dir / "out.png")};
+    Click("btAddPic");
+    Click("btCov");
+    Click("btCov");
+    ASSERT_EQ(services->boxes.size(), 2u);
+    LfImage tif, png;
+    ASSERT_TRUE(tif.Load((dir / "out.tif").c_str(), 6));
+    ASSERT_TRUE(png.Load((dir / "out.png").c_str(), 4));
+    ASSERT_EQ(tif.Width(), 64u);
+    ASSERT_EQ(png.Height(), 48u);
+    int differing = 0;
+    for (int32_t y = 0; y < 48; ++y)
+        for (int32_t x = 0; x < 64; ++x)
+            differing += !(tif.PixelColor(x, y, false) == png.PixelColor(x, y, false));
+    EXPECT_EQ(differing, 0) << "the TIFF must hold the PNG's pixels exactly";
 }
 
 TEST_F(Workflow, FolderChoosersFormatTheChosenFolder) {
@@ -252,7 +351,17 @@ TEST_F(Workflow, BatchConvertsTheFolderAndAdvancesTheProgressBar) {
     const QImage preview = Child<QLabel>(window, "lbPic")->pixmap().toImage();
 
     Click("btCovPics");
-    EXPECT_TRUE(services->boxes.empty()) << "no message closes the run";
+    WaitForBatch();
+    // The end of a run is reported: the count, then each failed file with its reason.
+    ASSERT_EQ(services->boxes.size(), 2u);
+    EXPECT_EQ(services->boxes[0].warning, false);
+    EXPECT_EQ(services->boxes[0].title, "Success");
+    EXPECT_EQ(services->boxes[0].text, "Converted 2 of 3 files.");
+    EXPECT_EQ(services->boxes[1].warning, true);
+    EXPECT_EQ(services->boxes[1].title, "Failure");
+    EXPECT_EQ(services->boxes[1].text, "1 files could not be converted.");
+    EXPECT_EQ(services->boxes[1].details, "b.txt: not a DICOM file");
+    services->boxes.clear();
     auto* bar = Child<QProgressBar>(window, "progressBar");
     EXPECT_FALSE(bar->isHidden());
     EXPECT_EQ(bar->maximum(), 3);
@@ -263,19 +372,54 @@ TEST_F(Workflow, BatchConvertsTheFolderAndAdvancesTheProgressBar) {
     EXPECT_FALSE(fs::exists(dir / "out" / "b.png"));
     EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().toImage(), preview);
 
-    // Save As now writes the last picture converted, not the one in the preview.
+    // Save As still writes the picture the user opened, not the batch's last one.
     services->answers = {Q(dir / "after.bmp")};
     Click("btCov");
     ExpectOneBox(false, "Success", "Image has been saved.");
     LfImage saved;
     ASSERT_TRUE(saved.Load((dir / "after.bmp").c_str(), 1));
-    EXPECT_EQ(saved.Width(), 9u);
-    EXPECT_EQ(saved.Height(), 5u);
+    EXPECT_EQ(saved.Width(), 20u);
+    EXPECT_EQ(saved.Height(), 20u);
 
-    // An empty source folder: range 0..0, nothing written, no message.
+    // An empty source folder: range 0..0, nothing written, and the run still says so.
     fs::create_directory(dir / "empty");
     Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "empty"));
     Click("btCovPics");
-    EXPECT_TRUE(services->boxes.empty());
+    WaitForBatch();
+    ExpectOneBox(false, "Success", "Converted 0 of 0 files.");
     EXPECT_EQ(bar->maximum(), 0);
+}
+
+TEST_F(Workflow, CancelledBatchLeavesOnlyCompleteFilesAndCountsThem) {
+    fs::create_directory(dir / "in");
+    fs::create_directory(dir / "out");
+    constexpr int kFiles = 30;
+    for (int i = 0; i < kFiles; ++i)
+        WriteFile(dir / "in" / ("f" + std::to_string(100 + i) + ".dcm"), tinydicom::MakeRamp(400, 400, i));
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("png");
+    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
+    Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "out"));
+    auto* button = Child<QAbstractButton>(window, "btCovPics");
+
+    Click("btCovPics");
+    EXPECT_TRUE(window.batchRunning()) << "the run goes on while the window answers";
+    EXPECT_EQ(button->text(), "Cancel");
+    Click("btCovPics");
+    WaitForBatch();
+    EXPECT_EQ(button->text(), "Batch Generate");
+    EXPECT_TRUE(button->isEnabled());
+
+    ASSERT_EQ(services->boxes.size(), 1u) << "a stopped run has no failures";
+    int written = 0;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) {
+        SCOPED_TRACE(entry.path().string());
+        EXPECT_EQ(entry.path().extension(), ".png") << "no temporary or partial file";
+        LfImage image;
+        EXPECT_TRUE(image.Load(entry.path().c_str(), 4));
+        EXPECT_EQ(image.Width(), 400u);
+        ++written;
+    }
+    EXPECT_LT(written, kFiles);
+    EXPECT_EQ(services->boxes[0].text,
+              QStringLiteral("Converted %1 of %2 files.").arg(written).arg(kFiles));
 }
