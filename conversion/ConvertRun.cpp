@@ -14,6 +14,13 @@ namespace {
 // One job; whatever it throws (an allocation failure, say) fails that job alone instead of
 // ending the process from a worker thread.
 JobResult RunJob(const Job& job, const Options& options) {
+    // Multi-frame DICOM outputs are numbered; SaveDicom checks each of those.
+    if (options.skipExisting && !options.info && !options.allFrames && job.error.empty() &&
+        OutputIsUpToDate(job.input, job.output)) {
+        JobResult kept{true, ""};
+        kept.skipped = true;
+        return kept;
+    }
     try {
         return options.info ? DescribeOne(job, options) : ConvertOne(job, options);
     } catch (const std::exception& e) {
@@ -95,6 +102,7 @@ void Reporter::Finished(size_t index, const JobResult& result) {
     results_[index] = result;
     ++done_;
     if (!result.ok) ++failed_;
+    if (result.skipped) ++skipped_;
     bool cleared = false;
     for (; nextToPrint_ < results_.size() && results_[nextToPrint_]; ++nextToPrint_) {
         if (results_[nextToPrint_]->ok && !info_) continue;
@@ -124,8 +132,9 @@ void Reporter::Summary() {
     for (; nextToPrint_ < results_.size(); ++nextToPrint_)
         if (results_[nextToPrint_] && (info_ || !results_[nextToPrint_]->ok)) PrintLine(nextToPrint_);
     out_.flush();
-    err_ << (done_ - failed_) << (info_ ? " described, " : " converted, ") << failed_
-         << " failed";
+    err_ << (done_ - failed_ - skipped_) << (info_ ? " described, " : " converted, ");
+    if (skipped_ > 0) err_ << skipped_ << " skipped, ";
+    err_ << failed_ << " failed";
     if (done_ < results_.size()) err_ << ", " << (results_.size() - done_) << " not started (interrupted)";
     err_ << '\n';
     err_.flush();
