@@ -60,34 +60,6 @@ TEST(RunDicom, OutputIsTheWindowsSaveOfTheSameFile) {
     }
 }
 
-TEST(RunDicom, PngOutputIsOneGreyChannelWithTheWindowsPixels) {
-    testsupport::TempDir dir;
-    WriteDicom(dir / "in" / "ct.dcm", DicomSpec().Size(37, 11).Window("40", "400").Intercept("-1024"));
-    const auto run = RunConvert({"-f", "png", "-o", (dir / "out").string(), (dir / "in").string()});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto png = ReadFile(dir / "out" / "ct.png");
-    ASSERT_GT(png.size(), 26u);
-    EXPECT_EQ(png[24], 8);  // bit depth
-    EXPECT_EQ(png[25], 0);  // colour type grey
-
-    DicomReader reader;
-    const GreyFrame* frame = reader.read((dir / "in" / "ct.dcm").string().c_str());
-    ASSERT_NE(frame, nullptr);
-    LfImage window;
-    ASSERT_TRUE(FrameToImage(*frame, window));
-    LfImage written;
-    ASSERT_TRUE(written.Load((dir / "out" / "ct.png").string().c_str(), LF_FORMAT_PNG));
-    ASSERT_EQ(written.Width(), window.Width());
-    ASSERT_EQ(written.Height(), window.Height());
-    for (int32_t y = 0; y < static_cast<int32_t>(window.Height()); ++y)
-        for (int32_t x = 0; x < static_cast<int32_t>(window.Width()); ++x) {
-            const LfRgbQuad a = window.PixelColor(x, y, false), b = written.PixelColor(x, y, false);
-            ASSERT_EQ(a.red, b.red) << x << "," << y;
-            ASSERT_EQ(a.green, b.green);
-            ASSERT_EQ(a.blue, b.blue);
-        }
-}
-
 TEST(RunReport, OneLinePerFailureInInputOrderThenTheSummary) {
     testsupport::TempDir dir;
     const fs::path in = dir / "in";
