@@ -13,10 +13,8 @@ namespace {
 
 // One job; whatever it throws (an allocation failure, say) fails that job alone instead of
 // ending the process from a worker thread.
-JobResult RunJob(const Job& job, const Options& options) {
-    // Multi-frame DICOM outputs are numbered; SaveDicom checks each of those.
-    if (options.skipExisting && !options.info && !options.allFrames && job.error.empty() &&
-        OutputIsUpToDate(job.input, job.output)) {
+JobResult RunJob(const Job& job, const Options& options, bool keep) {
+    if (keep) {
         JobResult kept{true, ""};
         kept.skipped = true;
         return kept;
@@ -28,6 +26,18 @@ JobResult RunJob(const Job& job, const Options& options) {
     } catch (...) {
         return {false, "internal error"};
     }
+}
+
+// --skip-existing keeps a group only when every output of it is newer than its input: inputs
+// sharing an output rerun together, so the one converted last still wins. The numbered
+// outputs of --all-frames are checked frame by frame while converting.
+bool KeepGroup(const Plan& plan, const std::vector<size_t>& group, const Options& options) {
+    if (!options.skipExisting || options.info || options.allFrames) return false;
+    for (size_t index : group) {
+        const Job& job = plan.jobs[index];
+        if (!job.error.empty() || !OutputIsUpToDate(job.input, job.output)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -43,9 +53,10 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
             if (stopped()) return;
             const size_t group = nextGroup.fetch_add(1);
             if (group >= plan.groups.size()) return;
+            const bool keep = KeepGroup(plan, plan.groups[group], options);
             for (size_t index : plan.groups[group]) {
                 if (stopped()) return;
-                const JobResult result = RunJob(plan.jobs[index], options);
+                const JobResult result = RunJob(plan.jobs[index], options, keep);
                 std::lock_guard<std::mutex> lock(reportLock);
                 ran[index] = true;
                 if (finished) finished(index, result);
