@@ -103,7 +103,8 @@ big=$work/big/CT0001.dcm
 single() {
     local best="" out
     for _ in $(seq "$runs"); do
-        out=$( { /usr/bin/time -f '%e %U %S %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1 )
+        /usr/bin/time -o "$work/time.txt" -f '%e %U %S %M' "$@" >/dev/null 2>&1 || true
+        out=$(tail -n 1 "$work/time.txt")
         best=$(awk -v b="$best" -v o="$out" 'BEGIN {
             split(o, a, " "); w = a[1]; c = a[2] + a[3]; m = a[4]
             if (b == "") { print w, c, m; exit }

@@ -304,7 +304,8 @@ std::string HelpText() {
         "file is replaced only once its new content is complete.\n"
         "\n"
         "Each failure is reported on standard error as 'PATH: reason', followed by a summary\n"
-        "'N converted, M failed'. Exit status: 0 when every input converted, 1 when any\n"
+        "'N converted, M failed' ('N converted, S skipped, M failed' when --skip-existing\n"
+        "kept outputs). Exit status: 0 when every input converted, 1 when any\n"
         "failed, 2 for a usage error. Ctrl-C lets the files under way finish, starts no\n"
         "more and exits with 1.\n";
 }
