@@ -70,7 +70,7 @@ bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
 bool TargetHoldsGrey(const std::string& path) {
     switch (FindType(path)) {
         case LF_FORMAT_PNG: case LF_FORMAT_BMP: case LF_FORMAT_TIF: case LF_FORMAT_PGX:
-        case LF_FORMAT_JPG: case LF_FORMAT_JP2: case LF_FORMAT_JPC:
+        case LF_FORMAT_JPG: case LF_FORMAT_JP2: case LF_FORMAT_JPC: case LF_FORMAT_GIF:
             return true;
         case LF_FORMAT_PNM: {
             // One identifier for the three names; a .ppm file is colour by its name.

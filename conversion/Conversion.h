@@ -24,7 +24,8 @@ bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
 
 // Whether the format the path's extension names stores an 8-bit grey picture as one grey
 // channel, exactly: PNG, BMP (grey palette), TIFF (min-is-black), PGM (pnm and pgm; ppm is
-// colour by name), PGX, JPEG, JP2 and the code streams. A grey frame saved there goes out as
+// colour by name), PGX, JPEG, JP2 and the code streams, GIF (one frame with a grey table
+// instead of the 24-bit picture's tiling). A grey frame saved there goes out as
 // FrameToGreyImage's picture; elsewhere as FrameToImage's.
 bool TargetHoldsGrey(const std::string& path);
 

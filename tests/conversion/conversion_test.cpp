@@ -148,7 +148,7 @@ TEST(FrameToImageCopy, GreyTargetsGetOneChannelColourFramesKeepThree) {
     struct Case { const char* name; uint32_t greyBits; };
     for (const Case& c : std::vector<Case>{{"a.png", 8}, {"a.BMP", 8}, {"a.tif", 8}, {"a.tiff", 8},
                                            {"a.jpg", 8}, {"a.pgm", 8}, {"a.pnm", 8}, {"a.pgx", 8},
-                                           {"a.jp2", 8}, {"a.j2c", 8}, {"a.jpc", 8}, {"a.ppm", 24},
+                                           {"a.jp2", 8}, {"a.j2c", 8}, {"a.jpc", 8}, {"a.gif", 8}, {"a.ppm", 24},
                                            {"a.tga", 24}, {"a.pcx", 24}, {"a.ras", 24}, {"a.mng", 24}}) {
         SCOPED_TRACE(c.name);
         LfImage image;
