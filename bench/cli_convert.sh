@@ -2,7 +2,9 @@
 # Folder conversion speed: 200 CT-like 512 x 512 16-bit DICOM files converted to BMP and to
 # PNG by glintwise-convert (-j 1 and -j 2), by DCMTK's dcm2pnm started once per file from a
 # shell loop, and by XMedCon's medcon converting all files in one process. Prints files per
-# second, best of three runs each.
+# second, best of three runs each, and the speed-up of "ours -j 2" over medcon. Then one
+# 4096 x 4096 16-bit file to BMP, ours beside `dcm2pnm +ob` (both with the file's window):
+# best wall and CPU time and peak resident memory (GNU time).
 #
 # usage: bench/cli_convert.sh [BUILD_DIR]      (BENCH_FILES, BENCH_RUNS, BENCH_TMP override)
 # The files live in a memory-backed folder (/dev/shm when present) so that every program is
@@ -61,11 +63,14 @@ have() { command -v "$1" >/dev/null 2>&1; }
 printf '%s files, %s, best of %s runs, %s cores\n' \
     "$files" "512 x 512 x 16 bit CT" "$runs" "$(nproc)"
 printf 'files per second (CPU ms per file)\n'
-printf '%-6s %18s %18s %18s %22s\n' target "ours -j 1" "ours -j 2" "dcm2pnm loop" "medcon"
+printf '%-6s %18s %18s %18s %22s %9s\n' target "ours -j 1" "ours -j 2" "dcm2pnm loop" "medcon" "j2/medcon"
 cell() { set -- $1; printf '%s (%s)' "$1" "$2"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.1fx", a / b; else print "-" }'; }
 for target in bmp png; do
     j1=$(cell "$(measure "$tool" -j 1 -f "$target" -o . "$work/in")")
-    j2=$(cell "$(measure "$tool" -j 2 -f "$target" -o . "$work/in")")
+    j2raw=$(measure "$tool" -j 2 -f "$target" -o . "$work/in")
+    j2=$(cell "$j2raw")
+    medraw="0 0"
     if have dcm2pnm; then
         option=$([ "$target" = bmp ] && echo +obt || echo +on)
         loop=$(cell "$(measure dcm2pnm_loop "$option" "$target")")
@@ -76,12 +81,51 @@ for target in bmp png; do
         # medcon writes no BMP; its raw 8-bit binary output (no header, no compression) is the
         # least work it offers, so it stands in for BMP.
         if [ "$target" = bmp ]; then
-            med="$(cell "$(measure medcon -w -b8 -cw=40:400 -f "$work"/in/*.dcm -c bin)") raw"
+            medraw=$(measure medcon -w -b8 -cw=40:400 -f "$work"/in/*.dcm -c bin)
+            med="$(cell "$medraw") raw"
         else
-            med=$(cell "$(measure medcon -w -cw=40:400 -f "$work"/in/*.dcm -c png)")
+            medraw=$(measure medcon -w -cw=40:400 -f "$work"/in/*.dcm -c png)
+            med=$(cell "$medraw")
         fi
     else
         med="absent"
     fi
-    printf '%-6s %18s %18s %18s %22s\n' "$target" "$j1" "$j2" "$loop" "$med"
+    printf '%-6s %18s %18s %18s %22s %9s\n' "$target" "$j1" "$j2" "$loop" "$med" \
+        "$(ratio "${j2raw%% *}" "${medraw%% *}")"
 done
+
+# One large picture: a 4096 x 4096 16-bit file (32 MiB of samples) to BMP.
+mkdir -p "$work/big"
+"$python" "$here/make_ct_series.py" "$work/big" 1 4096
+big=$work/big/CT0001.dcm
+# single COMMAND...: best wall and CPU seconds and the largest peak resident memory (KiB) of
+# $runs runs, as "WALL CPU PEAK_KB".
+single() {
+    local best="" out
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -o "$work/time.txt" -f '%e %U %S %M' "$@" >/dev/null 2>&1 || true
+        out=$(tail -n 1 "$work/time.txt")
+        best=$(awk -v b="$best" -v o="$out" 'BEGIN {
+            split(o, a, " "); w = a[1]; c = a[2] + a[3]; m = a[4]
+            if (b == "") { print w, c, m; exit }
+            split(b, x, " "); if (x[1] < w) w = x[1]; if (x[2] < c) c = x[2]; if (x[3] > m) m = x[3]
+            print w, c, m }')
+    done
+    echo "$best"
+}
+if [ -x /usr/bin/time ]; then
+    ours=$(single "$tool" -f bmp -o "$work/big/ours.bmp" "$big")
+    printf '\n4096 x 4096 x 16 bit to BMP, best of %s runs\n' "$runs"
+    printf '%-16s %8s %8s %9s\n' "" "wall s" "cpu s" "peak MiB"
+    row() { set -- "$1" $2; printf '%-16s %8s %8.2f %9.1f\n' "$1" "$2" "$3" "$(awk -v k="$4" 'BEGIN { print k / 1024 }')"; }
+    row "ours" "$ours"
+    if have dcm2pnm; then
+        theirs=$(single dcm2pnm --use-window 1 +ob "$big" "$work/big/theirs.bmp")
+        row "dcm2pnm +ob" "$theirs"
+        set -- $ours; ow=$1 oc=$2
+        set -- $theirs
+        printf 'speed-up: wall %s, cpu %s\n' "$(ratio "$1" "$ow")" "$(ratio "$2" "$oc")"
+    fi
+else
+    echo "(GNU time /usr/bin/time is missing: the large-file row needs it)"
+fi

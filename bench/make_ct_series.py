@@ -3,7 +3,7 @@
 Each slice is an ellipse of water-like tissue with bone, air pockets and noise, so codecs
 see realistic content rather than a flat picture.
 
-usage: make_ct_series.py FOLDER COUNT"""
+usage: make_ct_series.py FOLDER COUNT [SIZE]   (SIZE x SIZE pixels, default 512)"""
 import sys
 
 import numpy as np
@@ -14,8 +14,10 @@ CT_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.2"
 
 
 def slice_pixels(index, size=512, rng=None):
-    y, x = np.mgrid[0:size, 0:size].astype(np.float32)
-    cx = cy = size / 2
+    # Drawn at 512 x 512 proportions; other sizes scale the anatomy.
+    s = size / 512
+    y, x = (np.mgrid[0:size, 0:size] / s).astype(np.float32)
+    cx = cy = 256
     body = ((x - cx) / 200) ** 2 + ((y - cy) / 160) ** 2 <= 1
     bone = (((x - cx) / 40) ** 2 + ((y - cy - 90 + index % 7) / 30) ** 2) <= 1
     lung_l = ((x - cx + 80) / 55) ** 2 + ((y - cy + 10) / 70) ** 2 <= 1
@@ -59,10 +61,11 @@ def write_slice(path, index, pixels, series_uid):
 
 def main():
     folder, count = sys.argv[1], int(sys.argv[2])
+    size = int(sys.argv[3]) if len(sys.argv) > 3 else 512
     rng = np.random.default_rng(2024)
     series = generate_uid()
     for i in range(count):
-        write_slice(f"{folder}/CT{i + 1:04d}.dcm", i, slice_pixels(i, rng=rng), series)
+        write_slice(f"{folder}/CT{i + 1:04d}.dcm", i, slice_pixels(i, size, rng=rng), series)
 
 
 if __name__ == "__main__":

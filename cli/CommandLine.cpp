@@ -3,9 +3,11 @@
 #include <cctype>
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <vector>
 
 #include "Conversion.h"
+#include "LfFormatRegistry.h"
 
 namespace convert {
 
@@ -41,8 +43,29 @@ constexpr OptionSpec kOptions[] = {
     {0, "frame", Kind::Value},     {0, "all-frames", Kind::Flag},
     {'r', "recursive", Kind::Flag},
     {0, "info", Kind::Flag},       {'h', "help", Kind::Flag},
-    {0, "version", Kind::Flag},
+    {0, "version", Kind::Flag},    {0, "tiff-compression", Kind::Value},
+    {0, "files-from", Kind::Value}, {0, "shard", Kind::Value},
+    {0, "skip-existing", Kind::Flag},
 };
+
+std::string JoinedFormats() {
+    std::string names;
+    for (const std::string& name : AcceptedFormats()) names += (names.empty() ? "" : " ") + name;
+    return names;
+}
+
+// "K/N" with 1 <= K <= N.
+bool ParseShard(const std::string& text, int& index, int& count) {
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) return false;
+    int k = 0, n = 0;
+    if (!ParseInt(text.substr(0, slash), 1, 1000000, k) || !ParseInt(text.substr(slash + 1), 1, 1000000, n) ||
+        k > n)
+        return false;
+    index = k;
+    count = n;
+    return true;
+}
 
 const OptionSpec* FindLong(const std::string& name) {
     for (const OptionSpec& spec : kOptions)
@@ -63,7 +86,12 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
     if (name == "format") {
         const std::string ext = Lower(value);
         if (!IsAcceptedFormat(ext)) {
-            error = "unknown format '" + value + "' (see --help for the list)";
+            const bool known = LfFormatForExtension(ext) != LF_FORMAT_UNKNOWN ||
+                               std::find(kTargetFormats, kTargetFormats + kTargetFormatCount, ext) !=
+                                   kTargetFormats + kTargetFormatCount;
+            error = (known ? "format '" + value + "' cannot be written"
+                           : "unknown format '" + value + "'") +
+                    "; formats that can be written: " + JoinedFormats();
             return false;
         }
         options.format = ext;
@@ -89,6 +117,25 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
             error = "--frame wants a whole number from 0 to 65535, not '" + value + "'";
             return false;
         }
+    } else if (name == "tiff-compression") {
+        options.tiffCompression = TiffCompressionCode(Lower(value));
+        if (options.tiffCompression == 0) {
+            error = "--tiff-compression wants lzw, deflate, jpeg or none, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "files-from") {
+        if (value.empty()) {
+            error = "--files-from needs a file name (- for standard input)";
+            return false;
+        }
+        options.filesFrom.push_back(value);
+    } else if (name == "shard") {
+        if (!ParseShard(value, options.shardIndex, options.shardCount)) {
+            error = "--shard wants K/N with 1 <= K <= N, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "skip-existing") {
+        options.skipExisting = true;
     } else if (name == "all-frames") {
         options.allFrames = true;
     } else if (name == "recursive") {
@@ -169,7 +216,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             return result;
         }
     }
-    if (options.inputs.empty()) {
+    if (options.inputs.empty() && options.filesFrom.empty()) {
         result.error = "no input files or folders given";
         return result;
     }
@@ -179,6 +226,30 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     result.ok = true;
     return result;
+}
+
+bool ReadInputList(const std::string& path, std::istream& standardInput,
+                   std::vector<std::string>& inputs, std::string& error) {
+    std::ifstream file;
+    std::istream* in = &standardInput;
+    if (path != "-") {
+        file.open(path);
+        if (!file) {
+            error = "--files-from " + path + ": cannot read the file";
+            return false;
+        }
+        in = &file;
+    }
+    std::string line;
+    while (std::getline(*in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // lists written on Windows
+        if (!line.empty()) inputs.push_back(line);
+    }
+    if (in->bad()) {
+        error = "--files-from " + path + ": read error";
+        return false;
+    }
+    return true;
 }
 
 std::string HelpText() {
@@ -213,6 +284,16 @@ std::string HelpText() {
         "      --all-frames   write every frame of a DICOM input: NAME_0000.EXT,\n"
         "                     NAME_0001.EXT, ... (a single-frame file as NAME.EXT); -o\n"
         "                     must then name a folder\n"
+        "      --tiff-compression lzw|deflate|jpeg|none\n"
+        "                     TIFF compression (default: lzw for DICOM pictures, otherwise\n"
+        "                     the TIFF writer's own choice)\n"
+        "      --files-from FILE  also convert the paths listed in FILE, one a line\n"
+        "                     (- reads standard input)\n"
+        "      --shard K/N    convert only part K of N of the planned files (1 <= K <= N),\n"
+        "                     taken round-robin in name order; inputs writing the same\n"
+        "                     output stay in one part, so the N parts write what one run does\n"
+        "      --skip-existing  keep an output that exists and is newer than its input\n"
+        "                     (counted as skipped)\n"
         "      --info         describe each input instead of converting it\n"
         "  -h, --help         show this text\n"
         "      --version      show the version\n"
@@ -223,7 +304,8 @@ std::string HelpText() {
         "file is replaced only once its new content is complete.\n"
         "\n"
         "Each failure is reported on standard error as 'PATH: reason', followed by a summary\n"
-        "'N converted, M failed'. Exit status: 0 when every input converted, 1 when any\n"
+        "'N converted, M failed' ('N converted, S skipped, M failed' when --skip-existing\n"
+        "kept outputs). Exit status: 0 when every input converted, 1 when any\n"
         "failed, 2 for a usage error. Ctrl-C lets the files under way finish, starts no\n"
         "more and exits with 1.\n";
 }

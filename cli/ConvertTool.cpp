@@ -1,6 +1,7 @@
 #include "ConvertTool.h"
 
 #include <atomic>
+#include <iostream>
 #include <thread>
 
 #include "CommandLine.h"
@@ -15,18 +16,18 @@ std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
 
 int UsageError(std::ostream& err, const std::string& message) {
-    err << "glintwise-convert: " << message << "\n"
-        << "Try 'glintwise-convert --help' for more information.\n";
+    // One line, so a script's log shows the whole reason where it failed.
+    err << "glintwise-convert: " << message << " (try --help)\n";
     return kExitUsage;
 }
 
 }  // namespace
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool progressBar, int columns) {
-    const ParseResult parsed = ParseCommandLine(args);
+            bool progressBar, int columns, std::istream* standardInput) {
+    ParseResult parsed = ParseCommandLine(args);
     if (!parsed.ok) return UsageError(err, parsed.error);
-    const Options& options = parsed.options;
+    Options& options = parsed.options;
     if (options.help) {
         out << HelpText();
         return kExitOk;
@@ -36,8 +37,16 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return kExitOk;
     }
 
-    const Plan plan = MakePlan(options);
+    for (const std::string& list : options.filesFrom) {
+        std::string error;
+        if (!ReadInputList(list, standardInput ? *standardInput : std::cin, options.inputs, error))
+            return UsageError(err, error);
+    }
+    if (options.inputs.empty()) return UsageError(err, "no input files or folders given");
+
+    Plan plan = MakePlan(options);
     if (!plan.usageError.empty()) return UsageError(err, plan.usageError);
+    if (options.shardCount > 1) plan = TakeShard(plan, options.shardIndex, options.shardCount);
     for (const std::string& warning : plan.warnings) err << warning << '\n';
 
     int threads = options.jobs;

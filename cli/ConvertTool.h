@@ -2,6 +2,7 @@
 // standard streams; the tests call it in-process.
 #pragma once
 
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,9 +14,10 @@ constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 
 // args are the arguments after the program name. progressBar: standard error is a
-// terminal, `columns` wide. Returns the exit status.
+// terminal, `columns` wide. standardInput feeds "--files-from -" (null: std::cin). Returns
+// the exit status.
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool progressBar, int columns = 80);
+            bool progressBar, int columns = 80, std::istream* standardInput = nullptr);
 
 // Asks a running RunTool to start no further conversion; the ones under way finish, so no
 // output is left half-written, and the summary counts what was not started. Safe to call

@@ -67,6 +67,26 @@ bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
     return true;
 }
 
+bool TargetHoldsGrey(const std::string& path) {
+    switch (FindType(path)) {
+        case LF_FORMAT_PNG: case LF_FORMAT_BMP: case LF_FORMAT_TIF: case LF_FORMAT_PGX:
+        case LF_FORMAT_JPG: case LF_FORMAT_JP2: case LF_FORMAT_JPC: case LF_FORMAT_GIF:
+            return true;
+        case LF_FORMAT_PNM: {
+            // One identifier for the three names; a .ppm file is colour by its name.
+            std::string ext = fs::path(LastComponent(path)).extension().string();
+            for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return ext != ".ppm";
+        }
+        default:
+            return false;
+    }
+}
+
+bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image) {
+    return TargetHoldsGrey(path) ? FrameToGreyImage(frame, image) : FrameToImage(frame, image);
+}
+
 uint32_t FindType(const std::string& path) {
     const std::string name = LastComponent(path);
     const size_t dot = name.find_last_of('.');

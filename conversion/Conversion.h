@@ -22,6 +22,16 @@ bool FrameToImage(const GreyFrame& frame, LfImage& image);
 // FrameToImage's 24-bit picture.
 bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
 
+// Whether the format the path's extension names stores an 8-bit grey picture as one grey
+// channel, exactly: PNG, BMP (grey palette), TIFF (min-is-black), PGM (pnm and pgm; ppm is
+// colour by name), PGX, JPEG, JP2 and the code streams, GIF (one frame with a grey table
+// instead of the 24-bit picture's tiling). A grey frame saved there goes out as
+// FrameToGreyImage's picture; elsewhere as FrameToImage's.
+bool TargetHoldsGrey(const std::string& path);
+
+// FrameToGreyImage for a target that holds grey, FrameToImage for any other.
+bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image);
+
 // Format identifier chosen by the extension of the path's last component (case does not
 // matter); 0 when there is no extension or it names no writable format ("raw" included).
 uint32_t FindType(const std::string& path);

@@ -12,7 +12,11 @@ namespace convert {
 struct JobResult {
     bool ok = false;
     std::string text;  // the failure reason, or the description for --info
+    bool skipped = false;  // --skip-existing kept an up-to-date output (ok is true)
 };
+
+// Whether --skip-existing keeps this output: it exists and is newer than the input.
+bool OutputIsUpToDate(const std::string& input, const std::string& output);
 
 // DICOM files go through the reader and the window's frame-to-image copy; a file named with a
 // camera raw extension that the raw codec recognises is decoded as raw; any other file is

@@ -7,16 +7,29 @@
 
 namespace convert {
 
+namespace {
+
+// A name the registry maps to a format it can write; "raw" and the metafiles are not.
+bool Writable(const std::string& ext) {
+    const LfFormatInfo* row = LfFindFormat(LfFormatForExtension(ext));
+    return row != nullptr && row->writes;
+}
+
+}  // namespace
+
 std::vector<std::string> AcceptedFormats() {
     // The window's list in its order, then the formats the window does not offer at all.
-    std::vector<std::string> names(kTargetFormats, kTargetFormats + kTargetFormatCount);
+    std::vector<std::string> names;
+    for (int i = 0; i < kTargetFormatCount; ++i)
+        if (Writable(kTargetFormats[i])) names.push_back(kTargetFormats[i]);
     const auto offered = [&](const std::string& ext) {
-        return std::find(names.begin(), names.begin() + kTargetFormatCount, ext) != names.begin() + kTargetFormatCount;
+        return std::find(kTargetFormats, kTargetFormats + kTargetFormatCount, ext) !=
+               kTargetFormats + kTargetFormatCount;
     };
-    for (uint32_t id = 1; id <= LF_FORMAT_RAW; ++id) {
-        const LfFormatInfo* row = LfFindFormat(id);
-        if (row && std::none_of(row->saveExtensions.begin(), row->saveExtensions.end(), offered))
-            names.insert(names.end(), row->saveExtensions.begin(), row->saveExtensions.end());
+    for (const LfFormatInfo& row : LfFormats()) {
+        if (!row.writes || std::any_of(row.saveExtensions.begin(), row.saveExtensions.end(), offered))
+            continue;
+        names.insert(names.end(), row.saveExtensions.begin(), row.saveExtensions.end());
     }
     return names;
 }
@@ -24,6 +37,15 @@ std::vector<std::string> AcceptedFormats() {
 bool IsAcceptedFormat(const std::string& ext) {
     const std::vector<std::string> names = AcceptedFormats();
     return std::find(names.begin(), names.end(), ext) != names.end();
+}
+
+uint32_t TiffCompressionCode(const std::string& name) {
+    // libtiff's compression codes: none 1, LZW 5, JPEG 7, Adobe deflate 8.
+    if (name == "none") return 1;
+    if (name == "lzw") return 5;
+    if (name == "jpeg") return 7;
+    if (name == "deflate") return 8;
+    return 0;
 }
 
 }  // namespace convert

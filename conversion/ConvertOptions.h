@@ -1,6 +1,7 @@
 // What one run of the converter is asked to do, and the target formats it accepts.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,22 @@ struct Options {
     bool info = false;
     bool help = false;
     bool version = false;
+    // TIFF compression scheme as the TIFF codec's option word (a TIFF compression code);
+    // 0: LZW for DICOM pictures, the codec's own choice for other inputs.
+    uint32_t tiffCompression = 0;
+    std::vector<std::string> filesFrom;  // lists of inputs, one path a line ("-": standard input)
+    int shardIndex = 1;                  // --shard K/N: this run writes part K of N
+    int shardCount = 1;
+    bool skipExisting = false;           // keep outputs newer than their inputs
 };
 
-// Target formats -f accepts: the window's list, then the registry's formats it does not offer.
+// Target formats -f accepts: the window's list, then the registry's other formats, keeping
+// only those the registry marks as written.
 std::vector<std::string> AcceptedFormats();
 bool IsAcceptedFormat(const std::string& ext);
+
+// TIFF compression names of --tiff-compression ("lzw", "deflate", "jpeg", "none") as the TIFF
+// codec's option word; 0 for a name it does not know.
+uint32_t TiffCompressionCode(const std::string& name);
 
 }  // namespace convert

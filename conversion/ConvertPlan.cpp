@@ -5,9 +5,15 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
 #include <system_error>
 
+#include <unistd.h>
+
 #include "Conversion.h"
+#include "LfFormatRegistry.h"
 
 namespace convert {
 
@@ -49,11 +55,17 @@ void CollectFolder(const fs::path& folder, const fs::path& shownFolder, const fs
                          "cannot list the folder: " + ec.message()});
         return;
     }
-    for (const std::string& file : ListBatchFiles(folder.string())) {
+    const std::vector<std::string> files = ListBatchFiles(folder.string());
+    for (const std::string& file : files) {
         const std::string name = fs::path(file).filename().string();
         found.push_back({file, (shownFolder / name).string(), sub, ""});
     }
-    if (!recursive) return;
+    if (!recursive) {
+        // A folder of series folders run without -r would otherwise "succeed" with nothing.
+        if (files.empty() && !SubFolders(folder).empty())
+            found.push_back({folder.string(), shownFolder.string(), sub, "no files; use -r for sub-folders"});
+        return;
+    }
     for (const fs::path& child : SubFolders(folder)) {
         const fs::path name = child.filename();
         CollectFolder(child, shownFolder / name, sub / name, true, found);
@@ -97,25 +109,58 @@ std::vector<Found> ExpandInputs(const Options& options, bool& anyFolder) {
     return found;
 }
 
+std::string LowerExtension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    if (!ext.empty()) ext.erase(0, 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// Why the folder cannot be created (or written into when it exists); empty when it can.
+// Looks at the nearest existing ancestor only, so nothing is created before the run.
+std::string FolderProblem(const std::string& folder) {
+    std::error_code ec;
+    fs::path existing = fs::absolute(folder, ec).lexically_normal();
+    if (ec) return ec.message();
+    while (!fs::exists(existing, ec) && existing.has_relative_path()) existing = existing.parent_path();
+    if (!fs::is_directory(existing, ec)) return existing.string() + " is not a folder";
+    if (::access(existing.c_str(), W_OK | X_OK) != 0) return existing.string() + ": " + std::strerror(errno);
+    return "";
+}
+
 // Why -o cannot be used as it stands; empty when it can.
-std::string CheckOutput(const Options& options, bool outputIsFile, const std::string& folder) {
+std::string CheckOutput(const Options& options, bool outputIsFile, bool severalInputs,
+                        const std::string& folder) {
     std::error_code ec;
     if (!outputIsFile) {
         if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
             return "the output folder " + folder + " is not a folder";
+        // out.png with a folder or several inputs is almost surely meant as one file.
+        const std::string ext = LowerExtension(options.output);
+        if (severalInputs && HasExtension(options.output) && !fs::is_directory(options.output, ec) &&
+            (LfFormatForExtension(ext) != LF_FORMAT_UNKNOWN || IsAcceptedFormat(ext)))
+            return "--output " + options.output +
+                   " names one image file but the inputs are several files or a folder"
+                   " (end a folder name with /)";
+        const std::string problem = FolderProblem(folder);
+        if (!problem.empty()) return "cannot create the output folder " + folder + ": " + problem;
         return "";
     }
     if (options.allFrames && !options.info)
         return "--all-frames writes a file per frame: --output must name a folder, not the file " +
                options.output;
     const std::string dotted = fs::path(options.output).extension().string();
-    std::string ext = dotted.substr(1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = LowerExtension(options.output);
     if (FindType(options.output) == LF_FORMAT_UNKNOWN && !IsAcceptedFormat(ext))
         return "--output " + options.output +
                ": the extension names no image format (end a folder name with /)";
     if (options.formatGiven && FindType(options.output) != FindType("x." + options.format))
         return "--output names a " + dotted + " file but --format is " + options.format;
+    if (!IsAcceptedFormat(ext))
+        return "--output names a " + dotted + " file, a format that cannot be written";
+    const std::string parent = fs::path(options.output).parent_path().string();
+    const std::string problem = FolderProblem(parent.empty() ? "." : parent);
+    if (!problem.empty()) return "cannot create the folder of --output " + options.output + ": " + problem;
     return "";
 }
 
@@ -176,7 +221,8 @@ Plan MakePlan(const Options& options) {
     const bool outputIsFile = options.inputs.size() == 1 && !anyFolder &&
                               HasExtension(options.output) && !fs::is_directory(options.output, ec);
     const std::string folder = options.output.empty() ? "." : options.output;
-    plan.usageError = CheckOutput(options, outputIsFile, folder);
+    const bool severalInputs = options.inputs.size() > 1 || anyFolder;
+    plan.usageError = CheckOutput(options, outputIsFile, severalInputs, folder);
     if (!plan.usageError.empty()) return plan;
 
     for (const Found& f : found) {
@@ -188,6 +234,31 @@ Plan MakePlan(const Options& options) {
     }
     GroupByOutput(plan);
     return plan;
+}
+
+Plan TakeShard(const Plan& plan, int index, int count) {
+    if (count <= 1) return plan;
+    // Groups in the name order of their first input, dealt out like cards.
+    std::vector<size_t> order(plan.groups.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return plan.jobs[plan.groups[a].front()].input < plan.jobs[plan.groups[b].front()].input;
+    });
+    std::vector<bool> kept(plan.jobs.size(), false);
+    for (size_t rank = static_cast<size_t>(index - 1); rank < order.size(); rank += static_cast<size_t>(count))
+        for (size_t job : plan.groups[order[rank]]) kept[job] = true;
+
+    Plan part;
+    for (size_t i = 0; i < plan.jobs.size(); ++i)
+        if (kept[i]) part.jobs.push_back(plan.jobs[i]);
+    if (plan.jobs.empty() || plan.jobs.front().output.empty()) {  // --info: one job a group
+        for (size_t i = 0; i < part.jobs.size(); ++i) part.groups.push_back({i});
+        return part;
+    }
+    // Input-overwrite refusals are already on the jobs; regrouping gives each kept group
+    // back whole, with its warning.
+    GroupByOutput(part);
+    return part;
 }
 
 }  // namespace convert

@@ -32,4 +32,9 @@ struct Plan {
 // overwrite an input of this run. Reads the file system; writes nothing.
 Plan MakePlan(const Options& options);
 
+// Part `index` of `count` (1 <= index <= count) of a plan: its groups sorted by the name of
+// their first input and dealt round-robin. Jobs writing the same output share a group and
+// so a part, so the parts together write exactly what the whole plan writes.
+Plan TakeShard(const Plan& plan, int index, int count);
+
 }  // namespace convert

@@ -13,7 +13,12 @@ namespace {
 
 // One job; whatever it throws (an allocation failure, say) fails that job alone instead of
 // ending the process from a worker thread.
-JobResult RunJob(const Job& job, const Options& options) {
+JobResult RunJob(const Job& job, const Options& options, bool keep) {
+    if (keep) {
+        JobResult kept{true, ""};
+        kept.skipped = true;
+        return kept;
+    }
     try {
         return options.info ? DescribeOne(job, options) : ConvertOne(job, options);
     } catch (const std::exception& e) {
@@ -21,6 +26,18 @@ JobResult RunJob(const Job& job, const Options& options) {
     } catch (...) {
         return {false, "internal error"};
     }
+}
+
+// --skip-existing keeps a group only when every output of it is newer than its input: inputs
+// sharing an output rerun together, so the one converted last still wins. The numbered
+// outputs of --all-frames are checked frame by frame while converting.
+bool KeepGroup(const Plan& plan, const std::vector<size_t>& group, const Options& options) {
+    if (!options.skipExisting || options.info || options.allFrames) return false;
+    for (size_t index : group) {
+        const Job& job = plan.jobs[index];
+        if (!job.error.empty() || !OutputIsUpToDate(job.input, job.output)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -36,9 +53,10 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
             if (stopped()) return;
             const size_t group = nextGroup.fetch_add(1);
             if (group >= plan.groups.size()) return;
+            const bool keep = KeepGroup(plan, plan.groups[group], options);
             for (size_t index : plan.groups[group]) {
                 if (stopped()) return;
-                const JobResult result = RunJob(plan.jobs[index], options);
+                const JobResult result = RunJob(plan.jobs[index], options, keep);
                 std::lock_guard<std::mutex> lock(reportLock);
                 ran[index] = true;
                 if (finished) finished(index, result);
@@ -95,6 +113,7 @@ void Reporter::Finished(size_t index, const JobResult& result) {
     results_[index] = result;
     ++done_;
     if (!result.ok) ++failed_;
+    if (result.skipped) ++skipped_;
     bool cleared = false;
     for (; nextToPrint_ < results_.size() && results_[nextToPrint_]; ++nextToPrint_) {
         if (results_[nextToPrint_]->ok && !info_) continue;
@@ -124,8 +143,9 @@ void Reporter::Summary() {
     for (; nextToPrint_ < results_.size(); ++nextToPrint_)
         if (results_[nextToPrint_] && (info_ || !results_[nextToPrint_]->ok)) PrintLine(nextToPrint_);
     out_.flush();
-    err_ << (done_ - failed_) << (info_ ? " described, " : " converted, ") << failed_
-         << " failed";
+    err_ << (done_ - failed_ - skipped_) << (info_ ? " described, " : " converted, ");
+    if (skipped_ > 0) err_ << skipped_ << " skipped, ";
+    err_ << failed_ << " failed";
     if (done_ < results_.size()) err_ << ", " << (results_.size() - done_) << " not started (interrupted)";
     err_ << '\n';
     err_.flush();

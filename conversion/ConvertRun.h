@@ -37,7 +37,8 @@ public:
              bool info, int columns = 80);
     void Finished(size_t index, const JobResult& result);
     // Clears the progress bar, prints the failure lines still waiting (after an interrupted
-    // run) and "N converted, M failed", plus the count of jobs that never ran.
+    // run) and "N converted, M failed" ("N converted, S skipped, M failed" when outputs
+    // were kept), plus the count of jobs that never ran.
     void Summary();
     // True when every job of the plan ended and none failed.
     bool AllSucceeded() const { return failed_ == 0 && done_ == results_.size(); }
@@ -58,6 +59,7 @@ private:
     size_t nextToPrint_ = 0;
     size_t done_ = 0;
     size_t failed_ = 0;
+    size_t skipped_ = 0;
     bool barShown_ = false;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;

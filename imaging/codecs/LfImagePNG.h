@@ -3,6 +3,12 @@
 
 #include "LfImage.h"
 
+// PNG codec option word (LfImage::SetCodecOption with LF_FORMAT_PNG).
+enum : uint32_t {
+    LF_PNG_INTERLACED = 0x1,    // decode sets it for Adam7 files; encode writes Adam7
+    LF_PNG_FAST_DEFLATE = 0x2,  // encode: deflate level 1, run-length strategy, Sub filter
+};
+
 class LfImagePNG : public LfImage {
 public:
     explicit LfImagePNG(uint32_t type = LF_FORMAT_PNG) : LfImage(type) {}

@@ -1,6 +1,7 @@
 // Command-line parsing: the accepted spellings, the values each option allows, and the
 // usage errors that end a run with status 2 before anything is read or written.
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include "CliTestFiles.h"
 #include "CommandLine.h"
@@ -45,11 +46,19 @@ TEST(OptionsParse, DoubleDashMakesTheRestInputs) {
     EXPECT_EQ(r.options.inputs, (std::vector<std::string>{"-odd-name.dcm", "--info", "-"}));
 }
 
-TEST(OptionsParse, FormatsAreTheWindowsTargetsPlusGifAndIco) {
-    // raw is offered by the window even though no codec writes it: each file then fails.
-    for (const char* ext : {"gif", "ico", "raw", "jpe", "PPM"}) EXPECT_TRUE(ParseCommandLine({"-f", ext, "x"}).ok) << ext;
-    // j2k is read by extension but is not a target; ".png" is not an extension name.
-    for (const char* ext : {"j2k", "dcm", "", ".png", "png "}) EXPECT_FALSE(ParseCommandLine({"-f", ext, "x"}).ok) << ext;
+// Catches -f accepting a format no codec writes (every file would then fail one by one) or a
+// refusal that does not say what can be written.
+TEST(OptionsParse, FormatsAreTheWritableOnesOfTheRegistry) {
+    for (const char* ext : {"gif", "ico", "jpe", "PPM", "pgx"}) EXPECT_TRUE(ParseCommandLine({"-f", ext, "x"}).ok) << ext;
+    // raw and the metafiles are read only; j2k is read by extension but is not a target;
+    // ".png" is not an extension name.
+    for (const char* ext : {"raw", "wmf", "EMF", "j2k", "dcm", "", ".png", "png "}) {
+        const auto r = ParseCommandLine({"-f", ext, "x"});
+        EXPECT_FALSE(r.ok) << ext;
+        EXPECT_NE(r.error.find("formats that can be written: bmp jpg"), std::string::npos) << r.error;
+        EXPECT_EQ(r.error.find(" raw"), std::string::npos) << r.error;
+    }
+    EXPECT_NE(ParseCommandLine({"-f", "raw", "x"}).error.find("'raw' cannot be written"), std::string::npos);
 }
 
 TEST(OptionsParse, NumbersMustBeWholeAndInRange) {
@@ -63,6 +72,10 @@ TEST(OptionsParse, NumbersMustBeWholeAndInRange) {
         {{"--quality", "9.5", "x"}, false},
         {{"--frame", "0", "x"}, true},     {{"--frame", "7", "x"}, true},
         {{"--frame", "-1", "x"}, false},   {{"--frame", " 1", "x"}, false},
+        {{"--shard", "1/1", "x"}, true},   {{"--shard", "3/3", "x"}, true},
+        {{"--shard", "0/3", "x"}, false},  {{"--shard", "4/3", "x"}, false},
+        {{"--shard", "2", "x"}, false},    {{"--shard", "1/0", "x"}, false},
+        {{"--tiff-compression", "LZW", "x"}, true}, {{"--tiff-compression", "zip", "x"}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " '" + c.args[1] + "'");
@@ -116,6 +129,7 @@ TEST(OptionsExit, UsageErrorsExitTwoOnStandardError) {
         EXPECT_TRUE(run.out.empty());
         EXPECT_NE(run.err.find("glintwise-convert: "), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 
@@ -162,4 +176,45 @@ TEST(OptionsExit, OutputFolderThatIsAFileIsAUsageError) {
     const auto run = clitest::RunConvert({"-o", (dir / "taken").string(), (dir / "in").string()});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(testsupport::ReadFile(dir / "taken").size(), 1u);
+}
+
+// Usage errors found from the file system, before any input is read: the run must stop with
+// exit 2 and write nothing instead of failing every file (or writing into a file name).
+TEST(OptionsExit, OutputsThatCannotWorkStopTheRunBeforeItStarts) {
+    testsupport::TempDir dir;
+    clitest::WriteDicom(dir / "in" / "a.dcm");
+    clitest::WriteDicom(dir / "in" / "b.dcm", clitest::DicomSpec().Seed(2));
+    clitest::WriteText(dir / "plain", "x");
+    const std::string in = (dir / "in").string(), a = (dir / "in" / "a.dcm").string(),
+                      b = (dir / "in" / "b.dcm").string();
+    struct Case { std::vector<std::string> args; const char* says; };
+    const std::vector<Case> cases = {
+        {{"-o", (dir / "plain" / "sub").string(), in}, "cannot create the output folder"},
+        {{"-o", (dir / "plain" / "x.png").string(), a}, "cannot create the folder of --output"},
+        {{"-o", (dir / "all.png").string(), a, b}, "names one image file"},
+        {{"-o", (dir / "all.PNG").string(), in}, "names one image file"},
+        {{"-o", (dir / "all.wmf").string(), a}, "cannot be written"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        const auto run = clitest::RunConvert(c.args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(clitest::ListTree(dir.path()), (std::vector<std::string>{"in/a.dcm", "in/b.dcm", "plain"}));
+    // A folder that exists keeps any name, extension or not.
+    fs::create_directories(dir / "done.png");
+    EXPECT_EQ(clitest::RunConvert({"-o", (dir / "done.png").string(), in}).status, 0);
+    EXPECT_TRUE(fs::exists(dir / "done.png" / "a.png"));
+}
+
+// Catches a folder of series folders run without -r passing as a success with nothing done.
+TEST(OptionsExit, FolderOfOnlySubFoldersWithoutRecursionSaysSo) {
+    testsupport::TempDir dir;
+    clitest::WriteDicom(dir / "study" / "s1" / "a.dcm");
+    const auto run = clitest::RunConvert({"-o", (dir / "out").string(), (dir / "study").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("study: no files; use -r for sub-folders"), std::string::npos) << run.err;
+    EXPECT_EQ(clitest::RunConvert({"-r", "-o", (dir / "out").string(), (dir / "study").string()}).status, 0);
+    EXPECT_TRUE(fs::exists(dir / "out" / "s1" / "a.png"));
 }

@@ -124,11 +124,14 @@ TEST(PlanOutput, SingleFileWithExtensionNamesTheOutputFile) {
         ASSERT_EQ(plan.jobs.size(), 1u);
         EXPECT_EQ(plan.jobs[0].output, c.expected);
     }
-    // With two inputs a dotted name is a folder.
+    // With two inputs an image file name is refused; any other dotted name is a folder.
     clitest::WriteText(dir / "b.dcm", "x");
     const auto two = MakePlan(For({(dir / "a.dcm").string(), (dir / "b.dcm").string()},
                                   (dir / "pic.jpg").string()));
-    EXPECT_EQ(two.jobs[1].output, (dir / "pic.jpg" / "b.png").string());
+    EXPECT_NE(two.usageError.find("names one image file"), std::string::npos) << two.usageError;
+    const auto dotted = MakePlan(For({(dir / "a.dcm").string(), (dir / "b.dcm").string()},
+                                     (dir / "run.v2").string()));
+    EXPECT_EQ(dotted.jobs[1].output, (dir / "run.v2" / "b.png").string());
 }
 
 TEST(PlanOutput, DefaultOutputIsTheCurrentFolder) {

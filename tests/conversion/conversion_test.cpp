@@ -140,6 +140,28 @@ TEST(FrameToImageCopy, MalformedFrameLeavesNoPicture) {
     EXPECT_FALSE(FrameToImage(negative, image));
 }
 
+// Catches a grey target missed (three times the bytes) or a colour one given a grey picture
+// (colours lost): the target decides by its name, ppm staying colour under PNM's identifier.
+TEST(FrameToImageCopy, GreyTargetsGetOneChannelColourFramesKeepThree) {
+    std::vector<uint8_t> store;
+    GreyFrame grey = TwoRowFrame(store);
+    struct Case { const char* name; uint32_t greyBits; };
+    for (const Case& c : std::vector<Case>{{"a.png", 8}, {"a.BMP", 8}, {"a.tif", 8}, {"a.tiff", 8},
+                                           {"a.jpg", 8}, {"a.pgm", 8}, {"a.pnm", 8}, {"a.pgx", 8},
+                                           {"a.jp2", 8}, {"a.j2c", 8}, {"a.jpc", 8}, {"a.gif", 8}, {"a.ppm", 24},
+                                           {"a.tga", 24}, {"a.pcx", 24}, {"a.ras", 24}, {"a.mng", 24}}) {
+        SCOPED_TRACE(c.name);
+        LfImage image;
+        ASSERT_TRUE(FrameToImageFor(grey, c.name, image));
+        EXPECT_EQ(image.BitCount(), c.greyBits);
+        EXPECT_EQ(image.PixelColor(2, 1, false).red, 10);  // top row, whatever the depth
+        GreyFrame colour = grey;
+        colour.colour = true;
+        ASSERT_TRUE(FrameToImageFor(colour, c.name, image));
+        EXPECT_EQ(image.BitCount(), 24u);
+    }
+}
+
 TEST(PreviewFitting, ShrinksToTheDecidingSideNeverEnlarges) {
     // A 402 x 302 label holds 400 x 300 inside its frame.
     PreviewSize square = FitPreview(512, 512, 402, 302);
