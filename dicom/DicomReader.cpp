@@ -449,6 +449,7 @@ bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
     if (!decoder)
         return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
                                                         syntax_->uid + ")");
+    layout_ = DecodedLayout(*syntax_, layout_);
     const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
     const size_t pixelBytes = static_cast<size_t>(FrameStride(columns_)) * rows_;
     const size_t bufferBytes = std::max(frameBytes * announced, pixelBytes);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "JpegFrameDecoder.h"
+#include "RleDecoder.h"
+
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
     DicomSource& source = reader.source();
     uint16_t element = 0;
@@ -88,7 +91,25 @@ bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
                    " fragments without an offset table", false;
 }
 
-FrameDecoder FindFrameDecoder(const TransferSyntax&) { return nullptr; }
+namespace {
+
+bool IsJpeg(const TransferSyntax& syntax) {
+    const std::string uid = syntax.uid;
+    return uid == "1.2.840.10008.1.2.4.50" || uid == "1.2.840.10008.1.2.4.51" || uid == "1.2.840.10008.1.2.4.57" ||
+           uid == "1.2.840.10008.1.2.4.70";
+}
+
+}  // namespace
+
+FrameDecoder FindFrameDecoder(const TransferSyntax& syntax) {
+    if (std::string(syntax.uid) == "1.2.840.10008.1.2.5") return DecodeRleFrame;
+    if (IsJpeg(syntax)) return DecodeJpegFrame;
+    return nullptr;
+}
+
+PixelLayout DecodedLayout(const TransferSyntax& syntax, const PixelLayout& layout) {
+    return IsJpeg(syntax) ? JpegDecodedLayout(layout) : layout;
+}
 
 std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& p, size_t frame) {
     std::vector<uint8_t> bytes;
