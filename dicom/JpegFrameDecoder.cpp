@@ -25,17 +25,21 @@ void OnError(j_common_ptr info) {
 
 void IgnoreMessage(j_common_ptr, int) {}
 
-// The marker of the first frame header, 0 when there is none before the first scan.
-uint8_t FrameMarker(const uint8_t* data, size_t size) {
+// The marker of the first frame header and its sample precision; marker 0 when there is
+// none before the first scan.
+uint8_t FrameMarker(const uint8_t* data, size_t size, int& precision) {
     size_t at = 2;
-    while (at + 4 <= size) {
+    while (at + 5 <= size) {
         if (data[at] != 0xFF) return 0;
         const uint8_t marker = data[at + 1];
         if (marker == 0xFF) {
             ++at;
             continue;
         }
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) return marker;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            precision = data[at + 4];
+            return marker;
+        }
         if (marker == 0xDA || marker == 0xD9) return 0;
         at += 2 + (size_t{data[at + 2]} << 8 | data[at + 3]);
     }
@@ -135,12 +139,16 @@ PixelLayout JpegDecodedLayout(const PixelLayout& layout) {
 bool DecodeJpegFrame(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
                      std::string& error) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return error = "JPEG frame without its start marker", false;
-    const uint8_t marker = FrameMarker(data, size);
+    int precision = 0;
+    const uint8_t marker = FrameMarker(data, size, precision);
     if (marker == 0xC3) return DecodeJpegLosslessFrame(data, size, layout, samples, error);
     if (marker != 0xC0 && marker != 0xC1 && marker != 0xC2) {
         if (marker == 0) return error = "JPEG frame without a frame header", false;
         return error = "JPEG frames of a hierarchical or arithmetic-coded process are not supported", false;
     }
+    // The system library decodes 8-bit DCT frames only; it would refuse others without saying why.
+    if (precision != 8)
+        return error = std::to_string(precision) + "-bit JPEG frames are not supported yet", false;
     std::vector<uint8_t> row;
     return DecodeDct(data, size, layout, samples, row, error);
 }

@@ -14,8 +14,8 @@ uint32_t ReadU32(const uint8_t* p) {
 }
 
 // Unpacks one PackBits segment into exactly `out.size()` bytes. Encoders pad segments to an
-// even length, so bytes left after the plane is full are ignored; a segment that ends before
-// the plane is full is damaged.
+// even length, so bytes left after the plane is full are ignored, and a run crossing the
+// plane's end is cut there; a segment that ends before the plane is full is damaged.
 bool UnpackSegment(const uint8_t* in, size_t size, std::vector<uint8_t>& out) {
     size_t at = 0, written = 0;
     const size_t want = out.size();
@@ -23,15 +23,16 @@ bool UnpackSegment(const uint8_t* in, size_t size, std::vector<uint8_t>& out) {
         const int8_t n = static_cast<int8_t>(in[at++]);
         if (n >= 0) {
             const size_t count = size_t(n) + 1;
-            if (count > size - at || count > want - written) return false;
-            std::memcpy(out.data() + written, in + at, count);
+            if (count > size - at) return false;
+            const size_t kept = std::min(count, want - written);
+            std::memcpy(out.data() + written, in + at, kept);
             at += count;
-            written += count;
+            written += kept;
         } else if (n != -128) {
-            const size_t count = size_t(1 - n);
-            if (at >= size || count > want - written) return false;
-            std::memset(out.data() + written, in[at++], count);
-            written += count;
+            if (at >= size) return false;
+            const size_t kept = std::min(size_t(1 - n), want - written);
+            std::memset(out.data() + written, in[at++], kept);
+            written += kept;
         }
     }
     return written == want;
