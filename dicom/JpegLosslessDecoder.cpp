@@ -110,6 +110,7 @@ bool BuildTable(const uint8_t* counts, const uint8_t* values, size_t total, Huff
     size_t k = 0;
     for (int length = 1; length <= 16; ++length) {
         const int n = counts[length - 1];
+        if (code + n > (1 << length)) return false;  // more codes than the length can hold
         t.valueIndex[length] = static_cast<int32_t>(k);
         t.minCode[length] = code;
         t.maxCode[length] = n ? code + n - 1 : -1;
@@ -120,7 +121,6 @@ bool BuildTable(const uint8_t* counts, const uint8_t* values, size_t total, Huff
                     t.lookup[(code << shift) | fill] = static_cast<uint16_t>(length << 8 | values[k]);
             }
         }
-        if (code > (1 << length)) return false;
         code <<= 1;
     }
     t.maxCode[17] = INT32_MAX;  // sentinel: a code longer than 16 bits is damaged
