@@ -264,11 +264,12 @@ bool DecodeScan(const uint8_t*& at, const uint8_t* end, const uint8_t* header, s
             }
             for (const ScanComponent& s : scan) {
                 uint16_t* row = s.component->plane.data() + y * columns;
+                const uint16_t* above = y > 0 ? row - columns : row;  // used only below the first line
                 int32_t prediction;
                 if (freshStart) prediction = initial;
                 else if (firstLine) prediction = row[x - 1];
-                else if (x == 0) prediction = row[x - columns];
-                else prediction = Predict(predictor, row[x - 1], row[x - columns], row[x - columns - 1]);
+                else if (x == 0) prediction = above[0];
+                else prediction = Predict(predictor, row[x - 1], above[x], above[x - 1]);
                 int32_t difference = 0;
                 if (!DecodeDifference(bits, *s.table, difference)) return Fail(error, "damaged JPEG Huffman code");
                 row[x] = static_cast<uint16_t>(prediction + difference);
