@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include "Jpeg12Decoder.h"
 #include "JpegLosslessDecoder.h"
 
 namespace {
@@ -146,6 +147,7 @@ bool DecodeJpegFrame(const uint8_t* data, size_t size, const PixelLayout& layout
         if (marker == 0) return error = "JPEG frame without a frame header", false;
         return error = "JPEG frames of a hierarchical or arithmetic-coded process are not supported", false;
     }
+    if (precision == 12) return DecodeJpeg12Frame(data, size, layout, samples, error);
     // The system library decodes 8-bit DCT frames only; it would refuse others without saying why.
     if (precision != 8)
         return error = std::to_string(precision) + "-bit JPEG frames are not supported yet", false;

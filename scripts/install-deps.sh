@@ -17,7 +17,7 @@ PACKAGES=(
   python3 python3-pil python3-numpy python3-pydicom
   netpbm libtiff-tools pngcheck jpeginfo libjpeg-turbo-progs libopenjp2-tools
   libimage-exiftool-perl dcmtk medcon python3-tifffile libraw-bin
-  libgdcm-tools python3-gdcm
+  libgdcm-tools python3-gdcm libgdcm-dev
   golang-1.19-src golang-golang-x-image-dev checkit-tiff
   # benchmarks
   hyperfine time

@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PeerFile{"SC_rgb_dcmtk_+eb+cy+np.dcm", false}, PeerFile{"SC_rgb_dcmtk_+eb+cy+s2.dcm", false},
                       PeerFile{"SC_rgb_dcmtk_+eb+cy+s4.dcm", false}, PeerFile{"SC_rgb_jpeg.dcm", false, false},
                       PeerFile{"SC_rgb_jpeg_app14_dcmd.dcm", false}, PeerFile{"SC_rgb_jpeg_dcmtk.dcm", false},
-                      PeerFile{"SC_rgb_jpeg_lossy_gdcm.dcm", false}, PeerFile{"SC_rgb_small_odd_jpeg.dcm", false}),
+                      PeerFile{"SC_rgb_jpeg_lossy_gdcm.dcm", false}, PeerFile{"SC_rgb_small_odd_jpeg.dcm", false},
+                      PeerFile{"JPGExtended.dcm", false}, PeerFile{"JPEG-lossy.dcm", false}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& c : name)
@@ -223,6 +224,7 @@ TEST(CompressedReencodings, EveryReencodingGivesTheOriginalsSamples) {
         {"dcmcjpeg +el +sv 5", true, true}, {"dcmcjpeg +el +sv 6", true, true}, {"dcmcjpeg +el +sv 7", true},
         {"dcmcjpeg +el +sv 1 +pt 2", false, true}, {"dcmcjpeg +el +sv 7 -ot +fs 1", true, true},
         {"gdcmconv --jpeg --lossless", true}, {"dcmcjpeg +eb", false},
+        {"dcmcjpeg +ee", false, true},
     };
     TempDir tmp;
     for (const char* kind : {"ct16", "grey8", "rgb8"}) {
