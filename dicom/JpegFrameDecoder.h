@@ -1,6 +1,7 @@
 #pragma once
 // JPEG frames of every process the reader knows: lossless frames go to our own decoder,
-// 8-bit baseline and extended (DCT) frames to the system's JPEG library.
+// 8-bit baseline and extended (DCT) frames to the system's JPEG library, 12-bit ones to the
+// 12-bit IJG build (Jpeg12Decoder).
 
 #include <cstddef>
 #include <cstdint>
