@@ -387,6 +387,7 @@ bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
     if (!decoder)
         return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
                                                         syntax_->uid + ")");
+    layout_ = DecodedLayout(*syntax_, layout_);
     const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
     const size_t pixelBytes = static_cast<size_t>(FrameStride(columns_)) * rows_;
     // Compressed frames may claim far more than the file holds; the decoded frames together

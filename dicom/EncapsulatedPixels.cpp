@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "JpegFrameDecoder.h"
+#include "RleDecoder.h"
+
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
     DicomSource& source = reader.source();
     uint16_t element = 0;
@@ -61,6 +64,23 @@ bool SplitByOffsets(EncapsulatedPixels& p, const std::vector<uint64_t>& offsets,
     return true;
 }
 
+// Without a table a frame begins at each fragment opening with a JPEG start-of-image marker
+// or a JPEG 2000 code stream's start; the other fragments continue the frame before them.
+bool SplitByStartMarkers(EncapsulatedPixels& p, size_t frames) {
+    std::vector<std::vector<size_t>> found;
+    for (size_t i = 0; i < p.fragments.size(); ++i) {
+        const Fragment& f = p.fragments[i];
+        const uint8_t* b = p.data.data() + f.offset;
+        const bool starts = f.length >= 2 && b[0] == 0xFF && (b[1] == 0xD8 || b[1] == 0x4F);
+        if (starts) found.emplace_back();
+        else if (found.empty()) return false;
+        found.back().push_back(i);
+    }
+    if (found.size() != frames) return false;
+    p.frames = std::move(found);
+    return true;
+}
+
 }  // namespace
 
 bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
@@ -84,11 +104,30 @@ bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
         for (size_t i = 0; i < p.fragments.size(); ++i) p.frames[0].push_back(i);
         return true;
     }
+    if (SplitByStartMarkers(p, frames)) return true;
     return error = std::to_string(frames) + " frames in " + std::to_string(p.fragments.size()) +
                    " fragments without an offset table", false;
 }
 
-FrameDecoder FindFrameDecoder(const TransferSyntax&) { return nullptr; }
+namespace {
+
+bool IsJpeg(const TransferSyntax& syntax) {
+    const std::string uid = syntax.uid;
+    return uid == "1.2.840.10008.1.2.4.50" || uid == "1.2.840.10008.1.2.4.51" || uid == "1.2.840.10008.1.2.4.57" ||
+           uid == "1.2.840.10008.1.2.4.70";
+}
+
+}  // namespace
+
+FrameDecoder FindFrameDecoder(const TransferSyntax& syntax) {
+    if (std::string(syntax.uid) == "1.2.840.10008.1.2.5") return DecodeRleFrame;
+    if (IsJpeg(syntax)) return DecodeJpegFrame;
+    return nullptr;
+}
+
+PixelLayout DecodedLayout(const TransferSyntax& syntax, const PixelLayout& layout) {
+    return IsJpeg(syntax) ? JpegDecodedLayout(layout) : layout;
+}
 
 std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& p, size_t frame) {
     std::vector<uint8_t> bytes;

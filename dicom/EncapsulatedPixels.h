@@ -41,5 +41,9 @@ using FrameDecoder = bool (*)(const uint8_t* data, size_t size, const PixelLayou
 // The decoder for the syntax's frames; nullptr while the reader has none.
 FrameDecoder FindFrameDecoder(const TransferSyntax& syntax);
 
+// The layout of the frames that decoder writes, which may differ from the stored one
+// (JPEG gives subsampled colour back full size).
+PixelLayout DecodedLayout(const TransferSyntax& syntax, const PixelLayout& layout);
+
 // The bytes of one frame: its fragments joined.
 std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& pixels, size_t frame);

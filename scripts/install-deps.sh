@@ -17,6 +17,7 @@ PACKAGES=(
   python3 python3-pil python3-numpy python3-pydicom
   netpbm libtiff-tools pngcheck jpeginfo libjpeg-turbo-progs libopenjp2-tools
   libimage-exiftool-perl dcmtk medcon python3-tifffile libraw-bin
+  libgdcm-tools python3-gdcm libgdcm-dev
   golang-1.19-src golang-golang-x-image-dev checkit-tiff
   # metafiles: Inkscape writes them, librsvg, libwmf (with its fonts) and emf2svg render them
   inkscape librsvg2-bin libwmf-bin fonts-urw-base35 emf2svg

@@ -265,14 +265,14 @@ std::vector<uint8_t> Fragments(const std::vector<uint32_t>& offsets, const std::
 
 TEST(DicomEncapsulated, FragmentsAreCheckedThenTheSyntaxIsNamed) {
     auto file = [](const char* frames, const std::vector<uint8_t>& value) {
-        DicomFileBuilder b("1.2.840.10008.1.2.4.50");
+        DicomFileBuilder b("1.2.840.10008.1.2.4.100");
         b.text(0x0028, 0x0008, "IS", frames);
         b.picture(2, 2, 8, 7);
         b.longElement(0x7FE0, 0x0010, "OB", value, true);
         return b.bytes();
     };
     ExpectRefused(file("2", Fragments({0, 12}, {4, 4})), DicomRefusal::TransferSyntax,
-                  "JPEG Baseline pixel data is not supported yet (1.2.840.10008.1.2.4.50)");
+                  "MPEG-2 pixel data is not supported yet (1.2.840.10008.1.2.4.100)");
     ExpectRefused(file("2", Fragments({0, 4000}, {4, 4})), DicomRefusal::Damaged, "outside the pixel data");
     ExpectRefused(file("2", Fragments({0}, {4, 4})), DicomRefusal::Damaged, "does not list every frame");
     ExpectRefused(file("3", Fragments({}, {4, 4})), DicomRefusal::Damaged, "without an offset table");

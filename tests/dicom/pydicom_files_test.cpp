@@ -176,8 +176,6 @@ TEST(PydicomRefused, CompressedDamagedAndPicturelessFilesAreRefused) {
     GLINTWISE_NEED_PEER(!dir.empty(), "python3-pydicom");
     const RefusedFile files[] = {
         {"JPEG2000.dcm", DicomRefusal::TransferSyntax},
-        {"JPEG-lossy.dcm", DicomRefusal::TransferSyntax},
-        {"MR_small_RLE.dcm", DicomRefusal::TransferSyntax},
         {"MR_small_jpeg_ls_lossless.dcm", DicomRefusal::TransferSyntax},
         {"ExplVR_LitEndNoMeta.dcm", DicomRefusal::NoPixelData},
         {"ExplVR_BigEndNoMeta.dcm", DicomRefusal::NotDicom},
