@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "Jpeg2000FrameDecoder.h"
+#include "JpegLsDecoder.h"
+
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
     DicomSource& source = reader.source();
     uint16_t element = 0;
@@ -88,7 +91,15 @@ bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
                    " fragments without an offset table", false;
 }
 
-FrameDecoder FindFrameDecoder(const TransferSyntax&) { return nullptr; }
+FrameDecoder FindFrameDecoder(const TransferSyntax& syntax) {
+    const std::string uid = syntax.uid;
+    if (uid == "1.2.840.10008.1.2.4.80" || uid == "1.2.840.10008.1.2.4.81") return DecodeJpegLsFrame;
+    // JPEG 2000 and its high-throughput block coding share the code stream syntax.
+    for (const char* j2k : {"1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91", "1.2.840.10008.1.2.4.201",
+                            "1.2.840.10008.1.2.4.202", "1.2.840.10008.1.2.4.203"})
+        if (uid == j2k) return DecodeJpeg2000Frame;
+    return nullptr;
+}
 
 std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& p, size_t frame) {
     std::vector<uint8_t> bytes;

@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev libxkbcommon-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libopenjp2-7-dev
-  libmng-dev libraw-dev libcairo2-dev
+  libmng-dev libraw-dev libcairo2-dev libcharls-dev
   # running the window headless, screenshots, Chinese glyphs
   xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core
   # peers and reference files used by the tests
@@ -18,6 +18,7 @@ PACKAGES=(
   netpbm libtiff-tools pngcheck jpeginfo libjpeg-turbo-progs libopenjp2-tools
   libimage-exiftool-perl dcmtk medcon python3-tifffile libraw-bin
   golang-1.19-src golang-golang-x-image-dev checkit-tiff
+  libgdcm-tools python3-gdcm openjph-tools
   # benchmarks
   hyperfine time
 )

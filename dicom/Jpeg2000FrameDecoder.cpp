@@ -1,0 +1,143 @@
+#include "Jpeg2000FrameDecoder.h"
+
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "CodestreamFrame.h"
+
+namespace {
+
+// The frame's bytes as an OpenJPEG input stream.
+struct MemoryInput {
+    const uint8_t* data;
+    size_t size;
+    size_t position = 0;
+};
+
+OPJ_SIZE_T ReadInput(void* buffer, OPJ_SIZE_T bytes, void* user) {
+    auto* in = static_cast<MemoryInput*>(user);
+    const size_t n = std::min<size_t>(bytes, in->size - in->position);
+    if (n == 0) return static_cast<OPJ_SIZE_T>(-1);
+    std::memcpy(buffer, in->data + in->position, n);
+    in->position += n;
+    return n;
+}
+
+OPJ_OFF_T SkipInput(OPJ_OFF_T bytes, void* user) {
+    auto* in = static_cast<MemoryInput*>(user);
+    if (bytes < 0) {
+        const size_t back = std::min<size_t>(static_cast<size_t>(-bytes), in->position);
+        in->position -= back;
+        return -static_cast<OPJ_OFF_T>(back);
+    }
+    const size_t n = std::min<size_t>(static_cast<size_t>(bytes), in->size - in->position);
+    in->position += n;
+    return static_cast<OPJ_OFF_T>(n);
+}
+
+OPJ_BOOL SeekInput(OPJ_OFF_T to, void* user) {
+    auto* in = static_cast<MemoryInput*>(user);
+    if (to < 0 || static_cast<uint64_t>(to) > in->size) return OPJ_FALSE;
+    in->position = static_cast<size_t>(to);
+    return OPJ_TRUE;
+}
+
+// The library's first error message, kept for the refusal text.
+void KeepError(const char* message, void* user) {
+    auto* text = static_cast<std::string*>(user);
+    if (!text->empty()) return;
+    *text = message;
+    while (!text->empty() && (text->back() == '\n' || text->back() == ' ')) text->pop_back();
+}
+void Ignore(const char*, void*) {}
+
+struct CodecDeleter {
+    void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
+};
+struct StreamDeleter {
+    void operator()(opj_stream_t* s) const { opj_stream_destroy(s); }
+};
+struct ImageDeleter {
+    void operator()(opj_image_t* i) const { opj_image_destroy(i); }
+};
+
+bool IsJp2File(const uint8_t* data, size_t size) {
+    static const uint8_t kSignature[] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
+}
+bool IsCodestream(const uint8_t* data, size_t size) {
+    return size >= 4 && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51;
+}
+
+// The header's picture: the image area, its components and their widest precision. Components
+// subsampled against the grid are refused, so every component has the picture's size.
+bool HeaderPicture(const opj_image_t& image, CodestreamPicture& picture, std::string& error) {
+    picture.width = image.x1 - image.x0;
+    picture.height = image.y1 - image.y0;
+    picture.components = image.numcomps;
+    for (uint32_t c = 0; c < image.numcomps; ++c) {
+        const opj_image_comp_t& comp = image.comps[c];
+        if (comp.dx != 1 || comp.dy != 1)
+            return error = "JPEG 2000 code stream with subsampled components", false;
+        picture.precision = std::max<uint32_t>(picture.precision, comp.prec);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DecodeJpeg2000Frame(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
+                         std::string& error) {
+    const bool jp2 = IsJp2File(data, size);
+    if (!jp2 && !IsCodestream(data, size)) return error = "not a JPEG 2000 code stream", false;
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(64 * 1024, OPJ_TRUE));
+    if (!codec || !stream) return error = "out of memory for the JPEG 2000 decoder", false;
+    std::string libraryError;
+    opj_set_error_handler(codec.get(), KeepError, &libraryError);
+    opj_set_warning_handler(codec.get(), Ignore, nullptr);
+    opj_set_info_handler(codec.get(), Ignore, nullptr);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    MemoryInput input{data, size};
+    opj_stream_set_user_data(stream.get(), &input, nullptr);
+    opj_stream_set_user_data_length(stream.get(), size);
+    opj_stream_set_read_function(stream.get(), ReadInput);
+    opj_stream_set_skip_function(stream.get(), SkipInput);
+    opj_stream_set_seek_function(stream.get(), SeekInput);
+    auto damaged = [&](const char* step) {
+        error = std::string("damaged JPEG 2000 code stream (") + step +
+                (libraryError.empty() ? "" : ": " + libraryError) + ")";
+        return false;
+    };
+    if (!opj_setup_decoder(codec.get(), &parameters)) return damaged("set-up");
+
+    opj_image_t* raw = nullptr;
+    const bool header = opj_read_header(stream.get(), codec.get(), &raw);
+    std::unique_ptr<opj_image_t, ImageDeleter> image(raw);
+    if (!header || !image) return damaged("header");
+    // Checked before decoding, so nothing is allocated for a picture the data set does not have.
+    CodestreamPicture picture;
+    if (!HeaderPicture(*image, picture, error) || !CheckCodestreamPicture(picture, layout, "JPEG 2000", error))
+        return false;
+    if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
+        return damaged("decode");
+
+    // A JP2 palette or channel definition may change the components; what is copied is checked again.
+    const size_t pixels = layout.pixels();
+    if (image->numcomps != layout.samplesPerPixel) return damaged("components");
+    for (uint32_t c = 0; c < image->numcomps; ++c) {
+        const opj_image_comp_t& comp = image->comps[c];
+        if (!comp.data || comp.w != layout.columns || comp.h != layout.rows || comp.prec > layout.bitsAllocated)
+            return damaged("component size");
+    }
+    const int sampleBytes = layout.sampleBytes();
+    for (uint32_t c = 0; c < image->numcomps; ++c) {
+        const OPJ_INT32* values = image->comps[c].data;
+        for (size_t p = 0; p < pixels; ++p) PutSample(samples, SampleIndex(layout, p, c), sampleBytes, values[p]);
+    }
+    return true;
+}
