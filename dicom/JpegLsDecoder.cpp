@@ -40,6 +40,16 @@ bool CheckNear(charls_jpegls_decoder* d, const charls_frame_info& info, std::str
 
 bool DecodeJpegLsFrame(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
                        std::string& error) {
+    // CharLS loops for ever when the bits of a scan run out before the end-of-image marker; a
+    // marker after the last byte makes a cut scan end in an error instead.
+    std::vector<uint8_t> terminated;
+    if (size < 2 || data[size - 2] != 0xFF || data[size - 1] != 0xD9) {
+        terminated.reserve(size + 2);
+        terminated.assign(data, data + size);
+        terminated.insert(terminated.end(), {0xFF, 0xD9});
+        data = terminated.data();
+        size = terminated.size();
+    }
     Decoder decoder(charls_jpegls_decoder_create());
     if (!decoder) return error = "out of memory for the JPEG-LS decoder", false;
     charls_jpegls_decoder* d = decoder.get();
