@@ -113,7 +113,9 @@ bool DecodeJpeg2000Frame(const uint8_t* data, size_t size, const PixelLayout& la
                 (libraryError.empty() ? "" : ": " + libraryError) + ")";
         return false;
     };
-    if (!opj_setup_decoder(codec.get(), &parameters)) return damaged("set-up");
+    // Strict mode: a cut code stream is an error, not a picture with its last layers missing.
+    if (!opj_setup_decoder(codec.get(), &parameters) || !opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE))
+        return damaged("set-up");
 
     opj_image_t* raw = nullptr;
     const bool header = opj_read_header(stream.get(), codec.get(), &raw);

@@ -137,7 +137,10 @@ from pydicom.uid import ExplicitVRLittleEndian
 warnings.simplefilter('ignore')
 pydicom.config.pixel_data_handlers = [gdcm_handler]
 ds = pydicom.dcmread(sys.argv[1])
+# The handler sets the pixel representation to the code stream's; the data set's is kept.
+representation = ds.PixelRepresentation
 arr = ds.pixel_array
+ds.PixelRepresentation = representation
 dtype = {8: 'u1', 16: '<u2', 32: '<u4'}[int(ds.BitsAllocated)]
 if str(ds.PhotometricInterpretation) in ('YBR_RCT', 'YBR_ICT'):
     ds.PhotometricInterpretation = 'RGB'
