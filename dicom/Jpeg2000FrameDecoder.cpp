@@ -72,6 +72,52 @@ bool IsCodestream(const uint8_t* data, size_t size) {
     return size >= 4 && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51;
 }
 
+uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// Where the code stream starts: at once, or in a JP2 file's contiguous code stream box.
+bool FindCodestream(const uint8_t* data, size_t size, bool jp2, size_t& start) {
+    if (!jp2) return start = 0, true;
+    for (size_t at = 0; at + 8 <= size;) {
+        uint64_t length = Be32(data + at);
+        size_t header = 8;
+        if (length == 1) {
+            if (at + 16 > size) return false;
+            length = uint64_t{Be32(data + at + 8)} << 32 | Be32(data + at + 12);
+            header = 16;
+        }
+        if (std::memcmp(data + at + 4, "jp2c", 4) == 0) return start = at + header, true;
+        if (length < header || length > size - at) return false;
+        at += static_cast<size_t>(length);
+    }
+    return false;
+}
+
+// Reads the image and tile size segment that follows the start of the code stream before the
+// library sees it: the library sets up every tile the segment announces, so a picture or a
+// tile grid that the data set does not have is refused here, before anything is allocated.
+bool CheckSizSegment(const uint8_t* data, size_t size, bool jp2, const PixelLayout& layout, std::string& error) {
+    size_t at = 0;
+    if (!FindCodestream(data, size, jp2, at) || size - at < 4 + 38 || Be16(data + at) != 0xFF4F ||
+        Be16(data + at + 2) != 0xFF51)
+        return error = "JPEG 2000 code stream without its image size segment", false;
+    const uint8_t* siz = data + at + 4;  // at its length field
+    const uint32_t x1 = Be32(siz + 4), y1 = Be32(siz + 8), x0 = Be32(siz + 12), y0 = Be32(siz + 16);
+    const uint32_t tileWidth = Be32(siz + 20), tileHeight = Be32(siz + 24);
+    const uint32_t tileX0 = Be32(siz + 28), tileY0 = Be32(siz + 32);
+    if (x1 <= x0 || y1 <= y0 || x1 - x0 != layout.columns || y1 - y0 != layout.rows) {
+        error = "JPEG 2000 code stream of " + std::to_string(x1 > x0 ? x1 - x0 : 0) + " x " +
+                std::to_string(y1 > y0 ? y1 - y0 : 0) + " pixels in a picture of " + std::to_string(layout.columns) +
+                " x " + std::to_string(layout.rows);
+        return false;
+    }
+    // The first tile must cover the image's first pixel and no tile may start past the image.
+    if (tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0 || uint64_t{tileX0} + tileWidth <= x0 ||
+        uint64_t{tileY0} + tileHeight <= y0)
+        return error = "JPEG 2000 tiles outside the picture", false;
+    return true;
+}
+
 // The header's picture: the image area, its components and their widest precision. Components
 // subsampled against the grid are refused, so every component has the picture's size.
 bool HeaderPicture(const opj_image_t& image, CodestreamPicture& picture, std::string& error) {
@@ -93,6 +139,7 @@ bool DecodeJpeg2000Frame(const uint8_t* data, size_t size, const PixelLayout& la
                          std::string& error) {
     const bool jp2 = IsJp2File(data, size);
     if (!jp2 && !IsCodestream(data, size)) return error = "not a JPEG 2000 code stream", false;
+    if (!CheckSizSegment(data, size, jp2, layout, error)) return false;
     std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
     std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(64 * 1024, OPJ_TRUE));
     if (!codec || !stream) return error = "out of memory for the JPEG 2000 decoder", false;
