@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "Jpeg2000FrameDecoder.h"
 #include "JpegFrameDecoder.h"
+#include "JpegLsDecoder.h"
 #include "RleDecoder.h"
 
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
@@ -111,22 +113,36 @@ bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
 
 namespace {
 
-bool IsJpeg(const TransferSyntax& syntax) {
-    const std::string uid = syntax.uid;
+bool IsJpeg(const std::string& uid) {
     return uid == "1.2.840.10008.1.2.4.50" || uid == "1.2.840.10008.1.2.4.51" || uid == "1.2.840.10008.1.2.4.57" ||
            uid == "1.2.840.10008.1.2.4.70";
+}
+
+bool IsJpegLs(const std::string& uid) {
+    return uid == "1.2.840.10008.1.2.4.80" || uid == "1.2.840.10008.1.2.4.81";
+}
+
+// JPEG 2000 and its high-throughput block coding share the code stream syntax.
+bool IsJpeg2000(const std::string& uid) {
+    for (const char* j2k : {"1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91", "1.2.840.10008.1.2.4.201",
+                            "1.2.840.10008.1.2.4.202", "1.2.840.10008.1.2.4.203"})
+        if (uid == j2k) return true;
+    return false;
 }
 
 }  // namespace
 
 FrameDecoder FindFrameDecoder(const TransferSyntax& syntax) {
-    if (std::string(syntax.uid) == "1.2.840.10008.1.2.5") return DecodeRleFrame;
-    if (IsJpeg(syntax)) return DecodeJpegFrame;
+    const std::string uid = syntax.uid;
+    if (uid == "1.2.840.10008.1.2.5") return DecodeRleFrame;
+    if (IsJpeg(uid)) return DecodeJpegFrame;
+    if (IsJpegLs(uid)) return DecodeJpegLsFrame;
+    if (IsJpeg2000(uid)) return DecodeJpeg2000Frame;
     return nullptr;
 }
 
 PixelLayout DecodedLayout(const TransferSyntax& syntax, const PixelLayout& layout) {
-    return IsJpeg(syntax) ? JpegDecodedLayout(layout) : layout;
+    return IsJpeg(syntax.uid) ? JpegDecodedLayout(layout) : layout;
 }
 
 std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& p, size_t frame) {

@@ -19,7 +19,8 @@ bool ParsePhotometric(const std::string& text, uint16_t samplesPerPixel, Photome
         return true;
     }
     if (samplesPerPixel != 3) return false;
-    if (text == "RGB" || text.empty()) photometric = Photometric::Rgb;
+    // JPEG 2000's component transforms are undone by its decoder, which gives RGB.
+    if (text == "RGB" || text.empty() || text == "YBR_RCT" || text == "YBR_ICT") photometric = Photometric::Rgb;
     else if (text == "YBR_FULL") photometric = Photometric::YbrFull;
     else if (text == "YBR_FULL_422") photometric = Photometric::YbrFull422;
     else return false;

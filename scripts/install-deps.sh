@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev libxkbcommon-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libopenjp2-7-dev
-  libmng-dev libraw-dev libcairo2-dev
+  libmng-dev libraw-dev libcairo2-dev libcharls-dev
   # running the window headless, screenshots, Chinese glyphs
   xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core
   # peers and reference files used by the tests
@@ -21,6 +21,7 @@ PACKAGES=(
   golang-1.19-src golang-golang-x-image-dev checkit-tiff
   # metafiles: Inkscape writes them, librsvg, libwmf (with its fonts) and emf2svg render them
   inkscape librsvg2-bin libwmf-bin fonts-urw-base35 emf2svg
+  openjph-tools
   # benchmarks
   hyperfine time
 )
