@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Compressed DICOM folders: the 200-file CT series (512 x 512, 12 bits stored) re-encoded to
-# JPEG-LS lossless (DCMTK's dcmcjpls) and to JPEG 2000 lossless (GDCM's gdcmconv --j2k), then
-# converted to PNG by glintwise-convert (-j 1 and -j 2), by a shell loop of DCMTK's dcml2pnm
-# (JPEG-LS) or of gdcmconv --raw + dcm2pnm (JPEG 2000, which Debian's DCMTK cannot read), and
-# by pydicom with GDCM in one process (decode, window, Pillow PNG). Prints files per second
-# (CPU ms per file), best of three runs each.
+# JPEG lossless SV1 (DCMTK's dcmcjpeg +e1), RLE (dcmcrle), JPEG-LS lossless (dcmcjpls) and
+# JPEG 2000 lossless (GDCM's gdcmconv --j2k), then converted to PNG by glintwise-convert (-j 1
+# and -j 2), by a shell loop of DCMTK's dcmj2pnm (JPEG lossless, RLE), dcml2pnm (JPEG-LS) or
+# gdcmconv --raw + dcm2pnm (JPEG 2000, which Debian's DCMTK cannot read), and by pydicom with
+# GDCM in one process (decode, window, Pillow PNG). Prints files per second (CPU ms per file),
+# best of three runs each.
 #
 # usage: bench/dicom_compressed.sh [BUILD_DIR]      (BENCH_FILES, BENCH_RUNS, BENCH_TMP override)
 set -euo pipefail
@@ -18,15 +19,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3; [ -x "$python" ] || python=python3
 
 [ -x "$tool" ] || { echo "dicom_compressed: $tool not built" >&2; exit 1; }
-for t in dcmcjpls gdcmconv; do
+for t in dcmcjpeg dcmcrle dcmcjpls gdcmconv; do
     command -v "$t" >/dev/null || { echo "dicom_compressed: $t absent" >&2; exit 1; }
 done
 
 work=$(mktemp -d "$tmp_base/glintwise-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/native" "$work/jls" "$work/j2k"
+mkdir -p "$work/native" "$work/jll" "$work/rle" "$work/jls" "$work/j2k"
 "$python" "$here/make_ct_series.py" "$work/native" "$files"
 for f in "$work"/native/*.dcm; do
+    dcmcjpeg +e1 "$f" "$work/jll/$(basename "$f")"
+    dcmcrle "$f" "$work/rle/$(basename "$f")"
     dcmcjpls +el "$f" "$work/jls/$(basename "$f")"
     gdcmconv --j2k "$f" "$work/j2k/$(basename "$f")"
 done
@@ -49,6 +52,10 @@ measure() {
     if [ "$written" -lt "$files" ]; then echo "n/a n/a"; else echo "$best"; fi
 }
 
+# dcmj2pnm_loop FOLDER: DCMTK's reader with its JPEG and RLE decoders.
+dcmj2pnm_loop() {
+    for f in "$1"/*.dcm; do dcmj2pnm --use-window 1 +on "$f" "$(basename "$f" .dcm).png" || return 1; done
+}
 dcml2pnm_loop() {
     for f in "$work"/jls/*.dcm; do dcml2pnm --use-window 1 +on "$f" "$(basename "$f" .dcm).png" || return 1; done
 }
@@ -80,14 +87,15 @@ printf '%s files, %s, best of %s runs, %s cores\n' "$files" "512 x 512 x 16 bit 
 printf 'files per second (CPU ms per file)\n'
 printf '%-10s %18s %18s %24s %20s\n' source "ours -j 1" "ours -j 2" "peer loop" "pydicom + GDCM"
 cell() { set -- $1; printf '%s (%s)' "$1" "$2"; }
-for kind in jls j2k; do
+for kind in jll rle jls j2k; do
     j1=$(cell "$(measure "$tool" -j 1 -f png -o . "$work/$kind")")
     j2=$(cell "$(measure "$tool" -j 2 -f png -o . "$work/$kind")")
-    if [ "$kind" = jls ]; then
-        loop="$(cell "$(measure dcml2pnm_loop)") dcml2pnm"
-    else
-        loop="$(cell "$(measure gdcm_dcm2pnm_loop)") gdcm+dcm2pnm"
-    fi
+    case $kind in
+        jll | rle) loop="$(cell "$(measure dcmj2pnm_loop "$work/$kind")") dcmj2pnm" ;;
+        jls) loop="$(cell "$(measure dcml2pnm_loop)") dcml2pnm" ;;
+        j2k) loop="$(cell "$(measure gdcm_dcm2pnm_loop)") gdcm+dcm2pnm" ;;
+    esac
     py=$(cell "$(measure pydicom_gdcm "$work/$kind")")
-    printf '%-10s %18s %18s %24s %20s\n' "$([ "$kind" = jls ] && echo JPEG-LS || echo JPEG2000)" "$j1" "$j2" "$loop" "$py"
+    case $kind in jll) name="JPEG SV1" ;; rle) name=RLE ;; jls) name=JPEG-LS ;; j2k) name=JPEG2000 ;; esac
+    printf '%-10s %18s %18s %24s %20s\n' "$name" "$j1" "$j2" "$loop" "$py"
 done
