@@ -21,15 +21,16 @@ std::vector<uint8_t> ThreeFrames() {
     return b.bytes();
 }
 
-// Blue, green, red of each pixel of a 24-bit BMP, top row first.
+// Blue, green, red of each pixel of a BMP (24-bit, or 8-bit grey as the converter writes grey
+// DICOM pictures), top row first.
 std::vector<int> BmpPixels(const fs::path& file) {
     LfImage image;
     if (!image.Load(file.string().c_str(), LF_FORMAT_BMP)) return {};
     std::vector<int> out;
-    for (uint32_t y = image.Height(); y-- > 0;)
-        for (uint32_t x = 0; x < image.Width(); ++x) {
-            const uint8_t* p = image.Row(y) + 3 * x;
-            out.insert(out.end(), {p[0], p[1], p[2]});
+    for (int32_t y = static_cast<int32_t>(image.Height()); y-- > 0;)
+        for (int32_t x = 0; x < static_cast<int32_t>(image.Width()); ++x) {
+            const LfRgbQuad c = image.PixelColor(x, y, false);
+            out.insert(out.end(), {c.blue, c.green, c.red});
         }
     return out;
 }

@@ -109,7 +109,7 @@ TEST_F(Workflow, ColourPicturesShowInColourAndValidFilesTheyCannotShowAreNamed) 
     WriteFile(dir / "plan.dcm", plan.bytes());
     services->answers = {Q(dir / "plan.dcm")};
     Click("btAddPic");
-    ExpectOneBox(true, "Failure", "This file cannot be shown: no pixel data (RT Plan Storage)");
+    ExpectOneBox(true, "Failure", "This file holds no picture (RT Plan Storage).");
     EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "rgb.dcm"));
 }
 
@@ -245,15 +245,15 @@ TEST_F(Workflow, SaveAsProposesTheOpenedNameInItsFolder) {
 }
 
 TEST_F(Workflow, ValidFilesWithoutAPictureAreNamedNotCalledDamaged) {
-    // A JPEG 2000 file: a valid file whose compression the reader lacks.
-    dicomtest::DicomFileBuilder j2k("1.2.840.10008.1.2.4.91");
-    j2k.picture(2, 2, 8, 7);
+    // An MPEG-2 file: a valid file whose compression the reader lacks.
+    dicomtest::DicomFileBuilder mpeg2("1.2.840.10008.1.2.4.100");
+    mpeg2.picture(2, 2, 8, 7);
     std::vector<uint8_t> fragments = dicomtest::DicomFileBuilder::itemTag(0xE000, 0);
     for (uint8_t b : dicomtest::DicomFileBuilder::itemTag(0xE000, 4)) fragments.push_back(b);
     fragments.insert(fragments.end(), 4, 0xAB);
     for (uint8_t b : dicomtest::DicomFileBuilder::itemTag(0xE0DD, 0)) fragments.push_back(b);
-    j2k.longElement(0x7FE0, 0x0010, "OB", fragments, true);
-    WriteFile(dir / "j2k.dcm", j2k.bytes());
+    mpeg2.longElement(0x7FE0, 0x0010, "OB", fragments, true);
+    WriteFile(dir / "mpeg2.dcm", mpeg2.bytes());
     // An RT plan: a valid file with no picture at all.
     dicomtest::DicomFileBuilder plan;
     plan.text(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.481.5");
@@ -263,7 +263,7 @@ TEST_F(Workflow, ValidFilesWithoutAPictureAreNamedNotCalledDamaged) {
     WriteFile(dir / "bare.dcm", bare.bytes());
 
     const std::pair<const char*, const char*> cases[] = {
-        {"j2k.dcm", "This file's pixel data is compressed as JPEG 2000, which cannot be read yet."},
+        {"mpeg2.dcm", "This file's pixel data is compressed as MPEG-2, which cannot be read yet."},
         {"plan.dcm", "This file holds no picture (RT Plan Storage)."},
         {"bare.dcm", "This file holds no picture."},
     };
