@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "LfLittleEndian.h"
+
 namespace {
 
 constexpr size_t kHeaderSize = 128;
@@ -26,12 +28,6 @@ struct PcxHeader {
     uint8_t planes = 0;
     uint16_t bytesPerLine = 0;
 };
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 PcxHeader ParseHeader(const uint8_t* b) {
     PcxHeader h;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "LfLittleEndian.h"
+
 namespace {
 
 constexpr size_t kHeaderSize = 18;
@@ -34,12 +36,6 @@ struct TgaHeader {
     uint8_t depth = 0;
     uint8_t descriptor = 0;
 };
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 TgaHeader ParseHeader(const uint8_t* b) {
     TgaHeader h;

@@ -6,6 +6,8 @@
 #include <limits>
 #include <new>
 
+#include "LfLittleEndian.h"
+
 namespace {
 
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
@@ -14,12 +16,6 @@ constexpr size_t kPlaceableSize = 22;
 constexpr size_t kWmfHeaderSize = 18;
 constexpr size_t kEmfHeaderSize = 108;
 constexpr int64_t kScreenDpi = 96;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Reads exactly `size` bytes into a new buffer; false on a short read or without memory.
 bool ReadExactly(LfFile* stream, size_t size, std::vector<uint8_t>& out) {

@@ -9,6 +9,7 @@
 
 #include "LfFile.h"
 #include "LfImageBMP.h"
+#include "LfLittleEndian.h"
 
 namespace {
 
@@ -43,11 +44,6 @@ double Clamp(double v) {
 bool IsFiniteMatrix(const cairo_matrix_t& m) {
     return std::isfinite(m.xx) && std::isfinite(m.yx) && std::isfinite(m.xy) && std::isfinite(m.yy) &&
            std::isfinite(m.x0) && std::isfinite(m.y0);
-}
-
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 struct DibLayout {
