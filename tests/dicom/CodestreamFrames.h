@@ -3,9 +3,13 @@
 #pragma once
 #include "DicomFileBuilder.h"
 #include "DicomReader.h"
+#include "ReaderFrames.h"
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #include <iterator>
 #include <string>
@@ -14,31 +18,8 @@
 namespace codestreamtest {
 
 using namespace testsupport;
+using dicomtest::ReaderFrames;
 
-// Every frame as RGB bytes; empty with why set when the reader refuses the file.
-inline std::vector<std::vector<uint8_t>> ReaderFrames(const fs::path& file, std::string& why) {
-    std::vector<std::vector<uint8_t>> frames;
-    DicomReader reader;
-    if (reader.parse(file.c_str(), 2) != 0) {
-        why = reader.refusalText();
-        return frames;
-    }
-    for (int i = 0; i < reader.frameCount(); ++i) {
-        const GreyFrame* f = reader.renderFrame(i);
-        if (!f) {
-            why = reader.refusalText();
-            return {};
-        }
-        std::vector<uint8_t> rgb;
-        for (int y = 0; y < f->height; ++y)
-            for (int x = 0; x < f->width; ++x) {
-                const uint8_t* p = f->pixels + size_t(y) * f->stride + 3 * x;
-                rgb.insert(rgb.end(), {p[2], p[1], p[0]});
-            }
-        frames.push_back(std::move(rgb));
-    }
-    return frames;
-}
 
 // The picture kinds made here: grey of several depths, signs and frame counts, and colour
 // stored pixel by pixel and plane by plane. Noisy ramps, so both smooth and busy areas code.
@@ -162,6 +143,48 @@ inline bool GdcmNative(const fs::path& in, const fs::path& out, const TempDir& t
         WriteFile(script, std::vector<uint8_t>(kGdcmNative, kGdcmNative + std::char_traits<char>::length(kGdcmNative)));
     return Peer(Python() + " " + ShellQuote(script.string()) + " " + ShellQuote(in.string()) + " " +
                 ShellQuote(out.string()));
+}
+
+// A data set edited to disagree with its code stream, and the start of the refusal it gets.
+struct LyingDataSet {
+    const char* name;
+    const char* kind;  // the picture of PictureKinds() that is compressed and then edited
+    std::function<void(std::vector<uint8_t>&)> edit;
+    std::string refusal;
+};
+
+// The disagreements every code stream decoder must refuse by name; `codec` is how its
+// refusals name the stream ("JPEG-LS", "JPEG 2000"). Each would have the decoder write past
+// the frame, mix up samples or wrap values.
+inline std::vector<LyingDataSet> LyingDataSets(const std::string& codec) {
+    const std::string stream = "frame 0: " + codec + " code stream of ";
+    return {
+        {"more rows than the data set", "unsigned8_2frames", [](auto& f) { PatchUs(f, 0x0028, 0x0010, 36); },
+         stream + "45 x 37 pixels in a picture of 45 x 36"},
+        {"more columns than the data set", "signed12_3frames", [](auto& f) { PatchUs(f, 0x0028, 0x0011, 44); },
+         stream + "45 x 37 pixels in a picture of 44 x 37"},
+        {"more components than samples", "rgb8", [](auto& f) { PatchUs(f, 0x0028, 0x0002, 1); },
+         stream + "3 components in a picture of 1 samples per pixel"},
+        {"samples wider than allocated", "unsigned16_full",
+         [](auto& f) { PatchUs(f, 0x0028, 0x0100, 8); PatchUs(f, 0x0028, 0x0101, 8); PatchUs(f, 0x0028, 0x0102, 7); },
+         stream + "16-bit samples in 8 bits allocated"},
+    };
+}
+
+// Each case, on the file `compress` makes of its picture, is refused with its reason and
+// leaves no frame.
+template <class Compress>
+void ExpectRefusedByName(const std::vector<LyingDataSet>& cases, Compress compress) {
+    for (const LyingDataSet& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> file = compress(c.kind);
+        ASSERT_FALSE(file.empty());
+        c.edit(file);
+        DicomReader reader;
+        EXPECT_EQ(reader.parseMemory(file.data(), file.size(), 2), -1);
+        EXPECT_EQ(reader.frame(), nullptr);
+        EXPECT_EQ(reader.refusalText().rfind(c.refusal, 0), 0u) << reader.refusalText();
+    }
 }
 
 }  // namespace codestreamtest

@@ -3,6 +3,7 @@
 // DCMTK and GDCM against the original samples (lossless) or GDCM's decode (lossy).
 #include "DicomReader.h"
 #include "EncapsulatedPixels.h"
+#include "ReaderFrames.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 namespace {
 
 using namespace testsupport;
+using dicomtest::ReaderFrames;
 
 // dump FILE DIR: writes layout.txt and each frame's compressed bytes.
 // compare FILE DIR [REFERENCE]: prints the largest and mean difference between our frames
@@ -189,21 +191,6 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-// Every frame as the reader renders it; empty when it refuses the file.
-std::vector<std::vector<uint8_t>> RenderedFrames(const fs::path& file, std::string& why) {
-    std::vector<std::vector<uint8_t>> frames;
-    DicomReader reader;
-    if (reader.parse(file.c_str(), 2) != 0) {
-        why = reader.refusalText();
-        return frames;
-    }
-    for (int i = 0; i < reader.frameCount(); ++i) {
-        const GreyFrame* f = reader.renderFrame(i);
-        if (!f) return {};
-        frames.emplace_back(f->pixels, f->pixels + size_t(f->stride) * f->height);
-    }
-    return frames;
-}
 
 struct Reencoding {
     const char* command;  // run as: command SOURCE TARGET
@@ -232,7 +219,7 @@ TEST(CompressedReencodings, EveryReencodingGivesTheOriginalsSamples) {
         const fs::path original = tmp / (std::string(kind) + ".dcm");
         ASSERT_EQ(RunScript(std::string(kind) + " " + ShellQuote(original.string())), 0);
         std::string why;
-        const auto originalFrames = RenderedFrames(original, why);
+        const auto originalFrames = ReaderFrames(original, why);
         ASSERT_FALSE(originalFrames.empty()) << why;
         for (const Reencoding& e : encodings) {
             SCOPED_TRACE(e.command);
@@ -247,7 +234,7 @@ TEST(CompressedReencodings, EveryReencodingGivesTheOriginalsSamples) {
             ASSERT_EQ(DecodeFrames(encoded, frames), "");
             // Through the whole reader too: fragments found, frames split, pictures unchanged.
             if (e.lossless) {
-                EXPECT_TRUE(RenderedFrames(encoded, why) == originalFrames) << why;
+                EXPECT_TRUE(ReaderFrames(encoded, why) == originalFrames) << why;
             }
             fs::path reference = original;
             if (!e.lossless) {

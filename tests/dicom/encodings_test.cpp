@@ -3,6 +3,7 @@
 // against pydicom's own pixels, and DCMTK re-encodings of one picture against the original.
 #include "DicomFileBuilder.h"
 #include "DicomReader.h"
+#include "ReaderFrames.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,31 +16,8 @@
 namespace {
 
 using namespace testsupport;
+using dicomtest::ReaderFrames;
 
-// Every frame as RGB bytes, read with the reader; empty when it refuses the file.
-std::vector<std::vector<uint8_t>> ReaderFrames(const fs::path& file, std::string& why) {
-    std::vector<std::vector<uint8_t>> frames;
-    DicomReader reader;
-    if (reader.parse(file.c_str(), 2) != 0) {
-        why = reader.refusalText();
-        return frames;
-    }
-    for (int i = 0; i < reader.frameCount(); ++i) {
-        const GreyFrame* f = reader.renderFrame(i);
-        if (!f) {
-            why = reader.refusalText();
-            return {};
-        }
-        std::vector<uint8_t> rgb;
-        for (int y = 0; y < f->height; ++y)
-            for (int x = 0; x < f->width; ++x) {
-                const uint8_t* p = f->pixels + size_t(y) * f->stride + 3 * x;
-                rgb.insert(rgb.end(), {p[2], p[1], p[0]});
-            }
-        frames.push_back(std::move(rgb));
-    }
-    return frames;
-}
 
 // Writes every frame's expected RGB bytes and prints "frames rows columns": colour as
 // pydicom gives it (YBR through its own conversion, palettes through its lookup, wide
