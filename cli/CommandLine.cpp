@@ -46,6 +46,8 @@ constexpr OptionSpec kOptions[] = {
     {0, "version", Kind::Flag},    {0, "tiff-compression", Kind::Value},
     {0, "files-from", Kind::Value}, {0, "shard", Kind::Value},
     {0, "skip-existing", Kind::Flag},
+    {0, "voi", Kind::Value},       {0, "window-index", Kind::Value},
+    {0, "voi-lut-index", Kind::Value}, {0, "depth", Kind::Value},
 };
 
 std::string JoinedFormats() {
@@ -134,6 +136,24 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
             error = "--shard wants K/N with 1 <= K <= N, not '" + value + "'";
             return false;
         }
+    } else if (name == "voi") {
+        if (!ParseVoiMode(Lower(value), options.rendering)) {
+            error = "--voi wants file, standard, minmax, none or CENTRE,WIDTH (a width of at least 1), not '" +
+                    value + "'";
+            return false;
+        }
+    } else if (name == "window-index" || name == "voi-lut-index") {
+        int& index = name == "window-index" ? options.rendering.windowIndex : options.rendering.voiLutIndex;
+        if (!ParseInt(value, 1, 65535, index)) {
+            error = "--" + name + " wants a whole number from 1 to 65535, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "depth") {
+        if (value != "8" && value != "16") {
+            error = "--depth wants 8 or 16, not '" + value + "'";
+            return false;
+        }
+        options.rendering.depth = value == "16" ? 16 : 8;
     } else if (name == "skip-existing") {
         options.skipExisting = true;
     } else if (name == "all-frames") {
@@ -150,6 +170,20 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
     return true;
 }
 
+// The rendering options together: the window and LUT choices belong to --voi standard, and
+// 16-bit output renders through the standard steps (by default) or another mode than file.
+std::string CheckRendering(GreyRendering& rendering, bool voiGiven) {
+    if (rendering.depth == 16 && !voiGiven) rendering.mode = VoiMode::Standard;
+    if (rendering.depth == 16 && rendering.mode == VoiMode::File)
+        return "--depth 16 renders through --voi standard, minmax, none or CENTRE,WIDTH, not file";
+    if (rendering.windowIndex > 0 && rendering.voiLutIndex > 0)
+        return "--window-index and --voi-lut-index exclude each other";
+    if ((rendering.windowIndex > 0 || rendering.voiLutIndex > 0) && rendering.mode != VoiMode::Standard)
+        return std::string(rendering.windowIndex > 0 ? "--window-index" : "--voi-lut-index") +
+               " chooses among the file's own values: it needs --voi standard";
+    return "";
+}
+
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
@@ -157,6 +191,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     Options& options = result.options;
     bool optionsEnded = false;
     bool frameGiven = false;
+    bool voiGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -211,6 +246,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         }
         if (!Apply(*spec, value, options, result.error)) return result;
         frameGiven = frameGiven || std::string(spec->longName) == "frame";
+        voiGiven = voiGiven || std::string(spec->longName) == "voi";
         if (options.help || options.version) {
             result.ok = true;
             return result;
@@ -224,6 +260,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         result.error = "--all-frames and --frame exclude each other";
         return result;
     }
+    result.error = CheckRendering(options.rendering, voiGiven);
+    if (!result.error.empty()) return result;
     result.ok = true;
     return result;
 }
@@ -287,6 +325,25 @@ std::string HelpText() {
         "      --tiff-compression lzw|deflate|jpeg|none\n"
         "                     TIFF compression (default: lzw for DICOM pictures, otherwise\n"
         "                     the TIFF writer's own choice)\n"
+        "      --voi MODE     grey levels of grey DICOM pictures, MODE one of:\n"
+        "                     file      the window's conversion (default): the file's\n"
+        "                               first window, else a stretch from the smallest\n"
+        "                               to the largest value\n"
+        "                     standard  as viewing stations render: Modality LUT or\n"
+        "                               rescale, then the file's window with its\n"
+        "                               function (LINEAR, LINEAR_EXACT, SIGMOID) or, when\n"
+        "                               it has none, its VOI LUT; enhanced images' values\n"
+        "                               per frame; MONOCHROME1 and INVERSE come inverted;\n"
+        "                               with neither window nor VOI LUT as none\n"
+        "                     minmax    rescaled values from the smallest to the largest\n"
+        "                               of all frames\n"
+        "                     C,W       the window of centre C and width W (W >= 1)\n"
+        "                     none      rescaled values over their whole possible range\n"
+        "      --window-index N  with --voi standard: the file's N-th window (from 1)\n"
+        "      --voi-lut-index N  with --voi standard: the file's N-th VOI LUT (from 1),\n"
+        "                     used even when the file has windows\n"
+        "      --depth 8|16   16: 16-bit grey levels (0..65535), PNG and TIFF only, through\n"
+        "                     --voi standard unless another mode than file is given\n"
         "      --files-from FILE  also convert the paths listed in FILE, one a line\n"
         "                     (- reads standard input)\n"
         "      --shard K/N    convert only part K of N of the planned files (1 <= K <= N),\n"

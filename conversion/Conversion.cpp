@@ -67,6 +67,20 @@ bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
     return true;
 }
 
+bool DeepFrameToImage(const GreyFrame& frame, LfImage& image) {
+    if (image.IsValid()) image.Destroy();
+    if (frame.deep == nullptr || frame.colour || !IsWellFormed(frame)) return false;
+    if (image.CreateGrey16(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height), LF_FORMAT_PNG) == nullptr)
+        return false;
+    const size_t width = static_cast<size_t>(frame.width);
+    for (int32_t y = 0; y < frame.height; ++y)
+        std::memcpy(image.Row(static_cast<uint32_t>(frame.height - 1 - y)), frame.deep + static_cast<size_t>(y) * width,
+                    width * sizeof(uint16_t));
+    return true;
+}
+
+bool WritesGrey16(uint32_t type) { return type == LF_FORMAT_PNG || type == LF_FORMAT_TIF; }
+
 bool TargetHoldsGrey(const std::string& path) {
     switch (FindType(path)) {
         case LF_FORMAT_PNG: case LF_FORMAT_BMP: case LF_FORMAT_TIF: case LF_FORMAT_PGX:
@@ -84,6 +98,7 @@ bool TargetHoldsGrey(const std::string& path) {
 }
 
 bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image) {
+    if (frame.deep != nullptr) return DeepFrameToImage(frame, image);
     return TargetHoldsGrey(path) ? FrameToGreyImage(frame, image) : FrameToImage(frame, image);
 }
 

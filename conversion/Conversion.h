@@ -29,7 +29,14 @@ bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
 // FrameToGreyImage's picture; elsewhere as FrameToImage's.
 bool TargetHoldsGrey(const std::string& path);
 
-// FrameToGreyImage for a target that holds grey, FrameToImage for any other.
+// A 16-bit rendering's levels (frame.deep) as a 16-bit grey image.
+bool DeepFrameToImage(const GreyFrame& frame, LfImage& image);
+
+// Whether the format identifier's codec writes 16-bit grey images.
+bool WritesGrey16(uint32_t type);
+
+// DeepFrameToImage for a 16-bit rendering; else FrameToGreyImage for a target that holds
+// grey, FrameToImage for any other.
 bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image);
 
 // Format identifier chosen by the extension of the path's last component (case does not

@@ -26,6 +26,7 @@ std::string RefusalKind(DicomRefusal refusal) {
         case DicomRefusal::Layout: return "layout";
         case DicomRefusal::Damaged: return "damaged";
         case DicomRefusal::NoPixelData: return "no picture";
+        case DicomRefusal::Rendering: return "grey levels";
         default: return "unreadable";
     }
 }
@@ -135,6 +136,8 @@ std::string FrameOutputPath(const std::string& output, int frame) {
 JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options) {
     const GreyFrame* frame = reader.renderFrame(index);
     if (frame == nullptr) return Fail(DicomRefusalReason(reader));
+    if (frame->colour && options.rendering.depth == 16)
+        return Fail("--depth 16 needs a grey picture; this one is colour (" + reader.photometricInterpretation() + ")");
     LfImage image;
     if (!FrameToImageFor(*frame, job.output, image)) return Fail(LastErrorOr(image, "cannot create the image"));
     return Save(image, job, options, true);
@@ -190,9 +193,51 @@ std::string DicomDetails(const DicomReader& reader) {
     return text;
 }
 
-std::string FormatFloat(float value) {
+std::string FormatFloat(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string Quoted(const std::string& text) { return text.empty() ? "" : " \"" + text + "\""; }
+
+std::string WindowList(const std::vector<VoiWindow>& windows, const std::string& function) {
+    std::string text;
+    for (size_t i = 0; i < windows.size(); ++i)
+        text += std::string(i == 0 ? "" : ",") + " " + std::to_string(i + 1) + " = centre " +
+                FormatFloat(windows[i].centre) + " width " + FormatFloat(windows[i].width) + Quoted(windows[i].explanation);
+    if (!function.empty()) text += ", function " + function;
+    return text;
+}
+
+std::string TableText(const LookupTable& table) {
+    if (!table.problem.empty()) return " unusable (" + table.problem + ")";
+    return " " + std::to_string(table.entries) + " entries from " + std::to_string(table.firstMapped) + ", " +
+           std::to_string(table.bits) + " bits" + Quoted(table.explanation);
+}
+
+// What the grey rendering of --voi standard can choose from, beyond the first window: every
+// window with its explanation and function, the VOI LUTs, a Modality LUT, the Presentation
+// LUT Shape and the values of enhanced images' functional groups.
+std::string GreyDetails(const GreyAttributes& grey) {
+    std::string text;
+    const bool listWindows = grey.windows.size() > 1 || !grey.function.empty() ||
+                             (!grey.windows.empty() && !grey.windows[0].explanation.empty());
+    if (listWindows) text += "; windows:" + WindowList(grey.windows, grey.function);
+    for (size_t i = 0; i < grey.voiLuts.size(); ++i) text += "; VOI LUT " + std::to_string(i + 1) + ":" + TableText(grey.voiLuts[i]);
+    if (grey.hasModalityLut) text += "; Modality LUT:" + TableText(grey.modalityLut);
+    if (!grey.presentationShape.empty()) text += "; Presentation LUT Shape " + grey.presentationShape;
+    if (grey.hasShared && grey.shared.hasWindows) text += "; shared functional groups' windows:" + WindowList(grey.shared.windows, grey.shared.function);
+    if (grey.hasShared && grey.shared.hasRescale)
+        text += "; shared rescale slope " + FormatFloat(grey.shared.slope) + " intercept " + FormatFloat(grey.shared.intercept);
+    if (!grey.perFrame.empty()) {
+        const FrameGroups& first = grey.perFrame.front();
+        text += "; per-frame functional groups for " + std::to_string(grey.perFrame.size()) + " frames";
+        if (first.hasWindows) text += ", frame 0's windows:" + WindowList(first.windows, first.function);
+        if (first.hasRescale)
+            text += ", frame 0's rescale slope " + FormatFloat(first.slope) + " intercept " + FormatFloat(first.intercept);
+    }
+    if (!grey.problem.empty()) text += "; " + grey.problem;
     return text;
 }
 
@@ -213,6 +258,7 @@ std::string FormatName(uint32_t type) {
 JobResult ConvertOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
     DicomReader reader;
+    reader.setRendering(options.rendering);
     // Data sets without a meta group are tried only once no image codec takes the file.
     reader.setAcceptBareDataSet(false);
     if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
@@ -227,6 +273,8 @@ JobResult ConvertOne(const Job& job, const Options& options) {
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
         return loaded;
     }
+    if (options.rendering.depth == 16)
+        return Fail("--depth 16 renders grey DICOM pictures; this input is a " + FormatName(image.Type()) + " image");
     return Save(image, job, options);
 }
 
@@ -259,6 +307,7 @@ JobResult DescribeOne(const Job& job, const Options& options) {
             const int frames = frame != nullptr ? reader.frameCount() : std::max<int>(reader.numberOfFrames(), 1);
             if (frames > 1) text += ", " + std::to_string(frames) + " frames";
             text += DicomDetails(reader);
+            if (reader.samplesPerPixel() == 1) text += GreyDetails(reader.greyAttributes());
             if (frame == nullptr) text += "; " + reader.refusalText();
             return {true, text};
         }

@@ -1,6 +1,8 @@
 #include "ConvertOptions.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 
 #include "Conversion.h"
 #include "LfFormatRegistry.h"
@@ -46,6 +48,31 @@ uint32_t TiffCompressionCode(const std::string& name) {
     if (name == "jpeg") return 7;
     if (name == "deflate") return 8;
     return 0;
+}
+
+bool ParseVoiMode(const std::string& text, GreyRendering& rendering) {
+    static const struct {
+        const char* name;
+        VoiMode mode;
+    } kModes[] = {{"file", VoiMode::File}, {"standard", VoiMode::Standard}, {"minmax", VoiMode::MinMax},
+                  {"none", VoiMode::None}};
+    for (const auto& m : kModes)
+        if (text == m.name) {
+            rendering.mode = m.mode;
+            return true;
+        }
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    double centre = 0.0, width = 0.0;
+    const char* end = text.data() + text.size();
+    const auto c = std::from_chars(text.data(), text.data() + comma, centre);
+    const auto w = std::from_chars(text.data() + comma + 1, end, width);
+    if (c.ec != std::errc() || c.ptr != text.data() + comma || w.ec != std::errc() || w.ptr != end) return false;
+    if (!std::isfinite(centre) || !std::isfinite(width) || width < 1.0) return false;
+    rendering.mode = VoiMode::Window;
+    rendering.centre = centre;
+    rendering.width = width;
+    return true;
 }
 
 }  // namespace convert

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "GreyRendering.h"
+
 namespace convert {
 
 struct Options {
@@ -27,6 +29,8 @@ struct Options {
     int shardIndex = 1;                  // --shard K/N: this run writes part K of N
     int shardCount = 1;
     bool skipExisting = false;           // keep outputs newer than their inputs
+    // How grey DICOM pictures become levels: --voi, --window-index, --voi-lut-index, --depth.
+    GreyRendering rendering;
 };
 
 // Target formats -f accepts: the window's list, then the registry's other formats, keeping
@@ -37,5 +41,9 @@ bool IsAcceptedFormat(const std::string& ext);
 // TIFF compression names of --tiff-compression ("lzw", "deflate", "jpeg", "none") as the TIFF
 // codec's option word; 0 for a name it does not know.
 uint32_t TiffCompressionCode(const std::string& name);
+
+// The rendering --voi names: file, standard, minmax, none, or CENTRE,WIDTH (width at least
+// 1). False for any other text.
+bool ParseVoiMode(const std::string& text, GreyRendering& rendering);
 
 }  // namespace convert

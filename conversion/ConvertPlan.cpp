@@ -223,6 +223,11 @@ Plan MakePlan(const Options& options) {
     const std::string folder = options.output.empty() ? "." : options.output;
     const bool severalInputs = options.inputs.size() > 1 || anyFolder;
     plan.usageError = CheckOutput(options, outputIsFile, severalInputs, folder);
+    if (plan.usageError.empty() && options.rendering.depth == 16) {
+        const std::string target = outputIsFile ? options.output : "x." + options.format;
+        if (!WritesGrey16(FindType(target)))
+            plan.usageError = "--depth 16 writes PNG or TIFF, not " + LowerExtension(target);
+    }
     if (!plan.usageError.empty()) return plan;
 
     for (const Found& f : found) {

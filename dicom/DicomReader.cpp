@@ -154,12 +154,16 @@ void DicomReader::resetAttributes() {
     pixelEncoding_.clear();
     syntax_ = nullptr;
     paletteSource_ = PaletteSource{};
+    greyReader_ = GreyAttributeReader{};
+    grey_ = GreyAttributes{};
+    greyProblem_.clear();
     extendedOffsets_.clear();
     extendedLengths_.clear();
 }
 
 void DicomReader::releaseFrame() {
     pixels_.reset();
+    deep_.clear();
     frame_ = GreyFrame{};
     renderedFrame_ = -1;
 }
@@ -228,12 +232,6 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
         TrimRight(text);
         return true;
     };
-    auto readFloat = [&](float& target) {
-        std::string text;
-        if (!readText(text)) return false;
-        ParseFirstValue(text, target);
-        return true;
-    };
     // Table data in 16-bit words, kept little-endian.
     auto readWords = [&](std::vector<uint8_t>& target, size_t limit) {
         if (!reader.readValue(h, target, limit)) return refuse(DicomRefusal::Damaged, reader.error());
@@ -248,6 +246,7 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     };
 
     std::string text;
+    if (GreyAttributeReader::wants(h)) return readGreyAttribute(reader, h);
     if (h.is(0x0008, 0x0016)) return readText(sopClass_);
     if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
     if (h.is(0x7FE0, 0x0002)) return readOffsets(extendedLengths_);
@@ -270,10 +269,6 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
         highBitGiven_ = true;
         return readNumber(highBit_);
     case 0x0103: return readNumber(pixelRepresentation_);
-    case 0x1050: return readFloat(windowCenter_);
-    case 0x1051: return readFloat(windowWidth_);
-    case 0x1052: return readFloat(rescaleIntercept_);
-    case 0x1053: return readFloat(rescaleSlope_);
     case 0x1101:
     case 0x1102:
     case 0x1103: {
@@ -292,6 +287,29 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     case 0x1223: return readWords(paletteSource_.segmented[h.element - 0x1221], kMaxPaletteBytes);
     default: return reader.skipValue(h) || damaged();
     }
+}
+
+// The elements of the grey rendering. The window and rescale values also feed the reader's
+// own conversion, which reads the first value of a text of at most 64 bytes. A sequence the
+// rendering cannot read is skipped as any other element would be, and the standard rendering
+// refuses the file later: the reader's own conversion does not depend on it.
+bool DicomReader::readGreyAttribute(ElementReader& reader, const ElementHeader& h) {
+    const uint64_t start = reader.source().position();
+    std::string text;
+    if (!greyReader_.read(reader, h, text)) {
+        if (!reader.source().seek(start) || !reader.skipValue(h)) return refuse(DicomRefusal::Damaged, reader.error());
+        if (greyProblem_.empty()) greyProblem_ = "damaged grey attributes: " + greyReader_.error();
+        return true;
+    }
+    if (h.group != 0x0028 || h.length > kMaxText) return true;
+    switch (h.element) {
+    case 0x1050: ParseFirstValue(text, windowCenter_); break;
+    case 0x1051: ParseFirstValue(text, windowWidth_); break;
+    case 0x1052: ParseFirstValue(text, rescaleIntercept_); break;
+    case 0x1053: ParseFirstValue(text, rescaleSlope_); break;
+    default: break;
+    }
+    return true;
 }
 
 // Checks the layout, reads every frame's samples and renders the first frame.
@@ -317,6 +335,8 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
     if (layout_.photometric == Photometric::Palette && !BuildPalette(paletteSource_, pixelRepresentation_, palette_, error))
         return refuse(DicomRefusal::Layout, error);
 
+    grey_ = greyReader_.finish(pixelRepresentation_);
+    grey_.problem = greyProblem_;
     const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
     return read && prepareRendering(mode) && (frames_ == 1 && !samples_ ? true : renderFrame(0) != nullptr);
 }
@@ -421,6 +441,7 @@ bool DicomReader::prepareRendering(int mode) {
     settings_.windowWidth = windowWidth_;
     settings_.mode = mode;
     if (layout_.isColour()) return true;
+    if (rendering_.standardPath()) return prepareStandardRendering();
     if (layout_.bitsAllocated == 32) {
         wide_ = MakeWideMapping(samples_.get(), sampleCount_, settings_);
         return true;
@@ -483,6 +504,8 @@ GreyFrame* DicomReader::renderFrame(int index) {
     pixels_.reset(buffer);
     if (layout_.isColour()) {
         RenderColourFrame(samples, layout_, &palette_, buffer, stride);
+    } else if (rendering_.standardPath()) {
+        if (!renderStandardFrame(index, samples, buffer)) return nullptr;
     } else if (layout_.bitsAllocated == 32) {
         // The levels first, then rows of grey pixels from them.
         LevelTable identity;
@@ -506,6 +529,7 @@ GreyFrame* DicomReader::renderFrame(int index) {
     frame_.stride = static_cast<int32_t>(stride);
     frame_.pixels = buffer;
     frame_.colour = layout_.isColour();
+    frame_.deep = !frame_.colour && rendering_.depth == 16 ? deep_.data() : nullptr;
     renderedFrame_ = index;
     return &frame_;
 }
@@ -527,3 +551,85 @@ float DicomReader::windowWidth() const { return windowWidth_; }
 float DicomReader::rescaleSlope() const { return rescaleSlope_; }
 float DicomReader::rescaleIntercept() const { return rescaleIntercept_; }
 const std::string& DicomReader::transferSyntax() const { return transferSyntax_; }
+
+StoredBits DicomReader::storedBits() const {
+    StoredBits bits;
+    bits.bitsStored = std::clamp<int>(layout_.bitsStored, 1, 32);
+    bits.highBit = layout_.highBit;
+    bits.isSigned = layout_.pixelRepresentation != 0;
+    return bits;
+}
+
+namespace {
+
+uint32_t SampleAt(const uint8_t* samples, size_t i, int bytes) {
+    const uint8_t* p = samples + i * static_cast<size_t>(bytes);
+    if (bytes == 1) return p[0];
+    if (bytes == 2) return p[0] | (uint32_t{p[1]} << 8);
+    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+}  // namespace
+
+// The min-max stretch spans the modality values of every whole frame, each frame through its
+// own modality step.
+bool DicomReader::prepareStandardRendering() {
+    lowestModality_ = highestModality_ = 0.0;
+    if (rendering_.mode != VoiMode::MinMax) return true;
+    const StoredBits bits = storedBits();
+    const int bytes = layout_.sampleBytes();
+    const size_t frameSamples = layout_.frameSamples();
+    bool any = false;
+    for (int f = 0; f < frames_; ++f) {
+        const GreyAttributes frame = AttributesForFrame(grey_, f);
+        const uint8_t* samples = samples_.get() + static_cast<size_t>(f) * frameSamples * static_cast<size_t>(bytes);
+        int64_t lo = 0, hi = 0;
+        for (size_t i = 0; i < frameSamples; ++i) {
+            const int64_t v = bits.value(SampleAt(samples, i, bytes));
+            if (i == 0 || v < lo) lo = v;
+            if (i == 0 || v > hi) hi = v;
+        }
+        // The rescale keeps or reverses the order; a Modality LUT needs every value looked at.
+        std::vector<double> values = {ModalityValue(frame, lo), ModalityValue(frame, hi)};
+        if (frame.hasModalityLut)
+            for (size_t i = 0; i < frameSamples; ++i) values.push_back(ModalityValue(frame, bits.value(SampleAt(samples, i, bytes))));
+        for (double v : values) {
+            if (!any || v < lowestModality_) lowestModality_ = v;
+            if (!any || v > highestModality_) highestModality_ = v;
+            any = true;
+        }
+    }
+    return true;
+}
+
+// One grey frame through the standard steps: levels of every stored value evaluated once
+// when the values span at most 16 bits, else per sample. 8-bit levels fill the frame's rows;
+// 16-bit ones are kept in deep_ and their upper bytes fill the rows.
+bool DicomReader::renderStandardFrame(int index, const uint8_t* samples, uint8_t* buffer) {
+    const StoredBits bits = storedBits();
+    StandardLevels levels;
+    std::string error;
+    const bool monochrome1 = layout_.photometric == Photometric::Monochrome1;
+    if (!levels.prepare(AttributesForFrame(grey_, index), bits, monochrome1, rendering_, lowestModality_,
+                        highestModality_, error)) {
+        refuse(DicomRefusal::Rendering, error);
+        return false;
+    }
+    const int bytes = layout_.sampleBytes();
+    const size_t count = layout_.pixels();
+    deep_.resize(count);
+    if (bits.bitsStored <= 16) {
+        std::vector<uint16_t> table(static_cast<size_t>(bits.highest() - bits.lowest() + 1));
+        for (size_t i = 0; i < table.size(); ++i) table[i] = levels.level(bits.lowest() + static_cast<int64_t>(i));
+        for (size_t i = 0; i < count; ++i) deep_[i] = table[static_cast<size_t>(bits.value(SampleAt(samples, i, bytes)) - bits.lowest())];
+    } else {
+        for (size_t i = 0; i < count; ++i) deep_[i] = levels.level(bits.value(SampleAt(samples, i, bytes)));
+    }
+    const int shift = rendering_.depth == 16 ? 8 : 0;
+    for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<uint8_t>(deep_[i] >> shift);
+    LevelTable identity;
+    for (size_t i = 0; i < identity.size(); ++i) identity[i] = static_cast<uint8_t>(i);
+    FillFrameInPlace(buffer, rows_, columns_, 1, 0, identity);
+    if (rendering_.depth != 16) deep_.clear();
+    return true;
+}

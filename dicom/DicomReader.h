@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "EncapsulatedPixels.h"
+#include "GreyAttributeReading.h"
 #include "GreyConversion.h"
+#include "GreyRendering.h"
 #include "Palette.h"
 #include "PixelLayout.h"
 #include "TransferSyntax.h"
@@ -28,10 +30,15 @@ struct GreyFrame {
     int32_t stride = 0;         // ((width*3+3)/4)*4
     uint8_t* pixels = nullptr;  // stride*height bytes, top row first
     bool colour = false;        // the three bytes of a pixel may differ
+    // With a 16-bit rendering: width*height levels 0..65535, top row first (the rows above
+    // then hold their upper 8 bits); nullptr otherwise.
+    const uint16_t* deep = nullptr;
 };
 
 // Why the last parse refused the file.
-enum class DicomRefusal { None, CannotOpen, NotDicom, TransferSyntax, Layout, Damaged, NoPixelData };
+// Rendering: the grey rendering asked for cannot be applied to the file (a window or VOI LUT
+// it lacks, values that cannot be used).
+enum class DicomRefusal { None, CannotOpen, NotDicom, TransferSyntax, Layout, Damaged, NoPixelData, Rendering };
 
 class DicomSource;
 class ElementReader;
@@ -56,6 +63,13 @@ public:
     // Whether a file without the preamble and "DICM" is read as a bare data set starting
     // with a group 0008 element in implicit or explicit VR little endian (on by default).
     void setAcceptBareDataSet(bool accept) { acceptBareDataSet_ = accept; }
+    // How the following parses turn grey samples into levels: VoiMode::File at 8 bits (the
+    // starting choice) is the conversion mode given to parse; anything else renders every
+    // frame through the standard steps (the mode is then not used). Colour pictures are
+    // rendered as always.
+    void setRendering(const GreyRendering& rendering) { rendering_ = rendering; }
+    // The grey attributes of the last parse (windows, VOI LUTs, functional groups, ...).
+    const GreyAttributes& greyAttributes() const { return grey_; }
 
     // The frame of the last parse when it succeeded, else nullptr.
     GreyFrame* frame();
@@ -107,6 +121,10 @@ private:
     bool readEncapsulatedPixels(ElementReader& reader);
     bool prepareRendering(int mode);
     bool renderInPlace();
+    bool readGreyAttribute(ElementReader& reader, const ElementHeader& header);
+    bool prepareStandardRendering();
+    bool renderStandardFrame(int index, const uint8_t* samples, uint8_t* buffer);
+    StoredBits storedBits() const;
     bool refuse(DicomRefusal kind, std::string text);
     void resetAttributes();
     void releaseFrame();
@@ -145,6 +163,12 @@ private:
     std::unique_ptr<LevelTable> table_;
     WideMapping wide_;
     PaletteTables palette_;
+    GreyAttributeReader greyReader_;
+    GreyAttributes grey_;
+    std::string greyProblem_;
+    GreyRendering rendering_;
+    double lowestModality_ = 0.0, highestModality_ = 0.0;  // over every frame, for the min-max stretch
+    std::vector<uint16_t> deep_;
 
     GreyFrame frame_;
     Buffer pixels_;

@@ -63,22 +63,26 @@ ElementReader::Next ElementReader::next(ElementHeader& h) {
         return Next::End;
     }
     if (!read16(h.element)) return fail("truncated element header"), Next::Error;
+    return readHeaderAfterTag(h) ? Next::Element : Next::Error;
+}
+
+bool ElementReader::readHeaderAfterTag(ElementHeader& h) {
     if (!encoding_.explicitVr) {
         const char* vr = ImplicitVr(h.group, h.element);
         h.vr[0] = vr[0];
         h.vr[1] = vr[1];
-        if (!read32(h.length)) return fail("truncated element header"), Next::Error;
-        return Next::Element;
+        if (!read32(h.length)) return fail("truncated element header");
+        return true;
     }
-    if (!source_.read(h.vr, 2)) return fail("truncated element header"), Next::Error;
+    if (!source_.read(h.vr, 2)) return fail("truncated element header");
     if (IsLongFormVr(h.vr)) {
-        if (!read16(h.reserved) || !read32(h.length)) return fail("truncated element"), Next::Error;
-        return Next::Element;
+        if (!read16(h.reserved) || !read32(h.length)) return fail("truncated element");
+        return true;
     }
     uint16_t length = 0;
-    if (!read16(length)) return fail("truncated element"), Next::Error;
+    if (!read16(length)) return fail("truncated element");
     h.length = length;
-    return Next::Element;
+    return true;
 }
 
 bool ElementReader::readValue(const ElementHeader& h, std::vector<uint8_t>& value, size_t limit) {
@@ -160,5 +164,51 @@ bool ElementReader::skipItemElements(bool implicitVr, int depth) {
             h.length = length;
         }
         if (!skipElement(h, depth)) return false;
+    }
+}
+
+bool ElementReader::forEachItemElement(const ElementHeader& sequence, const ItemVisitor& visit, int depth) {
+    if (depth > kMaxNesting) return fail("sequences nested too deeply");
+    if (encoding_.explicitVr && IsLongFormVr(sequence.vr) && sequence.reserved != 0)
+        return fail("non-zero reserved bytes in a " + VrText(sequence.vr) + " element");
+    const DataSetEncoding saved = encoding_;
+    if (sequence.hasVr("UN")) encoding_ = DataSetEncoding{false, false};
+    const bool ok = walkItems(sequence, visit);
+    encoding_ = saved;
+    return ok;
+}
+
+bool ElementReader::walkItems(const ElementHeader& sequence, const ItemVisitor& visit) {
+    const bool defined = !sequence.undefinedLength();
+    if (defined && sequence.length > source_.remaining()) return fail("sequence runs past the end of the file");
+    const uint64_t end = source_.position() + (defined ? sequence.length : 0);
+    for (int item = 0;; ++item) {
+        if (defined && source_.position() >= end) return true;
+        uint16_t element = 0;
+        uint32_t length = 0;
+        if (!readItemHeader(element, length)) return fail("sequence without its delimiter");
+        if (element == 0xE0DD && !defined) return true;
+        if (element != 0xE000) return fail("damaged item in a sequence");
+        if (!walkItemElements(item, length, visit)) return false;
+        if (defined && source_.position() > end) return fail("item runs past the end of its sequence");
+    }
+}
+
+bool ElementReader::walkItemElements(int item, uint32_t length, const ItemVisitor& visit) {
+    const bool defined = length != 0xFFFFFFFFu;
+    if (defined && length > source_.remaining()) return fail("item runs past the end of the file");
+    const uint64_t end = source_.position() + (defined ? length : 0);
+    for (;;) {
+        if (defined && source_.position() >= end) {
+            return source_.position() == end || fail("element runs past the end of its item");
+        }
+        ElementHeader h;
+        if (!read16(h.group) || !read16(h.element)) return fail("item without its delimiter");
+        if (!defined && h.group == 0xFFFE && h.element == 0xE00D) {
+            if (!source_.skip(4)) return fail("truncated delimiter");
+            return true;
+        }
+        if (h.group == 0xFFFE) return fail("damaged item in a sequence");
+        if (!readHeaderAfterTag(h) || !visit(item, h)) return false;
     }
 }

@@ -4,6 +4,7 @@
 // lengths; sequences of undefined length are walked item by item to their delimiter.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,19 @@ public:
     enum class Next { Element, End, Error };
     // Reads the next element's tag, VR and length. End when the source ends before a tag.
     Next next(ElementHeader& header);
+    // The rest of a header whose group and element were read already: VR and length.
+    bool readHeaderAfterTag(ElementHeader& header);
     // Reads the value of a header of defined length, at most limit bytes (a longer value is
     // refused). Numbers in it stay in the file's byte order.
     bool readValue(const ElementHeader& header, std::vector<uint8_t>& value, size_t limit);
     // Skips the value, walking a sequence of undefined length to its delimiter.
     bool skipValue(const ElementHeader& header);
+    // Walks the items of a sequence (defined or undefined length, items likewise) and calls
+    // visit(item index from 0, header) for each element directly inside an item; visit
+    // reads or skips the value (a nested sequence through this call with depth + 1).
+    // Items of a UN value are read as implicit VR little endian.
+    using ItemVisitor = std::function<bool(int item, const ElementHeader& header)>;
+    bool forEachItemElement(const ElementHeader& sequence, const ItemVisitor& visit, int depth = 0);
     // Reads an item tag (FFFE,xxxx) and its 32-bit length.
     bool readItemHeader(uint16_t& element, uint32_t& length);
 
@@ -55,6 +64,8 @@ public:
 
 private:
     bool skipItems(bool implicitVr, int depth);
+    bool walkItems(const ElementHeader& sequence, const ItemVisitor& visit);
+    bool walkItemElements(int item, uint32_t length, const ItemVisitor& visit);
     bool skipItemElements(bool implicitVr, int depth);
     bool skipElement(const ElementHeader& header, int depth);
 

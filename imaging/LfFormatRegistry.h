@@ -27,6 +27,7 @@ struct LfFormatInfo {
     std::vector<std::string> inputExtensions;  // further hints for reading only
     bool reads;
     bool writes;
+    bool writesGrey16;   // stores 16-bit grey pictures (LfImage::CreateGrey16) at full depth
     bool probed;         // tried by Decode with identifier 0 (once per class)
     bool reportsFrames;  // a failed decode still reports the frame count it found
     LfCodecCalls codec;

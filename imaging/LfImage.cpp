@@ -51,6 +51,23 @@ void FlipPlane(uint8_t* plane, uint32_t width, uint32_t height) {
     }
 }
 
+// Creates a picture of the given size in the pixel layout of `like`: 16-bit grey stays 16-bit
+// grey, since Create would widen a bit count of 16 to 24.
+uint8_t* CreateShapedLike(LfImage& image, const LfImage& like, uint32_t width, uint32_t height) {
+    if (like.IsGrey16()) return image.CreateGrey16(width, height, like.Type());
+    return image.Create(width, height, like.BitCount(), like.Type());
+}
+
+uint16_t Grey16Sample(const uint8_t* row, uint32_t x) {
+    uint16_t sample;
+    std::memcpy(&sample, row + static_cast<size_t>(x) * 2, 2);
+    return sample;
+}
+
+void SetGrey16Sample(uint8_t* row, uint32_t x, uint16_t sample) {
+    std::memcpy(row + static_cast<size_t>(x) * 2, &sample, 2);
+}
+
 void MirrorPlane(uint8_t* plane, uint32_t width, uint32_t height) {
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = plane + static_cast<size_t>(y) * width;
@@ -95,17 +112,30 @@ void LfImage::Startup(uint32_t type) {
 }
 
 uint8_t* LfImage::Create(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t type) {
+    if (bitCount <= 1) bitCount = 1;
+    else if (bitCount <= 4) bitCount = 4;
+    else if (bitCount <= 8) bitCount = 8;
+    else bitCount = 24;
+
+    uint32_t colors = 0;
+    if (bitCount == 1) colors = 2;
+    else if (bitCount == 4) colors = 16;
+    else if (bitCount == 8) colors = 256;
+    return CreateBlock(width, height, bitCount, colors, type);
+}
+
+uint8_t* LfImage::CreateGrey16(uint32_t width, uint32_t height, uint32_t type) {
+    return CreateBlock(width, height, 16, 0, type);
+}
+
+uint8_t* LfImage::CreateBlock(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t colors,
+                              uint32_t type) {
     if (!Destroy()) return nullptr;
 
     if (width == 0 || height == 0) {
         SetLastError("LfImage::Create : width and height must be greater than zero");
         return nullptr;
     }
-
-    if (bitCount <= 1) bitCount = 1;
-    else if (bitCount <= 4) bitCount = 4;
-    else if (bitCount <= 8) bitCount = 8;
-    else bitCount = 24;
 
     // At most 256 MiB of pixels. Products are taken in 64 bits so that a width x height that
     // wraps around 32 bits cannot slip through. The limit holds for the rows as stored too:
@@ -121,11 +151,6 @@ uint8_t* LfImage::Create(uint32_t width, uint32_t height, uint32_t bitCount, uin
         SetLastError("LFIMAGE_MAX_MEMORY exceeded");
         return nullptr;
     }
-
-    uint32_t colors = 0;
-    if (bitCount == 1) colors = 2;
-    else if (bitCount == 4) colors = 16;
-    else if (bitCount == 8) colors = 256;
 
     info.effectiveWidth = RowBytes(width, bitCount);
     info.type = type;
@@ -199,7 +224,7 @@ void LfImage::Copy(const LfImage& source, bool copyPixels, bool copySelection, b
     info = source.info;
     info.ghostOwner = nullptr;
     info.pixels = nullptr;
-    if (!Create(source.Width(), source.Height(), source.BitCount(), source.Type())) return;
+    if (!CreateShapedLike(*this, source, source.Width(), source.Height())) return;
     head.xPelsPerMeter = source.head.xPelsPerMeter;
     head.yPelsPerMeter = source.head.yPelsPerMeter;
     head.colorsImportant = std::min(source.head.colorsImportant, head.colorsUsed);
@@ -442,6 +467,10 @@ LfRgbQuad LfImage::PixelColor(int32_t x, int32_t y, bool withAlpha) const {
         color.green = p[1];
         color.red = p[2];
         color.alpha = info.transparentColor.alpha;
+    } else if (IsGrey16()) {
+        // Colour views of a 16-bit grey picture (previews) see the upper byte of each sample.
+        const auto level = static_cast<uint8_t>(Grey16Sample(Row(static_cast<uint32_t>(y)), static_cast<uint32_t>(x)) >> 8);
+        color = LfRgbQuad{level, level, level, 0};
     }
     if (withAlpha && alpha_) color.alpha = AlphaGet(x, y);
     return color;
@@ -623,7 +652,7 @@ void LfImage::SwapRedBlue() {
 }
 
 void LfImage::SwapRedBlue(uint8_t* buffer, uint32_t length) const {
-    if (!buffer || PaletteEntries(head) != 0) return;
+    if (!buffer || PaletteEntries(head) != 0 || IsGrey16()) return;
     const uint64_t limit = std::min<uint64_t>({length, info.effectiveWidth, static_cast<uint64_t>(Width()) * 3});
     for (uint64_t i = 0; i + 3 <= limit; i += 3) std::swap(buffer[i], buffer[i + 2]);
 }
@@ -660,6 +689,9 @@ bool LfImage::Mirror(bool mirrorSelection, bool mirrorAlpha) {
         switch (head.bitCount) {
         case 24:
             for (int32_t x = 0; x < w; ++x) std::memcpy(dst + (w - 1 - x) * 3, src + x * 3, 3);
+            break;
+        case 16:
+            for (int32_t x = 0; x < w; ++x) std::memcpy(dst + (w - 1 - x) * 2, src + x * 2, 2);
             break;
         case 8:
             for (int32_t x = 0; x < w; ++x) dst[w - 1 - x] = src[x];
@@ -717,7 +749,7 @@ static bool RotateQuarter(LfImage& image, bool clockwise) {
 
     LfImage rotated;
     rotated.CopyInfo(image);
-    if (!rotated.Create(static_cast<uint32_t>(h), static_cast<uint32_t>(w), image.BitCount(), image.Type())) {
+    if (!CreateShapedLike(rotated, image, static_cast<uint32_t>(h), static_cast<uint32_t>(w))) {
         image.SetLastError(rotated.LastError());
         return false;
     }
@@ -738,7 +770,7 @@ static bool RotateQuarter(LfImage& image, bool clockwise) {
             }
         }
     } else {
-        const uint32_t bytesPerPixel = bits / 8;  // 0 for 4-bit pictures
+        const uint32_t bytesPerPixel = bits / 8;  // 0 for 4-bit pictures, 2 for 16-bit grey
         for (int32_t ys = 0; ys < newHeight; ys += kRotateBlock) {
             rotated.info.progress = static_cast<int32_t>(100LL * ys / newHeight);
             for (int32_t xs = 0; xs < newWidth; xs += kRotateBlock) {
@@ -782,6 +814,7 @@ bool LfImage::IncreaseBitCount(uint32_t bitCount) {
     if (bitCount < head.bitCount) return false;
     if (bitCount != 4 && bitCount != 8 && bitCount != 24) return false;
     if (info.ghostOwner) return false;
+    if (IsGrey16()) return Grey16ToColour();
 
     LfImage wider;
     wider.CopyInfo(*this);
@@ -823,8 +856,38 @@ bool LfImage::IncreaseBitCount(uint32_t bitCount) {
     return Transfer(wider, false);
 }
 
+// 24-bit grey from the upper byte of each sample: the window shows 16-bit grey pictures so.
+bool LfImage::Grey16ToColour() {
+    LfImage wider;
+    wider.CopyInfo(*this);
+    if (!wider.Create(Width(), Height(), 24, Type())) {
+        SetLastError(wider.LastError());
+        return false;
+    }
+    for (uint32_t y = 0; y < Height(); ++y) {
+        const uint8_t* src = Row(y);
+        uint8_t* dst = wider.Row(y);
+        for (uint32_t x = 0; x < Width(); ++x) std::memset(dst + static_cast<size_t>(x) * 3, Grey16Sample(src, x) >> 8, 3);
+    }
+    if (selection_) {
+        wider.selection_ = DuplicatePlane(selection_, static_cast<size_t>(Width()) * Height());
+        if (!wider.selection_) return false;
+    }
+    return Transfer(wider, false);
+}
+
 bool LfImage::Negative() {
     if (!block_ || !info.pixels) return false;
+    if (IsGrey16()) {
+        // 65535 - v for every selected sample (every sample without a selection).
+        for (uint32_t y = 0; y < Height(); ++y) {
+            uint8_t* row = Row(y);
+            for (uint32_t x = 0; x < Width(); ++x)
+                if (!selection_ || selection_[static_cast<size_t>(y) * Width() + x])
+                    SetGrey16Sample(row, x, static_cast<uint16_t>(~Grey16Sample(row, x)));
+        }
+        return true;
+    }
     if (head.bitCount == 24) {
         if (selection_) {
             const LfRect& box = info.selectionBox;
@@ -865,6 +928,11 @@ bool LfImage::Negative() {
 
 bool LfImage::AlphaCreate() {
     if (!block_) return false;
+    if (IsGrey16()) {
+        // Neither writer of 16-bit grey stores transparency: refuse rather than drop it.
+        SetLastError("16-bit grey pictures have no alpha plane");
+        return false;
+    }
     if (alpha_) return true;
     const size_t plane = static_cast<size_t>(Width()) * Height();
     alpha_ = static_cast<uint8_t*>(std::malloc(plane ? plane : 1));

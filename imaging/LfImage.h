@@ -1,6 +1,6 @@
 // LfImage: the in-memory picture. Pixels live in one heap block laid out like a Windows DIB
 // (40-byte info header, palette of 4-byte entries, bottom-up rows padded to 4 bytes; 1, 4, 8
-// or 24 bits per pixel), beside an info record with the format, the last error, transparency,
+// or 24 bits per pixel, or 16-bit grey without a palette), beside an info record with the format, the last error, transparency,
 // resolution and per-format codec options. Every codec class derives from it and adds only
 // its own Encode(LfFile*) and Decode(LfFile*) and codec-private fields.
 #pragma once
@@ -126,6 +126,12 @@ public:
     // Replaces the picture with a new one (palette and pixels zeroed); returns the block or
     // nullptr with the last-error text set. Bit counts normalise to 1, 4, 8 or 24.
     uint8_t* Create(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t type = 0);
+    // Replaces the picture with a 16-bit grey one (zeroed): bit count 16, no palette, each
+    // sample a uint16_t in host byte order (0 black .. 65535 white), rows bottom-up and
+    // padded to 4 bytes. Only the PNG and TIFF writers store it; pixel-colour writes, alpha
+    // and resampling to another size refuse it (see each method).
+    uint8_t* CreateGrey16(uint32_t width, uint32_t height, uint32_t type = 0);
+    bool IsGrey16() const { return block_ != nullptr && head.bitCount == 16; }
     bool Destroy();
     bool DestroyFrames();
     void Copy(const LfImage& source, bool copyPixels = true, bool copySelection = true,
@@ -202,6 +208,7 @@ public:
     uint8_t PixelIndexUnchecked(int32_t x, int32_t y) const;
     void SetPixelIndex(int32_t x, int32_t y, uint8_t index);
     void SetPixelIndexUnchecked(int32_t x, int32_t y, uint8_t index);
+    // A 16-bit grey picture reads as the upper byte of its sample and ignores colour writes.
     LfRgbQuad PixelColor(int32_t x, int32_t y, bool withAlpha = true) const;
     void SetPixelColor(int32_t x, int32_t y, LfRgbQuad color, bool withAlpha = false);
     void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, LfRgbQuad color);
@@ -228,10 +235,11 @@ public:
     bool Mirror(bool mirrorSelection = false, bool mirrorAlpha = true);
     bool RotateLeft();
     bool RotateRight();
+    // 16-bit grey goes only to 24 bits (the upper byte of each sample as grey).
     bool IncreaseBitCount(uint32_t bitCount);
     bool Negative();
 
-    // ---- alpha plane (width x height bytes, row 0 first, 255 = opaque)
+    // ---- alpha plane (width x height bytes, row 0 first, 255 = opaque; none on 16-bit grey)
     bool AlphaCreate();
     void AlphaDelete();
     bool AlphaIsValid() const { return alpha_ != nullptr; }
@@ -275,7 +283,8 @@ public:
     // True when encoding must not go on ("null file handler", "null image!!!").
     bool EncodeSafeCheck(LfFile* stream);
 
-    // ---- resampling: 1 nearest pixel, 2 bicubic B-spline, other bilinear / area shrink
+    // ---- resampling: 1 nearest pixel, 2 bicubic B-spline, other bilinear / area shrink;
+    // a 16-bit grey picture is refused (IncreaseBitCount(24) first).
     bool Resample(int32_t newWidth, int32_t newHeight, int mode = 1, LfImage* destination = nullptr);
 
     // The authoritative copy of the info header and the info record; codecs use them freely.
@@ -284,6 +293,8 @@ public:
 
 protected:
     void Startup(uint32_t type);
+    bool Grey16ToColour();
+    uint8_t* CreateBlock(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t colors, uint32_t type);
 
     uint8_t* block_ = nullptr;
     uint8_t* selection_ = nullptr;

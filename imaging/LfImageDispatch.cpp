@@ -22,6 +22,15 @@ const LfFormatInfo* FindCodec(uint32_t format) {
     return row && row->codec.encode ? row : nullptr;
 }
 
+// False, with the reason as last-error text, when the format cannot hold the picture's
+// samples: a 16-bit grey picture goes only to formats that store 16 bits, never narrowed.
+bool FormatHoldsPicture(LfImage& image, const LfFormatInfo& row) {
+    if (!image.IsGrey16() || row.writesGrey16) return true;
+    const std::string reason = std::string(row.name) + " cannot store 16-bit grey pictures; save them as PNG or TIFF";
+    image.SetLastError(reason.c_str());
+    return false;
+}
+
 // Runs one codec call; nothing thrown inside a codec (a container's allocation failure, say)
 // leaves the dispatch: it becomes a failure of that call.
 template <class Call>
@@ -83,6 +92,7 @@ bool LfImage::Encode(LfFile* stream, uint32_t format) {
         SetLastError("Encode: Unknown format");
         return false;
     }
+    if (!FormatHoldsPicture(*this, *codec)) return false;
     return Guarded(*this, true, [&] { return codec->codec.encode(*this, stream, format); });
 }
 
@@ -154,11 +164,13 @@ bool LfImage::Save(const char* path, uint32_t format) {
         SetLastError("Save: no file name");
         return false;
     }
-    // Nothing is created for an identifier no codec serves.
-    if (!FindCodec(format)) {
+    // Nothing is created for an identifier no codec serves, nor for a picture it cannot hold.
+    const LfFormatInfo* codec = FindCodec(format);
+    if (!codec) {
         SetLastError("Encode: Unknown format");
         return false;
     }
+    if (!FormatHoldsPicture(*this, *codec)) return false;
 
     // The picture goes to a temporary file in the target's folder, which replaces the target
     // only once everything was written: a failed save never destroys an existing file.

@@ -315,6 +315,11 @@ bool LfImage::Resample(int32_t newWidth, int32_t newHeight, int mode, LfImage* d
         if (destination) destination->Copy(*this, true, true, true);
         return true;
     }
+    if (IsGrey16()) {
+        // The kernels work on colours and palette indices of 8-bit channels.
+        SetLastError("Resample: 16-bit grey pictures are not resampled");
+        return false;
+    }
 
     const float xScale = Scale(Width(), width);
     const float yScale = Scale(Height(), height);

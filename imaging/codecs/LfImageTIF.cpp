@@ -467,6 +467,32 @@ const char* PageReader::ReadSamples() {
     return nullptr;
 }
 
+// ---------------------------------------------------------------- writing
+
+// The compression a page is written with: the option word, or by default CCITT group 4 for
+// 1 bit, LZW up to 16-bit grey and JPEG for colour.
+uint32_t PageCompression(const LfImage& img) {
+    const uint32_t chosen = img.CodecOption(LF_FORMAT_TIF);
+    if (chosen != 0) return chosen;
+    if (img.BitCount() == 1) return COMPRESSION_CCITTFAX4;
+    return img.BitCount() <= 16 ? COMPRESSION_LZW : COMPRESSION_JPEG;
+}
+
+// Why a picture cannot be written with its compression, or nullptr when it can. 16-bit grey
+// goes only to the lossless schemes that take any sample size; JPEG in TIFF holds 8 bits.
+const char* CompressionRefusal(const LfImage& img) {
+    if (!img.IsGrey16()) return nullptr;
+    switch (PageCompression(img)) {
+    case COMPRESSION_NONE: case COMPRESSION_LZW: case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: case COMPRESSION_PACKBITS:
+        return nullptr;
+    case COMPRESSION_JPEG: case COMPRESSION_OJPEG:
+        return "TIFF JPEG compression cannot hold 16-bit grey pictures; use LZW, deflate or none";
+    default:
+        return "this TIFF compression cannot hold 16-bit grey pictures; use LZW, deflate or none";
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- opening
@@ -529,6 +555,8 @@ bool LfImageTIF::Encode(LfFile* stream, bool append) {
     const char* failure = nullptr;
     if (EncodeSafeCheck(stream)) {
         failure = "";   // the check left its message
+    } else if (const char* refusal = CompressionRefusal(*this)) {
+        failure = refusal;
     } else {
         if (!writer_) {
             writerClient_ = LfTiffClient{stream, this};
@@ -581,6 +609,8 @@ bool LfImageTIF::WriteBody(bool multiPage, int32_t page, int32_t pageCount) {
         invert = LuminanceDifference(0, 1) < 0;
     } else if (bpp == 4 || bpp == 8) {
         photometric = IsGrey() ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+    } else if (IsGrey16()) {
+        photometric = PHOTOMETRIC_MINISBLACK;   // one sample of 16 bits, host order as libtiff wants
     }
     if (bpp == 8 && withAlpha) spp = 2;
 
@@ -622,9 +652,7 @@ bool LfImageTIF::WriteBody(bool multiPage, int32_t page, int32_t pageCount) {
         TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue);
     }
 
-    uint32_t compression = CodecOption(LF_FORMAT_TIF);
-    if (compression == 0)
-        compression = bpp == 1 ? COMPRESSION_CCITTFAX4 : bpp <= 8 ? COMPRESSION_LZW : COMPRESSION_JPEG;
+    const uint32_t compression = PageCompression(*this);
     if (compression > 0xFFFF || !TIFFSetField(tif, TIFFTAG_COMPRESSION, compression)) return false;
     if (compression == COMPRESSION_LZW && bpp >= 8) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (compression == COMPRESSION_JPEG) {
