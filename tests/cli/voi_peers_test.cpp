@@ -55,10 +55,10 @@ cmd = sys.argv[1]
 if cmd == "make":
     env = dict(globals()); exec(sys.argv[4], env)
     for out in sys.argv[2:4]:
-        shutil.copy(os.path.join(tests, env["src"]), out) if "src" in env else env["ds"].save_as(out)
+        shutil.copy(os.path.join(tests, env["src"]), out) if "src" in env else env["ds"].save_as(out, write_like_original=False)
     if "peer_window" in env:
         peer = pydicom.dcmread(sys.argv[3]); peer.WindowCenter, peer.WindowWidth = env["peer_window"]
-        peer.save_as(sys.argv[3])
+        peer.save_as(sys.argv[3], write_like_original=False)
 elif cmd == "exact":
     from pydicom.pixel_data_handlers.util import apply_modality_lut, apply_voi_lut
     ds = pydicom.dcmread(sys.argv[2]); v = apply_voi_lut(apply_modality_lut(ds.pixel_array, ds), ds)
