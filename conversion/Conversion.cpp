@@ -79,7 +79,10 @@ bool DeepFrameToImage(const GreyFrame& frame, LfImage& image) {
     return true;
 }
 
-bool WritesGrey16(uint32_t type) { return type == LF_FORMAT_PNG || type == LF_FORMAT_TIF; }
+bool WritesGrey16(uint32_t type) {
+    const LfFormatInfo* row = LfFindFormat(type);
+    return row != nullptr && row->writesGrey16;
+}
 
 bool TargetHoldsGrey(const std::string& path) {
     switch (FindType(path)) {

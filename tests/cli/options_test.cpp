@@ -76,6 +76,12 @@ TEST(OptionsParse, NumbersMustBeWholeAndInRange) {
         {{"--shard", "0/3", "x"}, false},  {{"--shard", "4/3", "x"}, false},
         {{"--shard", "2", "x"}, false},    {{"--shard", "1/0", "x"}, false},
         {{"--tiff-compression", "LZW", "x"}, true}, {{"--tiff-compression", "zip", "x"}, false},
+        {{"--voi", "Standard", "x"}, true}, {{"--voi", "40,400", "x"}, true},
+        {{"--voi", "-1.5,1", "x"}, true},  {{"--voi", "40,0.5", "x"}, false},  // LINEAR needs width >= 1
+        {{"--voi", "40", "x"}, false},     {{"--voi", "40,400,1", "x"}, false},
+        {{"--voi", "nan,400", "x"}, false}, {{"--voi", "window", "x"}, false},
+        {{"--depth", "16", "x"}, true},    {{"--depth", "12", "x"}, false},
+        {{"--window-index", "0", "x"}, false}, {{"--voi-lut-index", "x", "x"}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " '" + c.args[1] + "'");
@@ -194,6 +200,11 @@ TEST(OptionsExit, OutputsThatCannotWorkStopTheRunBeforeItStarts) {
         {{"-o", (dir / "all.png").string(), a, b}, "names one image file"},
         {{"-o", (dir / "all.PNG").string(), in}, "names one image file"},
         {{"-o", (dir / "all.wmf").string(), a}, "cannot be written"},
+        {{"--depth", "16", "-f", "jpg", a}, "--depth 16 writes PNG or TIFF"},
+        {{"--depth", "16", "-o", (dir / "x.bmp").string(), a}, "--depth 16 writes PNG or TIFF"},
+        {{"--depth", "16", "--voi", "file", a}, "not file"},
+        {{"--window-index", "2", a}, "needs --voi standard"},
+        {{"--voi", "standard", "--window-index", "1", "--voi-lut-index", "1", a}, "exclude each other"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[1]);
