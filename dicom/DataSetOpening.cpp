@@ -17,12 +17,46 @@ Opening Damaged(DataSetStart& start, std::string text) {
     return Opening::Damaged;
 }
 
+// The transfer syntax UID of a (0002,0010) value: a zero byte pads or ends it.
+std::string SyntaxUid(std::string uid) {
+    uid.resize(std::strlen(uid.c_str()));
+    const size_t end = uid.find_last_not_of(" \t");
+    uid.erase(end == std::string::npos ? 0 : end + 1);
+    return uid;
+}
+
+// A meta group whose writer left out the group length: its elements are read one by one
+// while their group is 0002, and the data set starts after the last of them.
+Opening ReadUnmeasuredMetaGroup(DicomSource& source, DataSetStart& start) {
+    ElementReader reader(source, DataSetEncoding{});
+    for (;;) {
+        const uint64_t at = source.position();
+        ElementHeader h;
+        if (reader.next(h) != ElementReader::Next::Element || h.group != 0x0002) {
+            if (!source.seek(at)) return Damaged(start, "truncated file meta group");
+            break;
+        }
+        if (!h.is(0x0002, 0x0010)) {
+            if (!reader.skipValue(h)) return Damaged(start, "truncated file meta group");
+            continue;
+        }
+        std::vector<uint8_t> value;
+        if (!reader.readValue(h, value, kMaxUid)) return Damaged(start, "file meta group with a damaged transfer syntax");
+        start.uid = SyntaxUid(std::string(value.begin(), value.end()));
+    }
+    return start.uid.empty() ? Damaged(start, "file meta group without a transfer syntax") : Opening::Opened;
+}
+
 // The file meta group, walked element by element within its group length, up to the
 // transfer syntax.
 Opening ReadMetaGroup(DicomSource& source, DataSetStart& start) {
     // The first meta element holds the byte length of the rest of the meta group.
     uint8_t head[12];
+    const uint64_t metaStart = source.position();
     if (!source.read(head, 8)) return Damaged(start, "truncated file meta group");
+    const bool groupLength0 = head[0] == 0x02 && head[1] == 0 && head[2] == 0 && head[3] == 0;
+    if (!groupLength0 && head[0] == 0x02 && head[1] == 0)
+        return source.seek(metaStart) ? ReadUnmeasuredMetaGroup(source, start) : Damaged(start, "truncated file meta group");
     if ((head[6] | (head[7] << 8)) != 4 || !source.read(head + 8, 4))
         return Damaged(start, "file meta group without a usable group length");
     const uint32_t groupLength = head[8] | (uint32_t{head[9]} << 8) | (uint32_t{head[10]} << 16) |
@@ -44,10 +78,7 @@ Opening ReadMetaGroup(DicomSource& source, DataSetStart& start) {
             return Damaged(start, "file meta group with a damaged transfer syntax");
         std::string uid(h.length, '\0');
         metaSource.read(uid.data(), uid.size());
-        uid.resize(std::strlen(uid.c_str()));  // a zero byte pads or ends the value
-        const size_t end = uid.find_last_not_of(" \t");
-        uid.erase(end == std::string::npos ? 0 : end + 1);
-        start.uid = uid;
+        start.uid = SyntaxUid(uid);
         return Opening::Opened;
     }
     return Damaged(start, "file meta group without a transfer syntax");

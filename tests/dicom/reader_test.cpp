@@ -106,6 +106,19 @@ TEST(DicomOpening, UnusableMetaGroupsAreRefused) {
     ExpectRefused(WithMetaByte(8, 30), DicomRefusal::Damaged, "transfer syntax");
 }
 
+// Some writers leave out the meta group's length: the group then ends at the first element of
+// another group. Catches refusing such files, or reading their data set from the wrong byte.
+TEST(DicomOpening, MetaGroupWithoutItsLengthIsWalkedToItsEnd) {
+    std::vector<uint8_t> bytes = SmallPicture().bytes();
+    bytes.erase(bytes.begin() + 132, bytes.begin() + 144);
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, bytes), 0) << reader.refusalText();
+    EXPECT_EQ(reader.transferSyntax(), dicomtest::kExplicitLittle);
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 51, 102, 153, 204, 255}));
+    bytes.resize(132 + 14);  // the meta group cut inside its transfer syntax
+    ExpectRefused(bytes, DicomRefusal::Damaged, "transfer syntax");
+}
+
 // ---- The data set walk ----
 
 TEST(DicomWalk, ReadsThePictureAndItsAttributes) {
