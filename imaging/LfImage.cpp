@@ -318,8 +318,9 @@ bool LfImage::SetType(uint32_t type) {
 void LfImage::SetLastError(const char* text) {
     if (!text) text = "";
     if (text == info.lastError) return;
-    std::strncpy(info.lastError, text, LF_ERROR_SIZE - 1);
-    info.lastError[LF_ERROR_SIZE - 1] = '\0';
+    const size_t length = strnlen(text, LF_ERROR_SIZE - 1);
+    std::memmove(info.lastError, text, length);
+    info.lastError[length] = '\0';
 }
 
 void LfImage::SetTransparentIndex(int32_t index) {
