@@ -4,10 +4,10 @@
 // themselves are checked against an independent renderer in the converter's tests.
 #include "DicomFileBuilder.h"
 #include "DicomReader.h"
+#include "ElementReader.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,30 +16,29 @@ namespace {
 using dicomtest::DicomFileBuilder;
 using Bytes = std::vector<uint8_t>;
 
-Bytes Text(uint16_t group, uint16_t element, const char* vr, std::string value) {
-    if (value.size() % 2) value += ' ';
+// One explicit VR element, in the long form where its VR has one. undefined writes the value
+// as it is (it carries its own delimiter) under the length 0xFFFFFFFF.
+Bytes Element(uint16_t group, uint16_t element, const char* vr, Bytes value, bool undefined = false) {
+    const bool longForm = IsLongFormVr(vr);
+    if (!longForm && value.size() % 2) value.push_back(' ');
     Bytes out;
     DicomFileBuilder::putTag(out, group, element);
     out.insert(out.end(), {static_cast<uint8_t>(vr[0]), static_cast<uint8_t>(vr[1])});
-    DicomFileBuilder::put16(out, static_cast<uint16_t>(value.size()));
+    if (longForm) out.insert(out.end(), {0, 0});
+    const uint32_t length = undefined ? 0xFFFFFFFFu : static_cast<uint32_t>(value.size());
+    longForm ? DicomFileBuilder::put32(out, length) : DicomFileBuilder::put16(out, static_cast<uint16_t>(length));
     out.insert(out.end(), value.begin(), value.end());
     return out;
+}
+
+Bytes Text(uint16_t group, uint16_t element, const char* vr, const std::string& text) {
+    return Element(group, element, vr, Bytes(text.begin(), text.end()));
 }
 
 Bytes Words(uint16_t group, uint16_t element, const char* vr, const std::vector<uint16_t>& words) {
     Bytes value;
     for (uint16_t w : words) DicomFileBuilder::put16(value, w);
-    Bytes out;
-    DicomFileBuilder::putTag(out, group, element);
-    out.insert(out.end(), {static_cast<uint8_t>(vr[0]), static_cast<uint8_t>(vr[1])});
-    if (vr[0] == 'O') {
-        out.insert(out.end(), {0, 0});
-        DicomFileBuilder::put32(out, static_cast<uint32_t>(value.size()));
-    } else {
-        DicomFileBuilder::put16(out, static_cast<uint16_t>(value.size()));
-    }
-    out.insert(out.end(), value.begin(), value.end());
-    return out;
+    return Element(group, element, vr, value);
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
@@ -51,25 +50,11 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 // A sequence of the given items, every length defined or every length undefined.
 Bytes Sequence(uint16_t group, uint16_t element, const std::vector<Bytes>& items, bool undefined) {
     Bytes value;
-    for (const Bytes& item : items) {
-        const Bytes head = DicomFileBuilder::itemTag(0xE000, undefined ? 0xFFFFFFFFu : static_cast<uint32_t>(item.size()));
-        value.insert(value.end(), head.begin(), head.end());
-        value.insert(value.end(), item.begin(), item.end());
-        if (undefined) {
-            const Bytes end = DicomFileBuilder::itemTag(0xE00D, 0);
-            value.insert(value.end(), end.begin(), end.end());
-        }
-    }
-    if (undefined) {
-        const Bytes end = DicomFileBuilder::itemTag(0xE0DD, 0);
-        value.insert(value.end(), end.begin(), end.end());
-    }
-    Bytes out;
-    DicomFileBuilder::putTag(out, group, element);
-    out.insert(out.end(), {'S', 'Q', 0, 0});
-    DicomFileBuilder::put32(out, undefined ? 0xFFFFFFFFu : static_cast<uint32_t>(value.size()));
-    out.insert(out.end(), value.begin(), value.end());
-    return out;
+    for (const Bytes& item : items)
+        value = Join({value, DicomFileBuilder::itemTag(0xE000, undefined ? 0xFFFFFFFFu : static_cast<uint32_t>(item.size())),
+                      item, undefined ? DicomFileBuilder::itemTag(0xE00D, 0) : Bytes{}});
+    if (undefined) value = Join({value, DicomFileBuilder::itemTag(0xE0DD, 0)});
+    return Element(group, element, "SQ", value, undefined);
 }
 
 Bytes Window(const char* centre, const char* width) {
@@ -99,17 +84,12 @@ Bytes Picture(const Bytes& elements, const char* photometric = "MONOCHROME2") {
     return b.bytes();
 }
 
-GreyRendering Standard(int windowIndex = 0) {
-    GreyRendering r;
-    r.mode = VoiMode::Standard;
-    r.windowIndex = windowIndex;
-    return r;
-}
-
+// Cases of the standard rendering; the converter's tests check the levels of each rule
+// against an independent renderer and its refusals of unusable values.
 struct Case {
     const char* fault;  // what a wrong result would mean
     Bytes file;
-    GreyRendering rendering;
+    int windowIndex;
     int frame;
     std::vector<int> levels;  // of the frame; empty when the file must be refused
     const char* refusal;      // part of the refusal text
@@ -117,77 +97,50 @@ struct Case {
 
 // The window 100/101 by the LINEAR rule: 0, 128, 255, 255 for the samples.
 const std::vector<int> kWindowed = {0, 128, 255, 255};
-// No window or LUT: the 12-bit range, by the rule of no VOI.
-const std::vector<int> kFullRange = {0, 6, 12, 255};
 
 std::vector<Case> Cases() {
     const Bytes window = Window("100", "101");
     return {
-        {"the top-level window is not found or not ruled by centre - 0.5, width - 1", Picture(window), Standard(), 0,
-         kWindowed, ""},
         {"a shared Frame VOI LUT window in defined-length items is missed",
-         Picture(GroupsWithWindow(0x9229, {window}, false)), Standard(), 1, kWindowed, ""},
+         Picture(GroupsWithWindow(0x9229, {window}, false)), 0, 1, kWindowed, ""},
         {"a per-frame window in undefined-length items is missed or given to the wrong frame",
-         Picture(GroupsWithWindow(0x9230, {Window("5000", "10"), window}, true)), Standard(), 1, kWindowed, ""},
+         Picture(GroupsWithWindow(0x9230, {Window("5000", "10"), window}, true)), 0, 1, kWindowed, ""},
         {"a frame without its per-frame item does not fall back to the data set's window",
-         Picture(Join({window, GroupsWithWindow(0x9230, {Window("5000", "10")}, true)})), Standard(), 1, kWindowed, ""},
+         Picture(Join({window, GroupsWithWindow(0x9230, {Window("5000", "10")}, true)})), 0, 1, kWindowed, ""},
         {"a per-frame item without windows hides the shared window",
          Picture(Join({GroupsWithWindow(0x9229, {window}, false), GroupsWithWindow(0x9230, {Bytes{}, Bytes{}}, false)})),
-         Standard(), 0, kWindowed, ""},
-        {"the second window is not the one chosen",
-         Picture(Window("5000\\100", "10\\101")), Standard(2), 0, kWindowed, ""},
-        {"a window beyond those the file has is quietly replaced", Picture(window), Standard(2), 0, {},
-         "window 2 requested, the file has 1 window"},
-        {"a LINEAR window narrower than 1 divides by zero", Picture(Window("100", "0")), Standard(), 0, {},
-         "width of at least 1"},
-        {"a rescale that is not a number reaches the levels",
-         Picture(Join({window, Text(0x0028, 0x1053, "DS", "NaN")})), Standard(), 0, {}, "not a usable number"},
-        {"a huge rescale overflows instead of clamping",
-         Picture(Join({window, Text(0x0028, 0x1053, "DS", "1e300")})), Standard(), 0, {0, 255, 255, 255}, ""},
-        {"without window or LUT the levels do not span the stored bits' range", Picture({}), Standard(), 0, kFullRange,
-         ""},
-        {"a LUT whose descriptor lies about its entries is read past its data",
-         Picture(VoiLut({8, 99, 16}, {0, 65535, 0, 65535})), Standard(), 0, {0, 255, 255, 255}, ""},
-        {"8-bit entries packed two to a word are read as words",
-         Picture(VoiLut({4, 99, 8}, {0xFF00, 0x0080})), Standard(), 0, {0, 255, 0, 0}, ""},
-        {"a LUT of 0 bits per entry is used", Picture(VoiLut({4, 99, 0}, {0, 1, 2, 3})), Standard(), 0, {},
-         "bits per entry"},
+         0, 0, kWindowed, ""},
+        {"the second of several window values is not the one chosen", Picture(Window("5000\\100", "10\\101")), 2, 0,
+         kWindowed, ""},
+        {"without window or LUT the levels do not span the stored bits' range", Picture({}), 0, 0, {0, 6, 12, 255}, ""},
+        {"a LUT whose descriptor claims more entries than its data is read past the data",
+         Picture(VoiLut({8, 99, 16}, {0, 65535, 0, 65535})), 0, 0, {0, 255, 255, 255}, ""},
+        {"8-bit entries packed two to a word are read as words", Picture(VoiLut({4, 99, 8}, {0xFF00, 0x0080})), 0, 0,
+         {0, 255, 0, 0}, ""},
         {"a LUT descriptor of two values is read past its end",
-         Picture(Sequence(0x0028, 0x3000, {Join({Words(0x0028, 0x3002, "US", {4, 0}), Words(0x0028, 0x3006, "OW", {1, 2, 3, 4})})},
+         Picture(Sequence(0x0028, 0x3000, {Join({Words(0x0028, 0x3002, "US", {4, 0}), Words(0x0028, 0x3006, "OW", {1, 2})})},
                           false)),
-         Standard(), 0, {}, "no usable LUT Descriptor"},
+         0, 0, {}, "no usable LUT Descriptor"},
         {"an item running past its sequence is read as elements",
          Picture(Bytes{0x28, 0x00, 0x10, 0x30, 'S', 'Q', 0, 0, 12, 0, 0, 0, 0xFE, 0xFF, 0x00, 0xE0, 40, 0, 0, 0,
                        0x28, 0x00, 0x02, 0x30}),
-         Standard(), 0, {}, "damaged grey attributes"},
-        {"INVERSE is not applied after the window",
-         Picture(Join({window, Text(0x2050, 0x0020, "CS", "INVERSE")})), Standard(), 0, {255, 126, 0, 0}, ""},
-        {"MONOCHROME1 with a Presentation LUT Shape is inverted twice",
-         Picture(Join({window, Text(0x2050, 0x0020, "CS", "INVERSE")}), "MONOCHROME1"), Standard(), 0,
-         {255, 126, 0, 0}, ""},
+         0, 0, {}, "damaged grey attributes"},
     };
-}
-
-std::vector<int> Levels(const GreyFrame& frame) {
-    std::vector<int> out;
-    for (int x = 0; x < frame.width; ++x) out.push_back(frame.pixels[3 * x]);
-    return out;
 }
 
 TEST(GreyRendering, FindsTheFilesValuesAndRefusesThoseItCannotUse) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.fault);
         DicomReader reader;
-        reader.setRendering(c.rendering);
-        const int parsed = reader.parseMemory(c.file.data(), c.file.size(), 2);
-        const GreyFrame* frame = parsed == 0 ? reader.renderFrame(c.frame) : nullptr;
+        reader.setRendering({VoiMode::Standard, 0.0, 0.0, c.windowIndex, 0, 8});
+        const GreyFrame* frame =
+            reader.parseMemory(c.file.data(), c.file.size(), 2) == 0 ? reader.renderFrame(c.frame) : nullptr;
         if (c.levels.empty()) {
-            EXPECT_EQ(frame, nullptr);
             EXPECT_EQ(reader.refusal(), DicomRefusal::Rendering);
             EXPECT_NE(reader.refusalText().find(c.refusal), std::string::npos) << reader.refusalText();
         } else {
             ASSERT_NE(frame, nullptr) << reader.refusalText();
-            EXPECT_EQ(Levels(*frame), c.levels);
+            for (int x = 0; x < 4; ++x) EXPECT_EQ(frame->pixels[3 * x], c.levels[x]) << x;
         }
         // The reader's own conversion never depends on these elements being readable.
         DicomReader plain;
@@ -195,18 +148,14 @@ TEST(GreyRendering, FindsTheFilesValuesAndRefusesThoseItCannotUse) {
     }
 }
 
-// 16-bit levels come with the frame and agree with its 8-bit rows.
-TEST(GreyRendering, SixteenBitLevelsSpanTheFullRange) {
+// Catches 16-bit levels missing from the frame or disagreeing with its 8-bit rows.
+TEST(GreyRendering, SixteenBitLevelsComeWithTheFrame) {
     const Bytes file = Picture({});
-    GreyRendering r = Standard();
-    r.depth = 16;
     DicomReader reader;
-    reader.setRendering(r);
+    reader.setRendering({VoiMode::Standard, 0.0, 0.0, 0, 0, 16});
     ASSERT_EQ(reader.parseMemory(file.data(), file.size(), 2), 0) << reader.refusalText();
     const GreyFrame* frame = reader.frame();
-    ASSERT_NE(frame, nullptr);
-    ASSERT_NE(frame->deep, nullptr);
-    EXPECT_EQ(frame->deep[0], 0);
+    ASSERT_TRUE(frame != nullptr && frame->deep != nullptr);
     EXPECT_EQ(frame->deep[3], 65535);
     for (int x = 0; x < 4; ++x) EXPECT_EQ(frame->pixels[3 * x], frame->deep[x] >> 8);
 }
