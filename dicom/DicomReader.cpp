@@ -603,7 +603,7 @@ bool DicomReader::prepareStandardRendering() {
 }
 
 // One grey frame through the standard steps: levels of every stored value evaluated once
-// when the values span at most 16 bits, else per sample. 8-bit levels fill the frame's rows;
+// when there are fewer possible values than samples, else sample by sample. 8-bit levels fill the frame's rows;
 // 16-bit ones are kept in deep_ and their upper bytes fill the rows.
 bool DicomReader::renderStandardFrame(int index, const uint8_t* samples, uint8_t* buffer) {
     const StoredBits bits = storedBits();
@@ -618,8 +618,9 @@ bool DicomReader::renderStandardFrame(int index, const uint8_t* samples, uint8_t
     const int bytes = layout_.sampleBytes();
     const size_t count = layout_.pixels();
     deep_.resize(count);
-    if (bits.bitsStored <= 16) {
-        std::vector<uint16_t> table(static_cast<size_t>(bits.highest() - bits.lowest() + 1));
+    const size_t values = bits.bitsStored <= 16 ? static_cast<size_t>(bits.highest() - bits.lowest() + 1) : SIZE_MAX;
+    if (values <= count) {
+        std::vector<uint16_t> table(values);
         for (size_t i = 0; i < table.size(); ++i) table[i] = levels.level(bits.lowest() + static_cast<int64_t>(i));
         for (size_t i = 0; i < count; ++i) deep_[i] = table[static_cast<size_t>(bits.value(SampleAt(samples, i, bytes)) - bits.lowest())];
     } else {
