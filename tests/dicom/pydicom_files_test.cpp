@@ -177,7 +177,7 @@ TEST(PydicomRefused, CompressedDamagedAndPicturelessFilesAreRefused) {
     const RefusedFile files[] = {
         {"ExplVR_LitEndNoMeta.dcm", DicomRefusal::NoPixelData},
         {"ExplVR_BigEndNoMeta.dcm", DicomRefusal::NotDicom},
-        {"no_meta_group_length.dcm", DicomRefusal::Damaged},
+        {"no_meta_group_length.dcm", DicomRefusal::NoPixelData},  // read without its group length: no pixels
         {"meta_missing_tsyntax.dcm", DicomRefusal::Damaged},
         {"MR_truncated.dcm", DicomRefusal::Damaged},
         {"waveform_ecg.dcm", DicomRefusal::NoPixelData},
