@@ -47,7 +47,7 @@ def ours(label, options, out, name): print(label, *options.split(), "-o", os.pat
 R, R12, S = lambda **e: base(ramp(-1024, 3071), True, **e), lambda **e: base(ramp(0, 4095), bits=12, **e), "--voi standard"
 )PY";
 // peer(NAME, OUR OPTIONS, dcm2pnm's options or "exact", DATA SET, tolerance in 8-bit levels, **what the peer's copy gets,
-// as dcm2pnm reads no per-frame groups). With labels as arguments: "LABEL ok", or where ours and the peer's differ most.
+// as dcm2pnm reads no per-frame groups). With labels as arguments: where ours and the peer's differ too much, a line each.
 const char* kPeerTable = R"PY(import PIL.Image; from pydicom.pixel_data_handlers.util import apply_voi_lut
 def peer(name, options, how, ds, tol=1, **peer_set):
     save(ds, name + ".dcm"); p = pydicom.dcmread(name + ".dcm"); [setattr(p, k, v) for k, v in peer_set.items()]
@@ -64,8 +64,8 @@ def compare(label):
     ours, theirs = (PIL.Image.open(f"{name}.{who}{depth}.png") for who in ("ours", "peer"))
     x, y = (np.array(i).astype(np.int64) for i in (ours, theirs)); d = abs(x - y)
     if x.shape != y.shape or ours.mode[0] != "LI"[depth == "16"]: return print(label, ours.mode, x.shape, y.shape)
-    print(label, "ok" if d.max() <= int(tol) * (256 if depth == "16" else 1) else f"off by {d.max()} at {np.unravel_index(d.argmax(), d.shape)}")
-if sys.argv[1:]: [compare(label) for label in sys.argv[1:]]; sys.exit()
+    if d.max() > int(tol) * (256 if depth == "16" else 1): print(label, f"off by {d.max()} at {np.unravel_index(d.argmax(), d.shape)}")
+if sys.argv[1:]: [compare(label) for label in sys.argv[1:]]; print("compared", len(sys.argv) - 1); sys.exit()
 # The file's window and intercept ignored for a stretch; MONOCHROME1 not inverted or the slope applied after the window.
 peer("ct intercept window", S, "+Wi 1", "dicomdirtests/77654033/CT2/17106")
 peer("cr monochrome1 slope", S, "+Wi 1", "dicomdirtests/77654033/CR1/6154")
@@ -158,13 +158,12 @@ std::vector<Row> RunTable(const fs::path& dir, const char* table) {
 TEST(VoiPeers, StandardRenderingMatchesDcm2pnmAndPydicom) {
     GLINTWISE_NEED_PEER(testsupport::HaveTool("dcm2pnm") && testsupport::HavePythonModules("pydicom numpy PIL"), "dcm2pnm, pydicom, numpy, PIL");
     const testsupport::TempDir dir;
-    std::vector<std::string> labels, expected;
+    std::vector<std::string> labels;
     for (const Row& r : RunTable(dir.path(), kPeerTable)) {
         EXPECT_EQ(r.run.status, 0) << r.label << ": " << r.run.err;
         labels.push_back(r.label);
-        expected.push_back(r.label + " ok");
     }
-    EXPECT_EQ(Python(dir.path(), kPeerTable, labels), expected);
+    EXPECT_EQ(Python(dir.path(), kPeerTable, labels), std::vector<std::string>{"compared " + std::to_string(labels.size())});
 }
 
 // --voi file is today's rendering: a default that drifted would change every existing batch.
