@@ -94,6 +94,16 @@ bool MatchesItsSyntax(DicomSource& source, const TransferSyntax& syntax) {
     return !(IsUpper(head[4]) && IsUpper(head[5]));
 }
 
+// A data set written with implicit VRs under an explicit VR little endian syntax: its first
+// element (group 0008, as every data set starts) has no VR letters after its tag.
+bool ImplicitUnderExplicit(DicomSource& source, const TransferSyntax& syntax) {
+    if (!syntax.explicitVr || syntax.bigEndian || syntax.deflated || source.remaining() < 6) return false;
+    uint8_t head[6];
+    const uint64_t at = source.position();
+    if (!source.read(head, 6) || !source.seek(at)) return false;
+    return head[0] == 0x08 && head[1] == 0x00 && !(IsUpper(head[4]) && IsUpper(head[5]));
+}
+
 // A data set without preamble and meta group is recognised by its first element, of group
 // 0008; the two bytes after the tag tell an explicit VR from an implicit length.
 bool DetectBareDataSet(DicomSource& source, DataSetStart& start) {
@@ -119,5 +129,6 @@ Opening OpenDataSet(DicomSource& source, bool acceptBare, DataSetStart& start) {
         start.syntax = nullptr;
         return Opening::UnknownSyntax;
     }
+    start.implicitVrData = ImplicitUnderExplicit(source, *start.syntax);
     return Opening::Opened;
 }

@@ -13,6 +13,9 @@ struct DataSetStart {
     std::string uid;                        // as the file names it, or as a bare data set implies
     const TransferSyntax* syntax = nullptr; // set when Opened
     std::string error;                      // why, when Damaged
+    // The data set of an explicit VR little endian syntax is written with implicit VRs (some
+    // writers do so): it is read as implicit VR little endian.
+    bool implicitVrData = false;
 };
 
 // Leaves the source at the first element of the data set when Opened. A bare data set (it

@@ -101,7 +101,7 @@ int DicomReader::parseMemory(const uint8_t* data, size_t size, int mode) {
 int DicomReader::parseSource(DicomSource& source, int mode) {
     bool ok = false;
     if (openDataSet(source)) {
-        const DataSetEncoding encoding{syntax_->explicitVr, syntax_->bigEndian};
+        const DataSetEncoding encoding{syntax_->explicitVr && !implicitVrData_, syntax_->bigEndian};
         if (syntax_->deflated) {
             std::vector<uint8_t> inflated;
             std::string error;
@@ -182,6 +182,7 @@ bool DicomReader::openDataSet(DicomSource& source) {
     const Opening opening = OpenDataSet(source, acceptBareDataSet_, start);
     transferSyntax_ = start.uid;
     syntax_ = start.syntax;
+    implicitVrData_ = start.implicitVrData;
     switch (opening) {
     case Opening::Opened: return true;
     case Opening::NotDicom: return refuse(DicomRefusal::NotDicom, "not a DICOM file (no \"DICM\" at byte 128)");

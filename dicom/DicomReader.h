@@ -150,6 +150,7 @@ private:
     std::string sopClass_;
     std::string pixelEncoding_;
     const TransferSyntax* syntax_ = nullptr;
+    bool implicitVrData_ = false;  // the data set has implicit VRs although the syntax says explicit
     PaletteSource paletteSource_;
     std::vector<uint64_t> extendedOffsets_, extendedLengths_;
     bool acceptBareDataSet_ = true;

@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PeerFile{"SC_jpeg_no_color_transform_2.dcm", false}, PeerFile{"SC_rgb_dcmtk_+eb+cr.dcm", false},
                       PeerFile{"SC_rgb_dcmtk_+eb+cy+n1.dcm", false}, PeerFile{"SC_rgb_dcmtk_+eb+cy+n2.dcm", false},
                       PeerFile{"SC_rgb_dcmtk_+eb+cy+np.dcm", false}, PeerFile{"SC_rgb_dcmtk_+eb+cy+s2.dcm", false},
-                      PeerFile{"SC_rgb_dcmtk_+eb+cy+s4.dcm", false}, PeerFile{"SC_rgb_jpeg.dcm", false, false},
+                      PeerFile{"SC_rgb_dcmtk_+eb+cy+s4.dcm", false}, PeerFile{"SC_rgb_jpeg.dcm", false},
                       PeerFile{"SC_rgb_jpeg_app14_dcmd.dcm", false}, PeerFile{"SC_rgb_jpeg_dcmtk.dcm", false},
                       PeerFile{"SC_rgb_jpeg_lossy_gdcm.dcm", false}, PeerFile{"SC_rgb_small_odd_jpeg.dcm", false},
                       PeerFile{"JPGExtended.dcm", false}, PeerFile{"JPEG-lossy.dcm", false}),

@@ -119,6 +119,26 @@ TEST(DicomOpening, MetaGroupWithoutItsLengthIsWalkedToItsEnd) {
     ExpectRefused(bytes, DicomRefusal::Damaged, "transfer syntax");
 }
 
+// Some writers put an implicit VR data set under Explicit VR Little Endian (or an encapsulated
+// syntax, explicit by definition). Catches reading its lengths as VRs.
+TEST(DicomOpening, ImplicitDataSetUnderAnExplicitSyntaxIsReadAsImplicit) {
+    std::vector<uint8_t> implicit;
+    auto element = [&](uint16_t group, uint16_t number, std::vector<uint8_t> value) {
+        DicomFileBuilder::putTag(implicit, group, number);
+        DicomFileBuilder::put32(implicit, static_cast<uint32_t>(value.size()));
+        implicit.insert(implicit.end(), value.begin(), value.end());
+    };
+    element(0x0008, 0x0060, {'O', 'T'});
+    for (auto [number, value] : {std::pair{0x0010, 1}, {0x0011, 2}, {0x0100, 16}, {0x0101, 16}, {0x0102, 15}})
+        element(0x0028, static_cast<uint16_t>(number), {static_cast<uint8_t>(value), 0});
+    element(0x7FE0, 0x0010, {0, 0, 10, 0});
+    DicomFileBuilder b;
+    b.raw(implicit);
+    DicomReader reader;
+    ASSERT_EQ(Parse(reader, b.bytes()), 0) << reader.refusalText();
+    EXPECT_EQ(FrameLevels(*reader.frame()), (std::vector<int>{0, 255}));
+}
+
 // ---- The data set walk ----
 
 TEST(DicomWalk, ReadsThePictureAndItsAttributes) {
