@@ -378,16 +378,15 @@ bool LfImageMNG::RunDisplay(int32_t& frames, uint8_t*& chosen, uint8_t*& chosenA
     }
 }
 
-// The selected frame becomes the picture, with its alpha plane and the background as the
-// transparent colour.
+// The selected frame becomes the picture, with its alpha plane; the background colour is
+// kept as the transparent colour but not switched on: the alpha plane already says what is
+// transparent, and a transparent index would make every pixel of the background's colour
+// (white by default) transparent when the picture is saved.
 bool LfImageMNG::TakeFrame(const uint8_t* canvas, const uint8_t* alphaPlane) {
     if (!canvas || !alphaPlane) return Fail("Error in MNG file");
     if (!Create(record_.width, record_.height, 24, LF_FORMAT_MNG))
         return Fail("LfImageMNG::Decode cannot create image");
-    if (record_.backgroundIndex >= 0) {
-        SetTransparentIndex(record_.backgroundIndex);
-        SetTransparentColor(record_.background);
-    }
+    if (record_.backgroundIndex >= 0) SetTransparentColor(record_.background);
     std::memcpy(Row(0), canvas, size_t(record_.paddedWidth) * record_.height);
     SwapRedBlue();
     if (AlphaCreate()) std::memcpy(AlphaPlane(), alphaPlane, size_t(record_.width) * record_.height);

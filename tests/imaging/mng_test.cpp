@@ -187,12 +187,17 @@ TEST(MngFrames, EveryFrameIsCountedAndCanBeChosen) {
     ASSERT_NE(rgba.Create(2, 1, 24), nullptr);
     ASSERT_TRUE(rgba.AlphaCreate());
     rgba.SetPixelColor(0, 0, LfRgbQuad{30, 20, 10, 128}, true);
+    rgba.SetPixelColor(1, 0, LfRgbQuad{255, 255, 255, 255}, true);
     LfImageMNG png;
     ASSERT_TRUE(DecodeMng(png, peer::EncodeToBytes(rgba, LF_FORMAT_PNG))) << png.LastError();
     EXPECT_EQ(png.NumFrames(), 1);
     EXPECT_EQ(png.PixelColor(0, 0, true), (LfRgbQuad{30, 20, 10, 128}));
-    EXPECT_EQ(png.TransparentIndex(), 0);
     EXPECT_EQ(png.TransparentColor(), (LfRgbQuad{255, 255, 255, 0}));
+    // The white background colour is not made transparent: saved again, white pixels stay opaque.
+    EXPECT_EQ(png.TransparentIndex(), -1);
+    LfImage again;
+    ASSERT_TRUE(peer::DecodeBytes(again, peer::EncodeToBytes(png, LF_FORMAT_PNG), LF_FORMAT_PNG));
+    EXPECT_EQ(again.PixelColor(1, 0, true), (LfRgbQuad{255, 255, 255, 255}));
 
     LfImageMNG probe;
     probe.SetEscape(-1);
