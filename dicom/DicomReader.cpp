@@ -582,7 +582,7 @@ bool DicomReader::prepareStandardRendering() {
     const size_t frameSamples = layout_.frameSamples();
     bool any = false;
     for (int f = 0; f < frames_; ++f) {
-        const GreyAttributes frame = AttributesForFrame(grey_, f);
+        const FrameGreyValues frame = ValuesForFrame(grey_, f);
         const uint8_t* samples = samples_.get() + static_cast<size_t>(f) * frameSamples * static_cast<size_t>(bytes);
         int64_t lo = 0, hi = 0;
         for (size_t i = 0; i < frameSamples; ++i) {
@@ -611,7 +611,7 @@ bool DicomReader::renderStandardFrame(int index, const uint8_t* samples, uint8_t
     StandardLevels levels;
     std::string error;
     const bool monochrome1 = layout_.photometric == Photometric::Monochrome1;
-    if (!levels.prepare(AttributesForFrame(grey_, index), bits, monochrome1, rendering_, lowestModality_,
+    if (!levels.prepare(ValuesForFrame(grey_, index), bits, monochrome1, rendering_, lowestModality_,
                         highestModality_, error)) {
         refuse(DicomRefusal::Rendering, error);
         return false;

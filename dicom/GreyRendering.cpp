@@ -36,8 +36,8 @@ bool CheckLookupTable(LookupTable& table, const std::string& what, std::string& 
     return true;
 }
 
-GreyAttributes AttributesForFrame(const GreyAttributes& attributes, int frame) {
-    GreyAttributes result = attributes;
+FrameGreyValues ValuesForFrame(const GreyAttributes& attributes, int frame) {
+    FrameGreyValues result = attributes;  // the data set's own values only
     auto apply = [&](const FrameGroups& groups) {
         if (groups.hasRescale) {
             result.slope = groups.slope;
@@ -51,7 +51,6 @@ GreyAttributes AttributesForFrame(const GreyAttributes& attributes, int frame) {
     };
     if (attributes.hasShared) apply(attributes.shared);
     if (frame >= 0 && static_cast<size_t>(frame) < attributes.perFrame.size()) apply(attributes.perFrame[frame]);
-    result.perFrame.clear();
     return result;
 }
 
@@ -68,7 +67,7 @@ int64_t StoredBits::value(uint32_t sample) const {
     return v;
 }
 
-void PossibleModalityRange(const GreyAttributes& frame, const StoredBits& bits, double& lowest, double& highest) {
+void PossibleModalityRange(const FrameGreyValues& frame, const StoredBits& bits, double& lowest, double& highest) {
     if (frame.hasModalityLut) {
         lowest = 0.0;
         highest = frame.modalityLut.top();
@@ -86,7 +85,7 @@ std::string WindowName(int index) { return "window " + std::to_string(index); }
 
 }  // namespace
 
-bool StandardLevels::prepare(const GreyAttributes& frame, const StoredBits& bits, bool monochrome1,
+bool StandardLevels::prepare(const FrameGreyValues& frame, const StoredBits& bits, bool monochrome1,
                              const GreyRendering& rendering, double lowestModality, double highestModality,
                              std::string& error) {
     attributes_ = frame;
@@ -164,7 +163,7 @@ bool StandardLevels::prepare(const GreyAttributes& frame, const StoredBits& bits
     return useRange(low, high);
 }
 
-double ModalityValue(const GreyAttributes& frame, int64_t stored) {
+double ModalityValue(const FrameGreyValues& frame, int64_t stored) {
     if (frame.hasModalityLut) return frame.modalityLut.map(static_cast<double>(stored));
     return static_cast<double>(stored) * frame.slope + frame.intercept;
 }

@@ -48,8 +48,8 @@ struct FrameGroups {
     std::string function;
 };
 
-// Everything of a data set that takes part in the grey levels.
-struct GreyAttributes {
+// The modality and VOI values in force for one frame.
+struct FrameGreyValues {
     double slope = 1.0;
     double intercept = 0.0;
     bool hasModalityLut = false;
@@ -58,15 +58,20 @@ struct GreyAttributes {
     std::string function;  // VOI LUT Function: LINEAR (also when empty), LINEAR_EXACT, SIGMOID
     std::vector<LookupTable> voiLuts;
     std::string presentationShape;  // IDENTITY, INVERSE or empty
-    bool hasShared = false;
-    FrameGroups shared;
-    std::vector<FrameGroups> perFrame;  // one per frame item, in frame order
     std::string problem;  // a damaged element among these: the rendering refuses the file
 };
 
-// The modality and VOI attributes in force for one frame: the per-frame groups over the
-// shared ones over the data set's own.
-GreyAttributes AttributesForFrame(const GreyAttributes& attributes, int frame);
+// Everything of a data set that takes part in the grey levels: its own values, and those of
+// an enhanced image's functional groups.
+struct GreyAttributes : FrameGreyValues {
+    bool hasShared = false;
+    FrameGroups shared;
+    std::vector<FrameGroups> perFrame;  // one per frame item, in frame order
+};
+
+// The values in force for one frame: the per-frame groups over the shared ones over the data
+// set's own.
+FrameGreyValues ValuesForFrame(const GreyAttributes& attributes, int frame);
 
 enum class VoiMode {
     File,      // the reader's own conversion (mode 2), unchanged
@@ -105,14 +110,14 @@ public:
     // for a window or LUT the frame lacks, or the file's values cannot be used.
     // modalityRange gives the smallest and largest modality value over every frame, for
     // the min-max stretch.
-    bool prepare(const GreyAttributes& frame, const StoredBits& bits, bool monochrome1,
+    bool prepare(const FrameGreyValues& frame, const StoredBits& bits, bool monochrome1,
                  const GreyRendering& rendering, double lowestModality, double highestModality,
                  std::string& error);
     uint16_t level(int64_t stored) const;
 
 private:
     enum class Step { Linear, LinearExact, Sigmoid, Lut, Range };
-    GreyAttributes attributes_;
+    FrameGreyValues attributes_;
     Step step_ = Step::Range;
     double centre_ = 0.0, width_ = 0.0;
     double rangeLow_ = 0.0, rangeHigh_ = 1.0;  // Step::Range
@@ -122,7 +127,7 @@ private:
 };
 
 // The modality value of a stored value: the Modality LUT's entry, or the rescaled value.
-double ModalityValue(const GreyAttributes& frame, int64_t stored);
+double ModalityValue(const FrameGreyValues& frame, int64_t stored);
 
 // Smallest and largest modality value a frame can produce from its stored bits.
-void PossibleModalityRange(const GreyAttributes& frame, const StoredBits& bits, double& lowest, double& highest);
+void PossibleModalityRange(const FrameGreyValues& frame, const StoredBits& bits, double& lowest, double& highest);
