@@ -4,7 +4,8 @@
 # shell loop, and by XMedCon's medcon converting all files in one process. Prints files per
 # second, best of three runs each, and the speed-up of "ours -j 2" over medcon. Then one
 # 4096 x 4096 16-bit file to BMP, ours beside `dcm2pnm +ob` (both with the file's window):
-# best wall and CPU time and peak resident memory (GNU time).
+# best wall and CPU time and peak resident memory (GNU time). Between them, the grey-level
+# renderings (--voi file, standard, standard at 16 bits) beside dcm2pnm's window at 8 and 16 bits.
 #
 # usage: bench/cli_convert.sh [BUILD_DIR]      (BENCH_FILES, BENCH_RUNS, BENCH_TMP override)
 # The files live in a memory-backed folder (/dev/shm when present) so that every program is
@@ -92,6 +93,20 @@ for target in bmp png; do
     fi
     printf '%-6s %18s %18s %18s %22s %9s\n' "$target" "$j1" "$j2" "$loop" "$med" \
         "$(ratio "${j2raw%% *}" "${medraw%% *}")"
+done
+
+# Grey-level renderings to PNG on 2 threads: the window's conversion, the standard steps at 8
+# and 16 bits, beside dcm2pnm's window at 8 and 16 bits.
+printf '\ngrey levels to PNG, files per second (CPU ms per file)\n'
+printf '%-28s %18s %18s\n' rendering "ours -j 2" "dcm2pnm loop"
+for rendering in "file 8" "standard 8" "standard 16"; do
+    set -- $rendering
+    ours=$(cell "$(measure "$tool" -j 2 --voi "$1" --depth "$2" -f png -o . "$work/in")")
+    theirs="absent"
+    if have dcm2pnm && [ "$1" = standard ]; then
+        theirs=$(cell "$(measure dcm2pnm_loop "$([ "$2" = 16 ] && echo +on2 || echo +on)" png)")
+    fi
+    printf '%-28s %18s %18s\n' "--voi $1 --depth $2" "$ours" "$theirs"
 done
 
 # One large picture: a 4096 x 4096 16-bit file (32 MiB of samples) to BMP.
