@@ -17,3 +17,29 @@ bench_init() {
     exit 1
   fi
 }
+
+# A fresh folder for the script's files in $work, memory-backed when /dev/shm exists, removed
+# when the script ends.
+bench_workdir() {
+  work=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/glintwise-bench.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+}
+
+# Our benchmark program's figure named $1, from the "NAME VALUE" lines of $work/ours.txt.
+ours() { awk -v k="$1" '$1 == k { print $2 }' "$work/ours.txt"; }
+
+# Best CPU time (user + system) of $repeat runs of a command, in microseconds. CPU time, not
+# wall time: on a shared machine it is what stays comparable between programs.
+best_us() {
+  local best=0 us i t TIMEFORMAT='%3U %3S'
+  for ((i = 0; i < repeat; i++)); do
+    t=$({ time "$@" > /dev/null 2>&1; } 2>&1) || return 1
+    us=$(awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%d", (a[1] + a[2]) * 1000000 }')
+    if ((i == 0 || us < best)); then best=$us; fi
+  done
+  echo "$best"
+}
+
+# $1 - $2 microseconds in milliseconds, never below 0; a / b to two decimals ("-" without b).
+minus() { awk -v a="$1" -v b="$2" 'BEGIN { d = (a - b) / 1000; if (d < 0) d = 0; printf "%.1f", d }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0 && a != "n/a" && b != "n/a") printf "%.2f", a / b; else print "-" }'; }

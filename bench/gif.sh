@@ -15,25 +15,11 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bench_init gif_bench 3 "$@"
 
-work=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/glintwise-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_workdir
 
 "$bench" --repeat "$repeat" --write-gif24 "$work/ours24.gif" --write-gif8 "$work/ours8.gif" \
   --write-raw24 "$work/in24.rgb" --write-raw8 "$work/in8.gray" > "$work/ours.txt"
-ours() { awk -v k="$1" '$1 == k { print $2 }' "$work/ours.txt"; }
 
-# Best CPU time (user + system) of $repeat runs of a command, in microseconds.
-best_us() {
-  local best=0 us i t TIMEFORMAT='%3U %3S'
-  for ((i = 0; i < repeat; i++)); do
-    t=$({ time "$@" > /dev/null 2>&1; } 2>&1) || return 1
-    us=$(awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%d", (a[1] + a[2]) * 1000000 }')
-    if ((i == 0 || us < best)); then best=$us; fi
-  done
-  echo "$best"
-}
-minus() { awk -v a="$1" -v b="$2" 'BEGIN { d = (a - b) / 1000; if (d < 0) d = 0; printf "%.1f", d }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0 && b != "n/a") printf "%.2f", a / b; else print "-" }'; }
 
 declare -A magick pillow
 im=convert-im6.q16

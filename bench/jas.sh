@@ -17,25 +17,18 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bench_init codecs_jas_bench 3 "$@"
 
-work=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/glintwise-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_workdir
 
 "$bench" --repeat "$repeat" --write-jp2 "$work/ours.jp2" --write-ppm "$work/ours.ppm" \
   --write-ras "$work/ours.ras" > "$work/ours.txt"
-ours() { awk -v k="$1" '$1 == k { print $2 }' "$work/ours.txt"; }
 sum() { awk -v a="$(ours "$1")" -v b="$(ours "$2")" 'BEGIN { printf "%.1f", a + b }'; }
 
-# Best CPU time (user + system) of $repeat runs of a command, in milliseconds.
+# Best CPU time of $repeat runs of a command, in milliseconds.
 best_ms() {
-  local best=0 us i t TIMEFORMAT='%3U %3S'
-  for ((i = 0; i < repeat; i++)); do
-    t=$({ time "$@" > /dev/null 2>&1; } 2>&1) || return 1
-    us=$(awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%d", (a[1] + a[2]) * 1000000 }')
-    if ((i == 0 || us < best)); then best=$us; fi
-  done
-  awk -v u="$best" 'BEGIN { printf "%.1f", u / 1000 }'
+  local us
+  us=$(best_us "$@") || return 1
+  awk -v u="$us" 'BEGIN { printf "%.1f", u / 1000 }'
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0 && a != "n/a" && b != "n/a") printf "%.2f", a / b; else print "-" }'; }
 
 declare -A theirs
 if command -v opj_compress > /dev/null; then
