@@ -71,6 +71,19 @@ inline std::vector<uint8_t> Picture(const std::string& kind) {
     return b.pixels16(s).bytes();
 }
 
+// Every picture kind written into tmp, then pydicom's CT and MR files when installed: the
+// sources the code stream tests re-encode.
+inline std::vector<fs::path> Sources(const TempDir& tmp) {
+    std::vector<fs::path> sources;
+    for (const std::string& kind : PictureKinds()) {
+        sources.push_back(tmp / (kind + ".dcm"));
+        WriteFile(sources.back(), Picture(kind));
+    }
+    if (!PydicomTestFiles().empty())
+        for (const char* name : {"CT_small.dcm", "MR_small.dcm"}) sources.push_back(PydicomTestFiles() / name);
+    return sources;
+}
+
 // Runs a peer command and says whether it succeeded; its output goes nowhere.
 inline bool Peer(const std::string& command) { return testsupport::Run(command + " >/dev/null 2>&1") == 0; }
 

@@ -13,17 +13,6 @@ namespace {
 
 using namespace codestreamtest;
 
-std::vector<fs::path> Sources(const TempDir& tmp) {
-    std::vector<fs::path> sources;
-    for (const std::string& kind : PictureKinds()) {
-        sources.push_back(tmp / (kind + ".dcm"));
-        WriteFile(sources.back(), Picture(kind));
-    }
-    if (!PydicomTestFiles().empty())
-        for (const char* name : {"CT_small.dcm", "MR_small.dcm"}) sources.push_back(PydicomTestFiles() / name);
-    return sources;
-}
-
 // Lossless frames must be the original's exactly: catches lost sign bits of 12-bit samples,
 // an undone (or doubly done) reversible colour transform, planes taken for pixels.
 TEST(Jpeg2000Peers, GdcmLosslessFilesGiveTheOriginalsFrames) {

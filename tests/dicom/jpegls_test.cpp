@@ -15,17 +15,6 @@ using namespace codestreamtest;
 constexpr const char* kLossless = "1.2.840.10008.1.2.4.80";
 constexpr const char* kNearLossless = "1.2.840.10008.1.2.4.81";
 
-std::vector<fs::path> Sources(const TempDir& tmp) {
-    std::vector<fs::path> sources;
-    for (const std::string& kind : PictureKinds()) {
-        sources.push_back(tmp / (kind + ".dcm"));
-        WriteFile(sources.back(), Picture(kind));
-    }
-    if (!PydicomTestFiles().empty())
-        for (const char* name : {"CT_small.dcm", "MR_small.dcm"}) sources.push_back(PydicomTestFiles() / name);
-    return sources;
-}
-
 // Catches lost or misplaced samples: wrong component order, planes taken for pixels, the
 // sign or high bits of 12-bit samples, frames mixed up.
 TEST(JpegLsPeers, LosslessFilesGiveTheOriginalsFrames) {
