@@ -21,9 +21,10 @@
 #include "BatchRun.h"
 #include "Conversion.h"
 #include "DicomReader.h"
+#include "LfFormatRegistry.h"
 #include "PreviewFit.h"
+#include "RefusalWords.h"
 #include "Settings.h"
-#include "TransferSyntax.h"
 #include "about.h"
 #include "ui_Lumaframe.h"
 
@@ -52,8 +53,8 @@ QString FilterType(const QString& filter) {
 
 QString SaveFilters() {
     QStringList filters;
-    for (const char* type : kTargetFormats)
-        filters << QStringLiteral("%1(*.%1)").arg(QLatin1String(type));
+    for (const std::string& type : LfWindowTargets())
+        filters << QStringLiteral("%1(*.%1)").arg(QString::fromStdString(type));
     return filters.join(QLatin1Char('\n'));
 }
 
@@ -141,7 +142,7 @@ void Lumaframe::setServices(std::unique_ptr<WindowServices> services) {
 
 void Lumaframe::setupTypes() {
     QStringList types;
-    for (const char* type : kTargetFormats) types << QLatin1String(type);
+    for (const std::string& type : LfWindowTargets()) types << QString::fromStdString(type);
     typesModel_ = new QStringListModel(types, this);
     ui_->comboBoxType->setModel(typesModel_);
     ui_->comboBoxType->setCurrentIndex(0);
@@ -260,31 +261,10 @@ void Lumaframe::on_btAddPic_clicked() {
 // A valid file the reader cannot show (a compressed syntax it lacks, a layout it does not
 // render, no pixel data at all) is named as such in plain words; anything else may be damaged.
 QString Lumaframe::OpenFailureText(const DicomReader& reader, bool frameRead) const {
-    const QString damaged = tr("Please check whether the image is damaged.");
-    if (frameRead) return damaged;
-    const QString text = QString::fromStdString(reader.refusalText());
-    switch (reader.refusal()) {
-    case DicomRefusal::TransferSyntax: {
-        const TransferSyntax* syntax = FindTransferSyntax(reader.transferSyntax());
-        if (syntax != nullptr && syntax->encapsulated)
-            return tr("This file's pixel data is compressed as %1, which cannot be read yet.")
-                .arg(QString::fromUtf8(syntax->name));
-        return tr("This file's data is encoded as %1, which cannot be read yet.")
-            .arg(syntax != nullptr ? QString::fromUtf8(syntax->name)
-                                   : QString::fromStdString(reader.transferSyntax()));
-    }
-    case DicomRefusal::NoPixelData: {
-        // The reader names the storage class in parentheses when it knows it.
-        const qsizetype open = text.indexOf(QLatin1Char('('));
-        if (open >= 0 && text.endsWith(QLatin1Char(')')))
-            return tr("This file holds no picture (%1).").arg(text.mid(open + 1, text.size() - open - 2));
-        return tr("This file holds no picture.");
-    }
-    case DicomRefusal::Layout:
-        return tr("This file's picture is stored in a way that cannot be shown yet (%1).").arg(text);
-    default:
-        return damaged;
-    }
+    if (frameRead || IsUnreadable(reader.refusal())) return tr("Please check whether the image is damaged.");
+    const RefusalWords words = WordsForRefusal(reader);
+    const QString message = QCoreApplication::translate("Lumaframe", words.message);
+    return words.argument.empty() ? message : message.arg(QString::fromStdString(words.argument));
 }
 
 bool Lumaframe::OpenDicom(const QString& path) {
@@ -297,7 +277,7 @@ bool Lumaframe::OpenDicom(const QString& path) {
         return false;
     }
     // TIFF keeps every grey level of a DICOM picture (the codec would choose lossy JPEG).
-    PreferLosslessTiff(opened);
+    UseDicomPictureOptions(opened);
     current_.Transfer(opened);
     try {
         ShowImage(current_);

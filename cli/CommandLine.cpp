@@ -88,9 +88,9 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
     if (name == "format") {
         const std::string ext = Lower(value);
         if (!IsAcceptedFormat(ext)) {
+            const std::vector<std::string> offered = LfWindowTargets();
             const bool known = LfFormatForExtension(ext) != LF_FORMAT_UNKNOWN ||
-                               std::find(kTargetFormats, kTargetFormats + kTargetFormatCount, ext) !=
-                                   kTargetFormats + kTargetFormatCount;
+                               std::find(offered.begin(), offered.end(), ext) != offered.end();
             error = (known ? "format '" + value + "' cannot be written"
                            : "unknown format '" + value + "'") +
                     "; formats that can be written: " + JoinedFormats();

@@ -2,20 +2,7 @@
 
 #include "Conversion.h"
 #include "DicomReader.h"
-
-namespace {
-
-// Why the reader gave no picture: files that are not DICOM at all get one short reason,
-// the others the reader's own refusal text.
-std::string ReadFailureReason(const DicomReader& reader) {
-    switch (reader.refusal()) {
-    case DicomRefusal::NotDicom: return "not a DICOM file";
-    case DicomRefusal::CannotOpen: return "cannot be opened";
-    default: return reader.refusalText().empty() ? "no picture could be read" : reader.refusalText();
-    }
-}
-
-}  // namespace
+#include "RefusalWords.h"
 
 BatchSummary RunBatch(const std::string& sourceDir, const std::string& resultDir,
                       const std::string& format, LfImage& work, const BatchProgress& progress,
@@ -37,14 +24,14 @@ BatchSummary RunBatch(const std::string& sourceDir, const std::string& resultDir
         DicomReader reader;
         const GreyFrame* frame = reader.read(files[i].c_str());
         if (frame == nullptr) {
-            summary.failures.push_back({files[i], ReadFailureReason(reader)});
+            summary.failures.push_back({files[i], EnglishWords(WordsForRefusal(reader))});
             continue;
         }
         if (!FrameToImage(*frame, work)) {
             summary.failures.push_back({files[i], "the picture could not be created"});
             continue;
         }
-        if (losslessTiff) PreferLosslessTiff(work);
+        if (losslessTiff) UseDicomPictureOptions(work);
         ++summary.converted;
         if (SaveResultImage(BatchOutputPath(resultDir, files[i], format), work)) {
             ++summary.written;

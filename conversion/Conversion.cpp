@@ -11,10 +11,6 @@
 
 namespace fs = std::filesystem;
 
-const char* const kTargetFormats[kTargetFormatCount] = {
-    "bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga", "pcx", "wbmp", "wmf", "emf",
-    "jp2", "j2c", "jpc", "pgx", "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw"};
-
 namespace {
 
 // The last path component: everything after the last '/'.
@@ -84,43 +80,34 @@ bool WritesGrey16(uint32_t type) {
     return row != nullptr && row->writesGrey16;
 }
 
-bool TargetHoldsGrey(const std::string& path) {
-    switch (FindType(path)) {
-        case LF_FORMAT_PNG: case LF_FORMAT_BMP: case LF_FORMAT_TIF: case LF_FORMAT_PGX:
-        case LF_FORMAT_JPG: case LF_FORMAT_JP2: case LF_FORMAT_JPC: case LF_FORMAT_GIF:
-            return true;
-        case LF_FORMAT_PNM: {
-            // One identifier for the three names; a .ppm file is colour by its name.
-            std::string ext = fs::path(LastComponent(path)).extension().string();
-            for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            return ext != ".ppm";
-        }
-        default:
-            return false;
-    }
-}
-
 bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image) {
     if (frame.deep != nullptr) return DeepFrameToImage(frame, image);
-    return TargetHoldsGrey(path) ? FrameToGreyImage(frame, image) : FrameToImage(frame, image);
+    const LfSaveName* name = LfFindSaveName(SaveExtension(path));
+    const bool holdsGrey = name != nullptr && name->holdsGrey;
+    return holdsGrey ? FrameToGreyImage(frame, image) : FrameToImage(frame, image);
+}
+
+std::string SaveExtension(const std::string& path) {
+    const std::string name = LastComponent(path);
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos) return "";
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
 }
 
 uint32_t FindType(const std::string& path) {
-    const std::string name = LastComponent(path);
-    const size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos) return LF_FORMAT_UNKNOWN;
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return LfFormatForExtension(ext);
+    const std::string ext = SaveExtension(path);
+    return ext.empty() ? LF_FORMAT_UNKNOWN : LfFormatForExtension(ext);
 }
 
 bool SaveResultImage(const std::string& path, LfImage& image) {
     return image.Save(path.c_str(), FindType(path));
 }
 
-void PreferLosslessTiff(LfImage& image) {
-    constexpr uint32_t kTiffLzw = 5;  // TIFF compression tag value for LZW
-    image.SetCodecOption(kTiffLzw, LF_FORMAT_TIF);
+void UseDicomPictureOptions(LfImage& image) {
+    for (const LfFormatInfo& row : LfFormats())
+        if (row.dicomOption != 0) image.SetCodecOption(row.dicomOption, row.id);
 }
 
 std::string FormatDir(const std::string& dir) {

@@ -22,22 +22,20 @@ bool FrameToImage(const GreyFrame& frame, LfImage& image);
 // FrameToImage's 24-bit picture.
 bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
 
-// Whether the format the path's extension names stores an 8-bit grey picture as one grey
-// channel, exactly: PNG, BMP (grey palette), TIFF (min-is-black), PGM (pnm and pgm; ppm is
-// colour by name), PGX, JPEG, JP2 and the code streams, GIF (one frame with a grey table
-// instead of the 24-bit picture's tiling). A grey frame saved there goes out as
-// FrameToGreyImage's picture; elsewhere as FrameToImage's.
-bool TargetHoldsGrey(const std::string& path);
-
 // A 16-bit rendering's levels (frame.deep) as a 16-bit grey image.
 bool DeepFrameToImage(const GreyFrame& frame, LfImage& image);
 
 // Whether the format identifier's codec writes 16-bit grey images.
 bool WritesGrey16(uint32_t type);
 
-// DeepFrameToImage for a 16-bit rendering; else FrameToGreyImage for a target that holds
-// grey, FrameToImage for any other.
+// DeepFrameToImage for a 16-bit rendering; else FrameToGreyImage when the registry says the
+// path's save name holds 8-bit grey exactly (a grey palette, one grey channel), FrameToImage
+// for any other.
 bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image);
+
+// The extension of the path's last component, lower case, without its dot; empty when the
+// component has none.
+std::string SaveExtension(const std::string& path);
 
 // Format identifier chosen by the extension of the path's last component (case does not
 // matter); 0 when there is no extension or it names no writable format ("raw" included).
@@ -47,9 +45,9 @@ uint32_t FindType(const std::string& path);
 // written; an existing file at the path is then left as it was.
 bool SaveResultImage(const std::string& path, LfImage& image);
 
-// Makes TIFF saves of the image lossless: LZW with the horizontal predictor instead of the
-// codec's automatic choice (JPEG for 24-bit pictures, which alters grey levels).
-void PreferLosslessTiff(LfImage& image);
+// Sets the codec options the registry gives DICOM pictures (TIFF: LZW with the predictor
+// instead of the codec's automatic JPEG, which alters grey levels; PNG: fast deflate).
+void UseDicomPictureOptions(LfImage& image);
 
 // The folder path made absolute and lexically normal, ending in '/'. The input comes back
 // unchanged when it cannot be made absolute (an empty text, for instance).
@@ -62,7 +60,3 @@ std::vector<std::string> ListBatchFiles(const std::string& sourceDir);
 // Result folder + the source file's name without its last extension + "." + ext.
 std::string BatchOutputPath(const std::string& resultDir, const std::string& sourceFile,
                             const std::string& ext);
-
-// The target formats offered by the window and the converter, in the window's order.
-constexpr int kTargetFormatCount = 24;
-extern const char* const kTargetFormats[kTargetFormatCount];

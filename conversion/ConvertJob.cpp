@@ -10,7 +10,7 @@
 #include "DicomReader.h"
 #include "LfFormatRegistry.h"
 #include "LfImage.h"
-#include "LfImagePNG.h"
+#include "RefusalWords.h"
 
 namespace convert {
 
@@ -20,44 +20,24 @@ namespace {
 
 JobResult Fail(std::string reason) { return {false, std::move(reason)}; }
 
-std::string RefusalKind(DicomRefusal refusal) {
-    switch (refusal) {
-        case DicomRefusal::TransferSyntax: return "transfer syntax";
-        case DicomRefusal::Layout: return "layout";
-        case DicomRefusal::Damaged: return "damaged";
-        case DicomRefusal::NoPixelData: return "no picture";
-        case DicomRefusal::Rendering: return "grey levels";
-        default: return "unreadable";
-    }
-}
-
-// The reader's reason for a file it refused after seeing "DICM".
-std::string DicomRefusalReason(const DicomReader& reader) {
-    std::string reason = "DICOM file refused (" + RefusalKind(reader.refusal()) + ")";
-    if (!reader.refusalText().empty()) reason += ": " + reader.refusalText();
-    return reason;
-}
+// The reader's reason for a file it refused after seeing "DICM", in the user's words.
+std::string DicomRefusalReason(const DicomReader& reader) { return EnglishWords(WordsForRefusal(reader)); }
 
 std::string LastErrorOr(const LfImage& image, const std::string& fallback) {
     const std::string text = image.LastError();
     return text.empty() ? fallback : text;
 }
 
-// Saves the finished picture, creating the output's folder when missing. A DICOM picture
-// saved as TIFF defaults to LZW, which keeps its pixels exactly; as PNG it is packed with
-// run-length deflate.
+// Saves the finished picture, creating the output's folder when missing. DICOM pictures get
+// the registry's options for them (lossless TIFF, fast PNG) unless the options say otherwise.
 JobResult Save(LfImage& image, const Job& job, const Options& options, bool dicomPicture = false) {
     std::error_code ec;
     const fs::path folder = fs::path(job.output).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
     if (ec) return Fail("cannot create the folder " + folder.string() + ": " + ec.message());
     image.SetJpegQuality(static_cast<float>(options.quality));
-    constexpr uint32_t kTiffLzw = 5;
+    if (dicomPicture) UseDicomPictureOptions(image);
     if (options.tiffCompression != 0) image.SetCodecOption(options.tiffCompression, LF_FORMAT_TIF);
-    else if (dicomPicture) image.SetCodecOption(kTiffLzw, LF_FORMAT_TIF);
-    // The flat surroundings of medical pictures pack as well with run-length deflate, at a
-    // third of the time.
-    if (dicomPicture) image.SetCodecOption(LF_PNG_FAST_DEFLATE, LF_FORMAT_PNG);
     image.SetLastError("");
     if (!SaveResultImage(job.output, image))
         return Fail(LastErrorOr(image, "cannot write " + job.output));
@@ -262,8 +242,6 @@ JobResult ConvertOne(const Job& job, const Options& options) {
     // Data sets without a meta group are tried only once no image codec takes the file.
     reader.setAcceptBareDataSet(false);
     if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
-    if (reader.refusal() == DicomRefusal::CannotOpen)
-        return Fail(reader.refusalText().empty() ? "cannot open the file" : reader.refusalText());
     if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
     LfImage image;
     JobResult loaded = LoadImage(job, options, image);
@@ -281,20 +259,21 @@ JobResult ConvertOne(const Job& job, const Options& options) {
 JobResult DescribeOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
     {
+        // The header step only: describing reads no frame.
         DicomReader reader;
         reader.setAcceptBareDataSet(false);
-        const GreyFrame* frame = reader.parse(job.input.c_str(), 2) == 0 ? reader.frame() : nullptr;
-        if (frame == nullptr && reader.refusal() == DicomRefusal::NotDicom) {
+        bool header = reader.parseHeader(job.input.c_str()) == 0;
+        if (!header && reader.refusal() == DicomRefusal::NotDicom) {
             LfImage probe;
             probe.SetEscape(-1);
             if (!probe.Load(job.input.c_str(), LF_FORMAT_UNKNOWN)) {
                 reader.setAcceptBareDataSet(true);
-                if (reader.parse(job.input.c_str(), 2) == 0) frame = reader.frame();
+                header = reader.parseHeader(job.input.c_str()) == 0;
             }
         }
         // A picture the reader cannot convert yet is still described.
-        const bool describable = frame != nullptr || (reader.refusal() == DicomRefusal::TransferSyntax &&
-                                                      !reader.pixelEncoding().empty());
+        const bool describable = header || (reader.refusal() == DicomRefusal::TransferSyntax &&
+                                            !reader.pixelEncoding().empty());
         if (describable) {
             std::string text = "DICOM, rows " + std::to_string(reader.rows()) + ", columns " +
                                std::to_string(reader.columns()) + ", " +
@@ -304,16 +283,13 @@ JobResult DescribeOne(const Job& job, const Options& options) {
                         FormatFloat(reader.windowWidth());
             else if (reader.samplesPerPixel() == 1 && reader.photometricInterpretation() != "PALETTE COLOR")
                 text += ", no window (min-max stretch)";
-            const int frames = frame != nullptr ? reader.frameCount() : std::max<int>(reader.numberOfFrames(), 1);
+            const int frames = header ? reader.frameCount() : std::max<int>(reader.numberOfFrames(), 1);
             if (frames > 1) text += ", " + std::to_string(frames) + " frames";
             text += DicomDetails(reader);
             if (reader.samplesPerPixel() == 1) text += GreyDetails(reader.greyAttributes());
-            if (frame == nullptr) text += "; " + reader.refusalText();
+            if (!header) text += "; " + reader.refusalText();
             return {true, text};
         }
-        if (reader.refusal() == DicomRefusal::CannotOpen)
-            return Fail(reader.refusalText().empty() ? "cannot open the file"
-                                                     : reader.refusalText());
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
     }
     LfImage image;

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "Conversion.h"
 #include "LfFormatRegistry.h"
 
 namespace convert {
@@ -22,16 +21,13 @@ bool Writable(const std::string& ext) {
 std::vector<std::string> AcceptedFormats() {
     // The window's list in its order, then the formats the window does not offer at all.
     std::vector<std::string> names;
-    for (int i = 0; i < kTargetFormatCount; ++i)
-        if (Writable(kTargetFormats[i])) names.push_back(kTargetFormats[i]);
-    const auto offered = [&](const std::string& ext) {
-        return std::find(kTargetFormats, kTargetFormats + kTargetFormatCount, ext) !=
-               kTargetFormats + kTargetFormatCount;
-    };
+    for (const std::string& ext : LfWindowTargets())
+        if (Writable(ext)) names.push_back(ext);
+    const auto offered = [](const LfSaveName& name) { return name.windowPosition > 0; };
     for (const LfFormatInfo& row : LfFormats()) {
         if (!row.writes || std::any_of(row.saveExtensions.begin(), row.saveExtensions.end(), offered))
             continue;
-        names.insert(names.end(), row.saveExtensions.begin(), row.saveExtensions.end());
+        for (const LfSaveName& name : row.saveExtensions) names.push_back(name.ext);
     }
     return names;
 }

@@ -116,15 +116,21 @@ std::string LowerExtension(const std::string& path) {
     return ext;
 }
 
-// Why the folder cannot be created (or written into when it exists); empty when it can.
-// Looks at the nearest existing ancestor only, so nothing is created before the run.
-std::string FolderProblem(const std::string& folder) {
+// Creates the folder (and its parents) and proves that files can be made in it by making
+// and removing one; the reason when that fails, else empty. Permission bits alone say
+// nothing for root, nor for a read-only file system.
+std::string MakeWritableFolder(const std::string& folder) {
     std::error_code ec;
-    fs::path existing = fs::absolute(folder, ec).lexically_normal();
+    const fs::path path = fs::absolute(folder, ec).lexically_normal();
     if (ec) return ec.message();
-    while (!fs::exists(existing, ec) && existing.has_relative_path()) existing = existing.parent_path();
-    if (!fs::is_directory(existing, ec)) return existing.string() + " is not a folder";
-    if (::access(existing.c_str(), W_OK | X_OK) != 0) return existing.string() + ": " + std::strerror(errno);
+    fs::create_directories(path, ec);
+    if (ec) return ec.message();
+    if (!fs::is_directory(path, ec)) return path.string() + " is not a folder";
+    std::string probe = (path / ".glintwise-probe-XXXXXX").string();
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
     return "";
 }
 
@@ -142,8 +148,6 @@ std::string CheckOutput(const Options& options, bool outputIsFile, bool severalI
             return "--output " + options.output +
                    " names one image file but the inputs are several files or a folder"
                    " (end a folder name with /)";
-        const std::string problem = FolderProblem(folder);
-        if (!problem.empty()) return "cannot create the output folder " + folder + ": " + problem;
         return "";
     }
     if (options.allFrames && !options.info)
@@ -158,9 +162,6 @@ std::string CheckOutput(const Options& options, bool outputIsFile, bool severalI
         return "--output names a " + dotted + " file but --format is " + options.format;
     if (!IsAcceptedFormat(ext))
         return "--output names a " + dotted + " file, a format that cannot be written";
-    const std::string parent = fs::path(options.output).parent_path().string();
-    const std::string problem = FolderProblem(parent.empty() ? "." : parent);
-    if (!problem.empty()) return "cannot create the folder of --output " + options.output + ": " + problem;
     return "";
 }
 
@@ -229,6 +230,15 @@ Plan MakePlan(const Options& options) {
             plan.usageError = "--depth 16 writes PNG or TIFF, not " + LowerExtension(target);
     }
     if (!plan.usageError.empty()) return plan;
+    // The outputs' folder exists before any input is read: one usage error instead of a
+    // failure for every file.
+    const std::string parent = fs::path(options.output).parent_path().string();
+    const std::string problem = MakeWritableFolder(outputIsFile ? (parent.empty() ? "." : parent) : folder);
+    if (!problem.empty()) {
+        plan.usageError = outputIsFile ? "cannot create the folder of --output " + options.output + ": " + problem
+                                       : "cannot create the output folder " + folder + ": " + problem;
+        return plan;
+    }
 
     for (const Found& f : found) {
         const std::string output =

@@ -29,7 +29,8 @@ struct Plan {
 };
 
 // Expands folders (and sub-folders with -r), names every output and marks jobs that would
-// overwrite an input of this run. Reads the file system; writes nothing.
+// overwrite an input of this run. Creates the outputs' folder (a usage error when it cannot
+// be made or written into); writes nothing else.
 Plan MakePlan(const Options& options);
 
 // Part `index` of `count` (1 <= index <= count) of a plan: its groups sorted by the name of

@@ -98,6 +98,20 @@ int DicomReader::parseMemory(const uint8_t* data, size_t size, int mode) {
     return parseSource(source, mode);
 }
 
+int DicomReader::parseHeader(const char* path) {
+    headerOnly_ = true;
+    const int result = parse(path, 2);
+    headerOnly_ = false;
+    return result;
+}
+
+int DicomReader::parseHeaderMemory(const uint8_t* data, size_t size) {
+    headerOnly_ = true;
+    const int result = parseMemory(data, size, 2);
+    headerOnly_ = false;
+    return result;
+}
+
 int DicomReader::parseSource(DicomSource& source, int mode) {
     bool ok = false;
     if (openDataSet(source)) {
@@ -117,6 +131,7 @@ int DicomReader::parseSource(DicomSource& source, int mode) {
             ok = walkDataSet(reader, mode);
         }
     }
+    bytesRead_ = source.bytesRead();
     if (!ok) {
         releaseFrame();
         releaseSamples();
@@ -338,6 +353,7 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
 
     grey_ = greyReader_.finish(pixelRepresentation_);
     grey_.problem = greyProblem_;
+    if (headerOnly_) return readPixelHeader(reader, h);
     const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
     return read && prepareRendering(mode) && (frames_ == 1 && !samples_ ? true : renderFrame(0) != nullptr);
 }
@@ -346,22 +362,15 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
 bool DicomReader::readNativePixels(ElementReader& reader, const ElementHeader& h) {
     if (syntax_->encapsulated)
         return refuse(DicomRefusal::Damaged, std::string(syntax_->name) + " pixel data with a defined length");
-    pixelEncoding_ = "native";
+    if (!checkNativeLength(reader, h)) return false;
     DicomSource& source = reader.source();
-    if (h.length > source.remaining())
-        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(h.length - source.remaining()) +
-                                                 " bytes early: the value runs past the end of the file");
     const uint64_t frameBits = layout_.frameBits();
-    const uint64_t frameBytes = (frameBits + 7) / 8;
-    if (uint64_t{h.length} < frameBytes)
-        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(frameBytes - h.length) +
-                                                 " bytes early: it holds fewer than rows x columns samples");
     const uint64_t announced = std::max<uint64_t>(numberOfFrames_, 1);
+    frames_ = static_cast<int>(nativeFrames(h.length));
     // Bytes of the frames the value holds (all of them for 8 bits and more, also a partial
     // last frame, whose samples join the stretch).
     uint64_t bytes = std::min<uint64_t>(h.length, (announced * frameBits + 7) / 8);
     if (layout_.bitsAllocated > 1) bytes -= bytes % static_cast<uint64_t>(layout_.sampleBytes());
-    frames_ = static_cast<int>(std::min<uint64_t>(announced, uint64_t{h.length} * 8 / frameBits));
     // Big-endian words come whole, so a value read in pairs is read to an even length.
     const bool swapPairs = reader.encoding().bigEndian && (layout_.bitsAllocated == 16 || h.hasVr("OW"));
     const uint64_t readBytes = swapPairs ? std::min<uint64_t>(h.length, bytes + (bytes & 1)) : bytes;
@@ -390,6 +399,59 @@ bool DicomReader::readNativePixels(ElementReader& reader, const ElementHeader& h
     return true;
 }
 
+// A native value must lie inside the file and hold at least one frame.
+bool DicomReader::checkNativeLength(ElementReader& reader, const ElementHeader& h) {
+    pixelEncoding_ = "native";
+    const uint64_t remaining = reader.source().remaining();
+    if (h.length > remaining)
+        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(h.length - remaining) +
+                                                 " bytes early: the value runs past the end of the file");
+    const uint64_t frameBytes = (layout_.frameBits() + 7) / 8;
+    if (uint64_t{h.length} < frameBytes)
+        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(frameBytes - h.length) +
+                                                 " bytes early: it holds fewer than rows x columns samples");
+    return true;
+}
+
+// Whole frames a native value of this length holds, at most those announced.
+uint64_t DicomReader::nativeFrames(uint32_t valueLength) const {
+    const uint64_t announced = std::max<uint64_t>(numberOfFrames_, 1);
+    return std::min<uint64_t>(announced, uint64_t{valueLength} * 8 / layout_.frameBits());
+}
+
+// The header step's end: the checks the full read makes before its first frame, on the
+// value's length and the offset table only.
+bool DicomReader::readPixelHeader(ElementReader& reader, const ElementHeader& h) {
+    if (!h.undefinedLength()) {
+        if (syntax_->encapsulated)
+            return refuse(DicomRefusal::Damaged, std::string(syntax_->name) + " pixel data with a defined length");
+        if (!checkNativeLength(reader, h)) return false;
+        frames_ = static_cast<int>(nativeFrames(h.length));
+        return true;
+    }
+    if (!syntax_->encapsulated)
+        return refuse(DicomRefusal::Damaged, "pixel data of undefined length in " + std::string(syntax_->name));
+    EncapsulatedPixels pixels;
+    if (!ReadOffsetTable(reader, pixels)) return refuse(DicomRefusal::Damaged, reader.error());
+    pixelEncoding_ = "encapsulated";
+    if (!FindFrameDecoder(*syntax_))
+        return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
+                                                        syntax_->uid + ")");
+    frames_ = std::max<int>(numberOfFrames_, 1);
+    return checkDecodedSize(static_cast<size_t>(frames_));
+}
+
+// Takes the layout the decoder gives. Compressed frames may claim far more than the file
+// holds; the decoded frames together stay within what an inflated data set may grow to.
+bool DicomReader::checkDecodedSize(size_t frames) {
+    layout_ = DecodedLayout(*syntax_, layout_);
+    const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
+    if (uint64_t{frameBytes} * frames > kMaxInflatedBytes)
+        return refuse(DicomRefusal::Layout, std::to_string(frames) + " frames of " + std::to_string(frameBytes) +
+                                                " bytes are too large");
+    return true;
+}
+
 // Encapsulated pixel data: the fragments are split into frames and each frame goes to the
 // decoder of the transfer syntax.
 bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
@@ -408,14 +470,9 @@ bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
     if (!decoder)
         return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
                                                         syntax_->uid + ")");
-    layout_ = DecodedLayout(*syntax_, layout_);
+    if (!checkDecodedSize(announced)) return false;
     const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
     const size_t pixelBytes = static_cast<size_t>(FrameStride(columns_)) * rows_;
-    // Compressed frames may claim far more than the file holds; the decoded frames together
-    // stay within what an inflated data set may grow to.
-    if (uint64_t{frameBytes} * announced > kMaxInflatedBytes)
-        return refuse(DicomRefusal::Layout, std::to_string(announced) + " frames of " + std::to_string(frameBytes) +
-                                                " bytes are too large");
     const size_t bufferBytes = std::max(frameBytes * announced, pixelBytes);
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
     if (!buffer) return refuse(DicomRefusal::Damaged, "out of memory for the pixel data");

@@ -60,6 +60,15 @@ public:
     int parse(const char* path, int mode);
     // The same parse over a file's bytes already in memory (fuzzing and tests).
     int parseMemory(const uint8_t* data, size_t size, int mode);
+    // The header step, for describing a file: the data set up to the pixel data, the pixel
+    // data's element header and, for compressed frames, the offset table item; no frame is
+    // read or decoded. 0 when the layout is one the reader renders (frameCount() then says
+    // how many frames the pixel data holds or announces), -1 when refused as parse would
+    // refuse it before its first frame.
+    int parseHeader(const char* path);
+    int parseHeaderMemory(const uint8_t* data, size_t size);
+    // Bytes the last parse asked the file for.
+    uint64_t bytesRead() const { return bytesRead_; }
     // Whether a file without the preamble and "DICM" is read as a bare data set starting
     // with a group 0008 element in implicit or explicit VR little endian (on by default).
     void setAcceptBareDataSet(bool accept) { acceptBareDataSet_ = accept; }
@@ -118,6 +127,10 @@ private:
     bool readAttribute(ElementReader& reader, const ElementHeader& header);
     bool readPixelData(ElementReader& reader, const ElementHeader& header, int mode);
     bool readNativePixels(ElementReader& reader, const ElementHeader& header);
+    bool readPixelHeader(ElementReader& reader, const ElementHeader& header);
+    bool checkNativeLength(ElementReader& reader, const ElementHeader& header);
+    uint64_t nativeFrames(uint32_t valueLength) const;
+    bool checkDecodedSize(size_t frames);
     bool readEncapsulatedPixels(ElementReader& reader);
     bool prepareRendering(int mode);
     bool renderInPlace();
@@ -154,6 +167,8 @@ private:
     PaletteSource paletteSource_;
     std::vector<uint64_t> extendedOffsets_, extendedLengths_;
     bool acceptBareDataSet_ = true;
+    bool headerOnly_ = false;  // the parse under way stops after the pixel data's header
+    uint64_t bytesRead_ = 0;
 
     // Pixel data: every frame's samples, normalised to little-endian and 1 bit to a byte.
     PixelLayout layout_;

@@ -28,6 +28,7 @@ FileSource::~FileSource() {
 
 bool FileSource::read(void* dst, size_t n) {
     if (n > remaining()) return false;
+    bytesRead_ += n;
     if (std::fread(dst, 1, n, file_) != n) return false;
     pos_ += n;
     return true;
@@ -51,6 +52,7 @@ bool FileSource::seek(uint64_t position) {
 bool MemorySource::read(void* dst, size_t n) {
     if (n > remaining()) return false;
     if (n) std::memcpy(dst, data_ + pos_, n);
+    bytesRead_ += n;
     pos_ += n;
     return true;
 }

@@ -19,6 +19,11 @@ public:
     virtual bool seek(uint64_t position) = 0;
     virtual uint64_t remaining() const = 0;
     virtual uint64_t position() const = 0;
+    // Bytes the readers asked for so far (skips and seeks read nothing).
+    uint64_t bytesRead() const { return bytesRead_; }
+
+protected:
+    uint64_t bytesRead_ = 0;
 };
 
 class FileSource final : public DicomSource {

@@ -7,7 +7,7 @@
 #include "JpegLsDecoder.h"
 #include "RleDecoder.h"
 
-bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
+bool ReadOffsetTable(ElementReader& reader, EncapsulatedPixels& pixels) {
     DicomSource& source = reader.source();
     uint16_t element = 0;
     uint32_t length = 0;
@@ -19,7 +19,14 @@ bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
     std::vector<uint8_t> table(length);
     if (!source.read(table.data(), length)) return reader.fail("damaged basic offset table");
     for (size_t i = 0; i < length; i += 4) pixels.basicOffsets.push_back(reader.u32(&table[i]));
+    return true;
+}
 
+bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
+    if (!ReadOffsetTable(reader, pixels)) return false;
+    DicomSource& source = reader.source();
+    uint16_t element = 0;
+    uint32_t length = 0;
     uint64_t itemOffset = 0;
     for (;;) {
         if (!reader.readItemHeader(element, length))

@@ -26,6 +26,9 @@ struct EncapsulatedPixels {
     std::vector<std::vector<size_t>> frames;  // fragment indices of each frame
 };
 
+// Reads the first item of an undefined-length pixel data value: the basic offset table.
+bool ReadOffsetTable(ElementReader& reader, EncapsulatedPixels& pixels);
+
 // Reads the items of an undefined-length pixel data value up to its sequence delimiter.
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels);
 

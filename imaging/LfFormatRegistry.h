@@ -1,7 +1,8 @@
 // The format registry: one row per format identifier. The dispatch (Encode, Decode and the
-// probe order), the per-format option slots, the extension map behind FindType and the
-// converter's format list and names all read this table. Adding a codec is its source pair
-// and one row in LfFormatRegistry.cpp.
+// probe order), the per-format option slots, the extension map behind FindType, the window's
+// target list, which targets keep grey pictures grey, the options DICOM pictures are saved
+// with, and the converter's format list and names all read this table. Adding a codec is its
+// source pair and one row in LfFormatRegistry.cpp.
 #pragma once
 
 #include <cstdint>
@@ -19,17 +20,27 @@ struct LfCodecCalls {
     bool (*decode)(LfImage& image, LfFile* stream, uint32_t format, bool probing) = nullptr;
 };
 
+// A name a picture can be saved under.
+struct LfSaveName {
+    std::string ext;         // lower case, no dot
+    int windowPosition = 0;  // place in the window's target list, from 1; 0: not offered there
+    bool holdsGrey = false;  // an 8-bit grey picture is stored exactly, as one grey channel
+};
+
 struct LfFormatInfo {
     uint32_t id;
     int slot;                              // index of the codec option word (0 for none)
     const char* name;                      // as the converter's --info shows it
-    std::vector<std::string> saveExtensions;   // what FindType maps to this identifier
+    std::vector<LfSaveName> saveExtensions;    // what FindType maps to this identifier
     std::vector<std::string> inputExtensions;  // further hints for reading only
     bool reads;
     bool writes;
     bool writesGrey16;   // stores 16-bit grey pictures (LfImage::CreateGrey16) at full depth
     bool probed;         // tried by Decode with identifier 0 (once per class)
     bool reportsFrames;  // a failed decode still reports the frame count it found
+    // The codec option word DICOM pictures are saved with (0: the codec's defaults). TIFF
+    // keeps every grey level with LZW and the predictor instead of its automatic JPEG.
+    uint32_t dicomOption;
     LfCodecCalls codec;
 };
 
@@ -41,6 +52,13 @@ const LfFormatInfo* LfFindFormat(uint32_t id);
 
 // The identifier whose save extensions hold `ext` (lower case, no dot); 0 when none does.
 uint32_t LfFormatForExtension(const std::string& ext);
+
+// The save name `ext` (lower case, no dot) with its row; null when no row has it.
+const LfSaveName* LfFindSaveName(const std::string& ext, const LfFormatInfo** row = nullptr);
+
+// The window's target list, in its order: the rows' offered save names, and "raw", which
+// the window offers although no format stands behind it (saving under it fails).
+std::vector<std::string> LfWindowTargets();
 
 // The identifier whose input extensions hold `ext` (lower case, no dot); 0 when none does.
 uint32_t LfFormatForInputExtension(const std::string& ext);

@@ -68,6 +68,10 @@
         <translation>This file's picture is stored in a way that cannot be shown yet (%1).</translation>
     </message>
     <message>
+        <source>The grey levels asked for cannot be applied to this file (%1).</source>
+        <translation>The grey levels asked for cannot be applied to this file (%1).</translation>
+    </message>
+    <message>
         <source>Cancel</source>
         <translation>Cancel</translation>
     </message>

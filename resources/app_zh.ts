@@ -68,6 +68,10 @@
         <translation>此文件的图像存储方式目前还无法显示（%1）。</translation>
     </message>
     <message>
+        <source>The grey levels asked for cannot be applied to this file (%1).</source>
+        <translation>无法对此文件应用所要求的灰度（%1）。</translation>
+    </message>
+    <message>
         <source>Cancel</source>
         <translation>取消</translation>
     </message>

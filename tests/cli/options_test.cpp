@@ -197,6 +197,10 @@ TEST(OptionsExit, OutputsThatCannotWorkStopTheRunBeforeItStarts) {
     const std::vector<Case> cases = {
         {{"-o", (dir / "plain" / "sub").string(), in}, "cannot create the output folder"},
         {{"-o", (dir / "plain" / "x.png").string(), a}, "cannot create the folder of --output"},
+        // Permission bits pass for root: only making the folder and a file in it tells.
+        {{"-o", "/proc/self/glintwise-out", in}, "cannot create the output folder"},
+        {{"-o", "/proc/self", in}, "cannot create the output folder"},
+        {{"-o", "/proc/self/out.png", a}, "cannot create the folder of --output"},
         {{"-o", (dir / "all.png").string(), a, b}, "names one image file"},
         {{"-o", (dir / "all.PNG").string(), in}, "names one image file"},
         {{"-o", (dir / "all.wmf").string(), a}, "cannot be written"},
@@ -211,6 +215,7 @@ TEST(OptionsExit, OutputsThatCannotWorkStopTheRunBeforeItStarts) {
         const auto run = clitest::RunConvert(c.args);
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
     EXPECT_EQ(clitest::ListTree(dir.path()), (std::vector<std::string>{"in/a.dcm", "in/b.dcm", "plain"}));
     // A folder that exists keeps any name, extension or not.

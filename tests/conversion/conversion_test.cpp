@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "Conversion.h"
+#include "LfFormatRegistry.h"
 #include "PreviewFit.h"
 #include "TestSupport.h"
 
@@ -45,10 +46,12 @@ TEST(TargetFormats, TwentyFourEntriesInWindowOrder) {
     const char* expected[] = {"bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga",
                               "pcx", "wbmp", "wmf", "emf", "jp2", "j2c", "jpc", "pgx",
                               "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw"};
-    for (int i = 0; i < kTargetFormatCount; ++i) EXPECT_STREQ(kTargetFormats[i], expected[i]);
+    const std::vector<std::string> targets = LfWindowTargets();
+    ASSERT_EQ(targets.size(), std::size(expected));
+    for (size_t i = 0; i < targets.size(); ++i) EXPECT_EQ(targets[i], expected[i]);
     // Only raw has no format of its own among the targets.
     int unwritable = 0;
-    for (const char* ext : kTargetFormats) unwritable += FindType(std::string("a.") + ext) == 0;
+    for (const std::string& ext : targets) unwritable += FindType("a." + ext) == 0;
     EXPECT_EQ(unwritable, 1);
 }
 

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "Conversion.h"
+#include "ConvertJob.h"
 #include "ConvertOptions.h"
+#include "DicomReader.h"
 #include "LfFormatRegistry.h"
 #include "TestSupport.h"
+#include "TinyDicom.h"
 
 namespace {
 
@@ -38,7 +41,8 @@ LfImage MakePicture() {
 // and input-only hints leaking into the save names.
 TEST(RegistryWalk, FindTypeMapsEverySaveExtensionAndNoInputHint) {
     for (const LfFormatInfo& row : LfFormats()) {
-        for (const std::string& ext : row.saveExtensions) {
+        for (const LfSaveName& name : row.saveExtensions) {
+            const std::string& ext = name.ext;
             SCOPED_TRACE(ext);
             EXPECT_EQ(FindType("/tmp/out/picture." + ext), row.id);
             EXPECT_EQ(FindType("/tmp/out/picture." + Upper(ext)), row.id);
@@ -97,7 +101,8 @@ TEST(RegistryWalk, WhatEachCodecWritesIsFoundByTheProbe) {
     testsupport::TempDir dir;
     for (const LfFormatInfo& row : LfFormats()) {
         if (!row.writes || !row.codec.encode) continue;
-        for (const std::string& ext : row.saveExtensions) {
+        for (const LfSaveName& name : row.saveExtensions) {
+            const std::string& ext = name.ext;
             SCOPED_TRACE(ext);
             LfImage image = MakePicture();
             const std::string path = (dir / ("picture." + ext)).string();
@@ -124,13 +129,48 @@ TEST(RegistryWalk, ConverterFormatListFollowsTheRegistry) {
     for (const LfFormatInfo& row : LfFormats()) {
         if (!row.writes) continue;
         bool offered = false;
-        for (const std::string& ext : row.saveExtensions)
-            offered = offered || convert::IsAcceptedFormat(ext);
+        for (const LfSaveName& name : row.saveExtensions)
+            offered = offered || convert::IsAcceptedFormat(name.ext);
         EXPECT_TRUE(offered) << row.name;
     }
+    const std::vector<std::string> window = LfWindowTargets();
     for (const std::string& name : accepted) {
-        const bool inWindow = std::find(kTargetFormats, kTargetFormats + kTargetFormatCount, name) !=
-                              kTargetFormats + kTargetFormatCount;
+        const bool inWindow = std::find(window.begin(), window.end(), name) != window.end();
         EXPECT_TRUE(inWindow || LfFormatForExtension(name) != 0) << name;
+    }
+}
+
+// Catches a grey column the converter ignores (a grey CT saved as three equal channels, or a
+// colour-only name such as ppm given one channel) and a DICOM option column that is not
+// applied: the rows that have one must keep every grey level of a noisy picture.
+TEST(RegistryWalk, GreyAndDicomOptionColumnsDecideWhatTheConverterWrites) {
+    testsupport::TempDir dir;
+    std::vector<uint16_t> samples(48 * 32);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>((i * 2654435761u) >> 20);
+    testsupport::WriteFile(dir / "noisy.dcm", tinydicom::Make(48, 32, samples));
+    DicomReader reader;
+    const GreyFrame* frame = reader.read((dir / "noisy.dcm").c_str());
+    ASSERT_NE(frame, nullptr);
+    LfImage expected;
+    ASSERT_TRUE(FrameToGreyImage(*frame, expected));
+
+    for (const LfFormatInfo& row : LfFormats()) {
+        if (!row.writes) continue;
+        for (const LfSaveName& name : row.saveExtensions) {
+            SCOPED_TRACE(name.ext);
+            const std::string out = (dir / ("out." + name.ext)).string();
+            const convert::JobResult result = convert::ConvertOne({(dir / "noisy.dcm").string(), "noisy.dcm", out, ""}, {});
+            if (!result.ok) {
+                EXPECT_FALSE(name.holdsGrey) << "a name that holds grey refused it: " << result.text;
+                continue;
+            }
+            LfImage written;
+            ASSERT_TRUE(written.Load(out.c_str(), row.id)) << written.LastError();
+            EXPECT_EQ(written.BitCount(), name.holdsGrey ? 8u : 24u);
+            if (row.dicomOption == 0) continue;
+            for (uint32_t y = 0; y < 32; ++y)
+                for (uint32_t x = 0; x < 48; ++x)
+                    ASSERT_EQ(written.PixelColor(x, y, false).red, expected.PixelColor(x, y, false).red) << x << "," << y;
+        }
     }
 }

@@ -84,7 +84,7 @@ TEST(Grey16Refusals, OnlyPngAndLosslessTiffTakeTheSamples) {
     for (const LfFormatInfo& row : LfFormats()) {
         EXPECT_EQ(row.writesGrey16, row.id == LF_FORMAT_PNG || row.id == LF_FORMAT_TIF) << row.name;
         if (row.writes && !row.writesGrey16)
-            cases.push_back({row.id, row.saveExtensions.front(), 0, std::string(row.name) + " cannot store 16-bit grey pictures; save them as PNG or TIFF"});
+            cases.push_back({row.id, row.saveExtensions.front().ext, 0, std::string(row.name) + " cannot store 16-bit grey pictures; save them as PNG or TIFF"});
     }
     testsupport::TempDir dir;
     for (const Case& c : cases) {

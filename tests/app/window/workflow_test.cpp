@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <filesystem>
 
+#include "BatchRun.h"
+#include "ConvertJob.h"
 #include "FakeServices.h"
 #include "Lumaframe.h"
 #include "TestSupport.h"
@@ -262,17 +264,30 @@ TEST_F(Workflow, ValidFilesWithoutAPictureAreNamedNotCalledDamaged) {
     bare.picture(2, 3);
     WriteFile(dir / "bare.dcm", bare.bytes());
 
+    dicomtest::DicomFileBuilder twelve;
+    twelve.picture(2, 3, 12, 11).pixels16({0, 1, 2, 3, 4, 5});
+    WriteFile(dir / "twelve.dcm", twelve.bytes());
+
+    // One table of words, said alike by the window, its batch and the converter.
     const std::pair<const char*, const char*> cases[] = {
+        {"bare.dcm", "This file holds no picture."},
         {"mpeg2.dcm", "This file's pixel data is compressed as MPEG-2, which cannot be read yet."},
         {"plan.dcm", "This file holds no picture (RT Plan Storage)."},
-        {"bare.dcm", "This file holds no picture."},
+        {"twelve.dcm", "This file's picture is stored in a way that cannot be shown yet (12 bits allocated)."},
     };
-    for (const auto& [file, message] : cases) {
+    LfImage work;
+    const BatchSummary batch = RunBatch(dir.path().string(), (dir / "out").string(), "png", work);
+    ASSERT_EQ(batch.failures.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [file, message] = cases[i];
         SCOPED_TRACE(file);
         services->answers = {Q(dir / file)};
         Click("btAddPic");
         ExpectOneBox(true, "Failure", message);
         EXPECT_FALSE(window.currentImage().IsValid());
+        EXPECT_EQ(batch.failures[i].reason, message);
+        convert::Job job{(dir / file).string(), file, (dir / "out" / "x.png").string(), ""};
+        EXPECT_EQ(convert::ConvertOne(job, convert::Options{}).text, message);
     }
 }
 
