@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the DICOM reader in every conversion mode and through the standard
-// grey rendering at 8 and 16 bits, rendering a few frames each time.
+// Feeds arbitrary bytes to the DICOM reader's header step, then in every conversion mode and
+// through the standard grey rendering at 8 and 16 bits, rendering a few frames each time.
 #include "DicomReader.h"
 
 #include <algorithm>
@@ -27,6 +27,8 @@ void RenderAll(DicomReader& reader) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DicomReader reader;
+    // The header step first: it must refuse or describe without reading any frame.
+    reader.parseHeaderMemory(data, size);
     for (int mode = 1; mode <= 4; ++mode) {
         if (reader.parseMemory(data, size, mode) != 0) return 0;  // a refusal does not depend on the mode
         RenderAll(reader);
