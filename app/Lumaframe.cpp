@@ -18,9 +18,9 @@
 #include <QSettings>
 #include <QStringListModel>
 
-#include "BatchRun.h"
 #include "Conversion.h"
-#include "DicomReader.h"
+#include "DicomPictures.h"
+#include "FolderBatch.h"
 #include "LfFormatRegistry.h"
 #include "PreviewFit.h"
 #include "RefusalWords.h"
@@ -260,24 +260,23 @@ void Lumaframe::on_btAddPic_clicked() {
 
 // A valid file the reader cannot show (a compressed syntax it lacks, a layout it does not
 // render, no pixel data at all) is named as such in plain words; anything else may be damaged.
-QString Lumaframe::OpenFailureText(const DicomReader& reader, bool frameRead) const {
-    if (frameRead || IsUnreadable(reader.refusal())) return tr("Please check whether the image is damaged.");
-    const RefusalWords words = WordsForRefusal(reader);
-    const QString message = QCoreApplication::translate("Lumaframe", words.message);
-    return words.argument.empty() ? message : message.arg(QString::fromStdString(words.argument));
+QString Lumaframe::OpenFailureText(const PictureFailure& failure) const {
+    if (IsUnreadable(failure.refusal)) return tr("Please check whether the image is damaged.");
+    const QString message = QCoreApplication::translate("Lumaframe", failure.words.message);
+    return failure.words.argument.empty() ? message : message.arg(QString::fromStdString(failure.words.argument));
 }
 
 bool Lumaframe::OpenDicom(const QString& path) {
-    DicomReader reader;
-    const GreyFrame* frame = reader.read(Narrow(path).c_str());
-    // The current picture is replaced only once a frame has been read.
+    DicomPicture picture;
+    PictureFailure failure;
     LfImage opened;
-    if (frame == nullptr || !::FrameToImage(*frame, opened)) {
-        services_->warning(this, tr("Failure"), OpenFailureText(reader, frame != nullptr));
+    // The current picture is replaced only once a frame has been read.
+    if (!ReadDicomPicture(Narrow(path), 0, GreyRendering{}, true, picture, failure) ||
+        !PictureToImage(picture, GreyPixels::OneChannel, opened)) {
+        services_->warning(this, tr("Failure"), OpenFailureText(failure));
         return false;
     }
-    // TIFF keeps every grey level of a DICOM picture (the codec would choose lossy JPEG).
-    UseDicomPictureOptions(opened);
+    picture_ = std::move(picture);
     current_.Transfer(opened);
     try {
         ShowImage(current_);
@@ -341,8 +340,9 @@ void Lumaframe::on_btSave_clicked() {
                                            SaveFilters(), &selected);
     if (path.isEmpty()) return;
     path = CompletedSavePath(path, selected, type);
-    // The extension typed, not the filter selected, decides the format.
-    if (SaveResultImage(Narrow(path), current_))
+    // The extension typed, not the filter selected, decides the format; the picture is saved
+    // exactly as glintwise-convert saves it.
+    if (!picture_.empty() && SaveDicomPicture(picture_, Narrow(path), SaveChoices{}).empty())
         services_->information(this, tr("Success"), tr("Image has been saved."));
     else
         services_->warning(this, tr("Failure"), tr("Failed to save image."));
@@ -388,10 +388,11 @@ void Lumaframe::on_btCovPics_clicked() {
     }
     // Both folders are resolved against the working directory of the click, then entered
     // to prove they exist; the result folder stays the working directory.
+    // A missing result folder is made by the run, as the converter makes its -o folder.
     const std::string source = ::FormatDir(Narrow(ui_->txtPicDir->text()));
     const std::string result = ::FormatDir(Narrow(ui_->txtResultDir->text()));
     if (source.empty() || result.empty() || !QDir::setCurrent(QFile::decodeName(source.c_str())) ||
-        !QDir::setCurrent(QFile::decodeName(result.c_str()))) {
+        (QDir(QFile::decodeName(result.c_str())).exists() && !QDir::setCurrent(QFile::decodeName(result.c_str())))) {
         services_->warning(this, tr("Failure"), tr("Selected directory errors."));
         return;
     }
@@ -403,14 +404,13 @@ void Lumaframe::on_btCovPics_clicked() {
     if (batchThread_.joinable()) batchThread_.join();
     const std::string format = ui_->comboBoxType->currentText().toStdString();
     batchThread_ = std::thread([this, source, result, format] {
-        LfImage work;  // the run's own picture: the current image stays the one opened
         const BatchProgress progress = [this](int value, int maximum) {
             QMetaObject::invokeMethod(
                 this, [this, value, maximum] { showBatchProgress(value, maximum); },
                 Qt::QueuedConnection);
         };
-        const BatchSummary summary =
-            RunBatch(source, result, format, work, progress, &batchStop_, true);
+        const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        const BatchSummary summary = RunFolderBatch(source, result, format, threads, progress, &batchStop_);
         QMetaObject::invokeMethod(
             this, [this, summary] { finishBatch(summary); }, Qt::QueuedConnection);
     });

@@ -11,14 +11,15 @@
 #include <string>
 #include <thread>
 
+#include "DicomPictures.h"
 #include "LfImage.h"
 #include "WindowServices.h"
 
 namespace Ui {
 class LumaframeClass;
 }
-class DicomReader;
 class QStringListModel;
+struct PictureFailure;
 struct BatchSummary;
 
 class Lumaframe : public QMainWindow {
@@ -39,7 +40,7 @@ public:
     // Opens a DICOM file as the current image and previews it; false (after the warning)
     // when the file gives no picture. The Browse button and the screenshot tool use it.
     bool OpenDicom(const QString& path);
-    QString OpenFailureText(const DicomReader& reader, bool frameRead) const;
+    QString OpenFailureText(const PictureFailure& failure) const;
 
     // Save As proposes the opened file's folder and base name with the target extension;
     // empty before any file was opened.
@@ -101,14 +102,14 @@ private:
     std::unique_ptr<Ui::LumaframeClass> ui_;
     std::unique_ptr<WindowServices> services_;
     QStringListModel* typesModel_ = nullptr;
-    LfImage current_;
+    DicomPicture picture_;  // what Save As writes, as the converter would
+    LfImage current_;       // the same picture as an image, for the preview
     QString language_;
     QString configPath_;
     bool maximised_ = false;
     QPoint dragOffset_;
     QRect savedGeometry_;
-    // The batch runs on its own thread with its own working image; the current image stays
-    // the one the user opened.
+    // The batch runs on its own thread; the current picture stays the one the user opened.
     std::thread batchThread_;
     std::atomic<bool> batchStop_{false};
     bool batchRunning_ = false;

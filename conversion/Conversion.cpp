@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "GreyConversion.h"
 #include "LfFormatRegistry.h"
 
 namespace fs = std::filesystem;
@@ -20,72 +18,6 @@ std::string LastComponent(const std::string& path) {
 }
 
 }  // namespace
-
-// A frame the readers could have made: pixels present and rows laid out by the frame's
-// own stride rule, so no copy below reads past its buffer.
-bool IsWellFormed(const GreyFrame& frame) {
-    return frame.pixels != nullptr && frame.width > 0 && frame.height > 0 &&
-           frame.stride == FrameStride(frame.width);
-}
-
-bool FrameToImage(const GreyFrame& frame, LfImage& image) {
-    if (image.IsValid()) image.Destroy();
-    if (!IsWellFormed(frame)) return false;
-    const int64_t stride = frame.stride;
-    if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height),
-                     24, LF_FORMAT_BMP) == nullptr)
-        return false;
-    // Both sides use the same 4-byte row padding, so the rows move in one block.
-    if (image.EffectiveWidth() != static_cast<uint32_t>(stride) || image.Row(0) == nullptr) {
-        image.Destroy();
-        return false;
-    }
-    std::memcpy(image.Row(0), frame.pixels, static_cast<size_t>(stride) * frame.height);
-    // The frame lists its rows from the top, the image stores them from the bottom.
-    image.Flip(false, true);
-    return image.IsValid();
-}
-
-bool FrameToGreyImage(const GreyFrame& frame, LfImage& image) {
-    // A colour picture has no grey form: it stays 24-bit.
-    if (frame.colour) return FrameToImage(frame, image);
-    if (image.IsValid()) image.Destroy();
-    if (!IsWellFormed(frame)) return false;
-    if (image.Create(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height), 8,
-                     LF_FORMAT_BMP) == nullptr)
-        return false;
-    image.SetGreyPalette();
-    for (int32_t y = 0; y < frame.height; ++y) {
-        const uint8_t* source = frame.pixels + static_cast<size_t>(y) * frame.stride;
-        uint8_t* row = image.Row(static_cast<uint32_t>(frame.height - 1 - y));
-        for (int32_t x = 0; x < frame.width; ++x) row[x] = source[3 * x];
-    }
-    return true;
-}
-
-bool DeepFrameToImage(const GreyFrame& frame, LfImage& image) {
-    if (image.IsValid()) image.Destroy();
-    if (frame.deep == nullptr || frame.colour || !IsWellFormed(frame)) return false;
-    if (image.CreateGrey16(static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height), LF_FORMAT_PNG) == nullptr)
-        return false;
-    const size_t width = static_cast<size_t>(frame.width);
-    for (int32_t y = 0; y < frame.height; ++y)
-        std::memcpy(image.Row(static_cast<uint32_t>(frame.height - 1 - y)), frame.deep + static_cast<size_t>(y) * width,
-                    width * sizeof(uint16_t));
-    return true;
-}
-
-bool WritesGrey16(uint32_t type) {
-    const LfFormatInfo* row = LfFindFormat(type);
-    return row != nullptr && row->writesGrey16;
-}
-
-bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image) {
-    if (frame.deep != nullptr) return DeepFrameToImage(frame, image);
-    const LfSaveName* name = LfFindSaveName(SaveExtension(path));
-    const bool holdsGrey = name != nullptr && name->holdsGrey;
-    return holdsGrey ? FrameToGreyImage(frame, image) : FrameToImage(frame, image);
-}
 
 std::string SaveExtension(const std::string& path) {
     const std::string name = LastComponent(path);

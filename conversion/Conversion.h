@@ -1,5 +1,5 @@
-// The work behind the window's buttons, without Qt: turning a DICOM frame into the current
-// image, choosing a format from a file name, saving, and the folder handling of the batch.
+// The work behind the window's buttons, without Qt: choosing a format from a file name,
+// saving, and the folder handling of the batch.
 // Nothing here changes the process's working directory, so the command-line converter may
 // call these functions from several threads at once.
 #pragma once
@@ -8,30 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "DicomReader.h"
 #include "LfImage.h"
-
-// Replaces the image with the frame's picture: a 24-bit image of the frame's size (format
-// identifier 1) holding the frame's rows in the image's bottom-up order, grey or colour.
-// False, with the image left empty, when the frame is not a well-formed 24-bit frame or the
-// image cannot be created.
-bool FrameToImage(const GreyFrame& frame, LfImage& image);
-
-// The same picture as an 8-bit image with a grey palette: the pixels of FrameToImage's
-// picture in a third of the bytes. PNG writes it as one grey channel. A colour frame gives
-// FrameToImage's 24-bit picture.
-bool FrameToGreyImage(const GreyFrame& frame, LfImage& image);
-
-// A 16-bit rendering's levels (frame.deep) as a 16-bit grey image.
-bool DeepFrameToImage(const GreyFrame& frame, LfImage& image);
-
-// Whether the format identifier's codec writes 16-bit grey images.
-bool WritesGrey16(uint32_t type);
-
-// DeepFrameToImage for a 16-bit rendering; else FrameToGreyImage when the registry says the
-// path's save name holds 8-bit grey exactly (a grey palette, one grey channel), FrameToImage
-// for any other.
-bool FrameToImageFor(const GreyFrame& frame, const std::string& path, LfImage& image);
 
 // The extension of the path's last component, lower case, without its dot; empty when the
 // component has none.

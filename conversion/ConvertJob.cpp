@@ -10,6 +10,7 @@
 #include "DicomReader.h"
 #include "LfFormatRegistry.h"
 #include "LfImage.h"
+#include "DicomPictures.h"
 #include "RefusalWords.h"
 
 namespace convert {
@@ -28,21 +29,9 @@ std::string LastErrorOr(const LfImage& image, const std::string& fallback) {
     return text.empty() ? fallback : text;
 }
 
-// Saves the finished picture, creating the output's folder when missing. DICOM pictures get
-// the registry's options for them (lossless TIFF, fast PNG) unless the options say otherwise.
-JobResult Save(LfImage& image, const Job& job, const Options& options, bool dicomPicture = false) {
-    std::error_code ec;
-    const fs::path folder = fs::path(job.output).parent_path();
-    if (!folder.empty()) fs::create_directories(folder, ec);
-    if (ec) return Fail("cannot create the folder " + folder.string() + ": " + ec.message());
-    image.SetJpegQuality(static_cast<float>(options.quality));
-    if (dicomPicture) UseDicomPictureOptions(image);
-    if (options.tiffCompression != 0) image.SetCodecOption(options.tiffCompression, LF_FORMAT_TIF);
-    image.SetLastError("");
-    if (!SaveResultImage(job.output, image))
-        return Fail(LastErrorOr(image, "cannot write " + job.output));
-    return {true, ""};
-}
+SaveChoices ChoicesOf(const Options& options) { return {options.quality, options.tiffCompression}; }
+
+JobResult Saved(const std::string& error) { return error.empty() ? JobResult{true, ""} : Fail(error); }
 
 // The format an input's extension names for reading (camera raw files: a DNG is also a
 // TIFF, and the TIFF codec, probed first, would take it as a grey sensor mosaic); 0 for none.
@@ -114,13 +103,13 @@ std::string FrameOutputPath(const std::string& output, int frame) {
 
 // Converts one frame the reader holds and saves it to the output.
 JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options) {
-    const GreyFrame* frame = reader.renderFrame(index);
-    if (frame == nullptr) return Fail(DicomRefusalReason(reader));
-    if (frame->colour && options.rendering.depth == 16)
+    DicomPicture picture;
+    if (!reader.picture(index, picture)) return Fail(DicomRefusalReason(reader));
+    if (!picture.grey() && options.rendering.depth == 16)
         return Fail("--depth 16 needs a grey picture; this one is colour (" + reader.photometricInterpretation() + ")");
-    LfImage image;
-    if (!FrameToImageFor(*frame, job.output, image)) return Fail(LastErrorOr(image, "cannot create the image"));
-    return Save(image, job, options, true);
+    JobResult result = Saved(SaveDicomPicture(picture, job.output, ChoicesOf(options)));
+    result.pictureMade = true;
+    return result;
 }
 
 // The frame asked for, or with --all-frames every frame to its own numbered file (a
@@ -240,9 +229,9 @@ JobResult ConvertOne(const Job& job, const Options& options) {
     DicomReader reader;
     reader.setRendering(options.rendering);
     // Data sets without a meta group are tried only once no image codec takes the file.
-    reader.setAcceptBareDataSet(false);
+    reader.setAcceptBareDataSet(options.dicomOnly);
     if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
-    if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
+    if (reader.refusal() != DicomRefusal::NotDicom || options.dicomOnly) return Fail(DicomRefusalReason(reader));
     LfImage image;
     JobResult loaded = LoadImage(job, options, image);
     if (!loaded.ok) {
@@ -253,7 +242,7 @@ JobResult ConvertOne(const Job& job, const Options& options) {
     }
     if (options.rendering.depth == 16)
         return Fail("--depth 16 renders grey DICOM pictures; this input is a " + FormatName(image.Type()) + " image");
-    return Save(image, job, options);
+    return Saved(SaveImage(image, job.output, ChoicesOf(options), false));
 }
 
 JobResult DescribeOne(const Job& job, const Options& options) {

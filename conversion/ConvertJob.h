@@ -13,6 +13,7 @@ struct JobResult {
     bool ok = false;
     std::string text;  // the failure reason, or the description for --info
     bool skipped = false;  // --skip-existing kept an up-to-date output (ok is true)
+    bool pictureMade = false;  // a DICOM picture was rendered, whether or not it was saved
 };
 
 // Whether --skip-existing keeps this output: it exists and is newer than the input.

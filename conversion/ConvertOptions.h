@@ -29,6 +29,7 @@ struct Options {
     int shardIndex = 1;                  // --shard K/N: this run writes part K of N
     int shardCount = 1;
     bool skipExisting = false;           // keep outputs newer than their inputs
+    bool dicomOnly = false;              // other files fail as "not a DICOM file" (the window's batch)
     // How grey DICOM pictures become levels: --voi, --window-index, --voi-lut-index, --depth.
     GreyRendering rendering;
 };

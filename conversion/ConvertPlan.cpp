@@ -226,7 +226,8 @@ Plan MakePlan(const Options& options) {
     plan.usageError = CheckOutput(options, outputIsFile, severalInputs, folder);
     if (plan.usageError.empty() && options.rendering.depth == 16) {
         const std::string target = outputIsFile ? options.output : "x." + options.format;
-        if (!WritesGrey16(FindType(target)))
+        const LfFormatInfo* row = LfFindFormat(FindType(target));
+        if (row == nullptr || !row->writesGrey16)
             plan.usageError = "--depth 16 writes PNG or TIFF, not " + LowerExtension(target);
     }
     if (!plan.usageError.empty()) return plan;

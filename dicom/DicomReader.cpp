@@ -592,6 +592,13 @@ GreyFrame* DicomReader::renderFrame(int index) {
     return &frame_;
 }
 
+bool DicomReader::picture(int index, DicomPicture& out) {
+    const GreyFrame* frame = renderFrame(index);
+    if (frame == nullptr) return false;
+    if (!PictureFromFrame(*frame, out)) return refuse(DicomRefusal::Damaged, "the frame could not be rendered");
+    return true;
+}
+
 std::string DicomReader::transferSyntaxName() const {
     const TransferSyntax* syntax = FindTransferSyntax(transferSyntax_);
     return syntax ? syntax->name : "";

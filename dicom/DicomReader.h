@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DicomPicture.h"
 #include "EncapsulatedPixels.h"
 #include "GreyAttributeReading.h"
 #include "GreyConversion.h"
@@ -88,6 +89,10 @@ public:
     // nullptr with the refusal set when there is no such frame. All frames share the
     // mapping to grey levels.
     GreyFrame* renderFrame(int index);
+
+    // Frame index (from 0) of the last parse in its neutral form; false with the refusal set
+    // when there is no such frame.
+    bool picture(int index, DicomPicture& out);
 
     DicomRefusal refusal() const;
     const std::string& refusalText() const; // e.g. "unsupported transfer syntax 1.2.3"

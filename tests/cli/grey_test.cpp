@@ -5,6 +5,7 @@
 
 #include "CliTestFiles.h"
 #include "Conversion.h"
+#include "DicomPictures.h"
 #include "DicomReader.h"
 #include "LfImage.h"
 
@@ -16,10 +17,12 @@ namespace {
 
 // The window's 24-bit picture of the file as grey levels, top row first.
 std::vector<uint8_t> WindowGreyLevels(const fs::path& dicom, int& width, int& height) {
-    DicomReader reader;
-    const GreyFrame* frame = reader.read(dicom.string().c_str());
+    DicomPicture picture;
+    PictureFailure failure;
     LfImage window;
-    if (frame == nullptr || !FrameToImage(*frame, window)) return {};
+    if (!ReadDicomPicture(dicom.string(), 0, GreyRendering{}, true, picture, failure) ||
+        !PictureToImage(picture, GreyPixels::ThreeChannels, window))
+        return {};
     width = static_cast<int>(window.Width());
     height = static_cast<int>(window.Height());
     std::vector<uint8_t> levels;

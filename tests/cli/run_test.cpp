@@ -8,6 +8,7 @@
 #include "CliTestFiles.h"
 #include "ConvertRun.h"
 #include "Conversion.h"
+#include "DicomPictures.h"
 #include "DicomReader.h"
 #include "LfImage.h"
 
@@ -23,13 +24,11 @@ namespace {
 // What saving this DICOM file's grey picture as BMP writes: the frame's pixels with a grey
 // palette.
 std::vector<uint8_t> WindowOutput(const fs::path& dicom, const fs::path& scratch) {
-    DicomReader reader;
-    const GreyFrame* frame = reader.read(dicom.string().c_str());
-    if (frame == nullptr) return {};
-    LfImage image;
-    if (!FrameToGreyImage(*frame, image)) return {};
+    DicomPicture picture;
+    PictureFailure failure;
+    if (!ReadDicomPicture(dicom.string(), 0, GreyRendering{}, true, picture, failure)) return {};
     const fs::path out = scratch / "window.bmp";
-    if (!SaveResultImage(out.string(), image)) return {};
+    if (!SaveDicomPicture(picture, out.string(), SaveChoices{}).empty()) return {};
     auto bytes = ReadFile(out);
     fs::remove(out);
     return bytes;

@@ -1,4 +1,5 @@
-// A batch run over a folder of tiny DICOM files: outputs, names, skips and progress.
+// The window's batch over a folder of tiny DICOM files: outputs, names, skips and progress.
+// One worker, so the progress calls come in list order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,9 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "BatchRun.h"
 #include "Conversion.h"
-#include "DicomReader.h"
+#include "DicomPictures.h"
+#include "FolderBatch.h"
+#include "LfFormatRegistry.h"
 #include "TestSupport.h"
 #include "TinyDicom.h"
 
@@ -21,14 +23,16 @@ namespace {
 
 // The picture the single-file path makes of a DICOM file, as saved BMP bytes.
 std::vector<uint8_t> ExpectedBmp(const fs::path& dicom, const fs::path& scratch) {
-    DicomReader reader;
-    const GreyFrame* frame = reader.read(dicom.c_str());
-    EXPECT_NE(frame, nullptr) << dicom;
-    if (frame == nullptr) return {};
-    LfImage image;
-    EXPECT_TRUE(FrameToImage(*frame, image));
-    EXPECT_TRUE(SaveResultImage(scratch.string(), image));
+    DicomPicture picture;
+    PictureFailure failure;
+    EXPECT_TRUE(ReadDicomPicture(dicom.string(), 0, GreyRendering{}, true, picture, failure)) << dicom;
+    EXPECT_EQ(SaveDicomPicture(picture, scratch.string(), SaveChoices{}), "");
     return ReadFile(scratch);
+}
+
+BatchSummary RunBatch(const fs::path& in, const fs::path& out, const char* format,
+                      const BatchProgress& progress = nullptr, const std::atomic<bool>* stop = nullptr) {
+    return RunFolderBatch(in.string(), out.string(), format, 1, progress, stop);
 }
 
 struct ProgressLog {
@@ -61,9 +65,8 @@ TEST_F(BatchFolder, ConvertsEveryDicomFileAndSkipsTheRest) {
     fs::create_directory(in / "sub");
     WriteFile(in / "sub" / "deep.dcm", tinydicom::MakeRamp(2, 2, 5));
 
-    LfImage current;
     ProgressLog log;
-    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current, log.callback());
+    BatchSummary summary = RunBatch(in, out, "bmp", log.callback());
     EXPECT_EQ(summary.files, 5);
     EXPECT_EQ(summary.converted, 4);
     EXPECT_EQ(summary.written, 4);
@@ -81,9 +84,6 @@ TEST_F(BatchFolder, ConvertsEveryDicomFileAndSkipsTheRest) {
     // a.dicom is listed after a.dcm, so its picture replaces the earlier output.
     EXPECT_EQ(ReadFile(out / "a.bmp"), ExpectedBmp(in / "a.dicom", scratch / "2.bmp"));
     EXPECT_EQ(ReadFile(out / "c.b.bmp"), ExpectedBmp(in / "c.b.dcm", scratch / "3.bmp"));
-    // The working image holds the last picture converted.
-    EXPECT_EQ(current.Width(), 3u);
-    EXPECT_EQ(current.Height(), 3u);
 }
 
 TEST_F(BatchFolder, SkippedFileNeverWritesTheEarlierPicture) {
@@ -93,8 +93,7 @@ TEST_F(BatchFolder, SkippedFileNeverWritesTheEarlierPicture) {
     WriteFile(in / "3.dcm", implicit);                      // refused transfer syntax
     WriteFile(in / "4.dcm", tinydicom::MakeRamp(2, 5, 9));
 
-    LfImage current;
-    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current);
+    BatchSummary summary = RunBatch(in, out, "bmp");
     EXPECT_EQ(summary.converted, 2);
     EXPECT_TRUE(fs::exists(out / "1.bmp"));
     EXPECT_FALSE(fs::exists(out / "2.bmp"));
@@ -105,50 +104,45 @@ TEST_F(BatchFolder, SkippedFileNeverWritesTheEarlierPicture) {
 TEST_F(BatchFolder, UnwritableTargetWritesNothingButStillConverts) {
     WriteFile(in / "a.dcm", tinydicom::MakeRamp(3, 3, 1));
     WriteFile(in / "b.dcm", tinydicom::MakeRamp(3, 3, 2));
-    LfImage current;
-    BatchSummary summary = RunBatch(in.string(), out.string(), "raw", current);
+    BatchSummary summary = RunBatch(in, out, "raw");
     EXPECT_EQ(summary.converted, 2);
     EXPECT_EQ(summary.written, 0);
     EXPECT_TRUE(fs::is_empty(out)) << "a refused format leaves no empty files";
-    EXPECT_TRUE(current.IsValid());
 }
 
 TEST_F(BatchFolder, EmptyOrMissingSourceRunsNoFiles) {
-    LfImage current;
     ProgressLog log;
-    BatchSummary summary = RunBatch(in.string(), out.string(), "png", current, log.callback());
+    BatchSummary summary = RunBatch(in, out, "png", log.callback());
     EXPECT_EQ(summary.files, 0);
     EXPECT_EQ(log.calls, (std::vector<std::pair<int, int>>{{0, 0}}));
-    EXPECT_EQ(RunBatch((in / "missing").string(), out.string(), "png", current).files, 0);
-    EXPECT_FALSE(current.IsValid());
+    EXPECT_EQ(RunBatch(in / "missing", out, "png").files, 0);
 }
 
 TEST_F(BatchFolder, ResultFolderEqualToSourceDoesNotConvertItsOwnOutputs) {
     WriteFile(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
-    LfImage current;
-    BatchSummary summary = RunBatch(in.string(), in.string(), "bmp", current);
+    BatchSummary summary = RunBatch(in, in, "bmp");
     EXPECT_EQ(summary.files, 1);
     EXPECT_TRUE(fs::exists(in / "a.bmp"));
 }
 
-TEST_F(BatchFolder, ResultFolderVanishingMidRunSkipsTheRestQuietly) {
+// The result folder is made when missing, as the converter makes its -o folder: also when it
+// vanishes in the middle of a run.
+TEST_F(BatchFolder, MissingResultFolderIsMadeAlsoMidRun) {
     for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
         WriteFile(in / name, tinydicom::MakeRamp(3, 3, 1));
-    LfImage current;
-    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current,
-                                    [this](int value, int) {
-                                        if (value == 2) fs::remove_all(out);
-                                    });
+    fs::remove(out);
+    BatchSummary summary = RunBatch(in, out, "bmp", [this](int value, int) {
+        if (value == 2) fs::remove_all(out);
+    });
     EXPECT_EQ(summary.converted, 3);
-    EXPECT_EQ(summary.written, 1);
-    EXPECT_FALSE(fs::exists(out)) << "a vanished result folder is not created again";
+    EXPECT_EQ(summary.written, 3);
+    EXPECT_EQ(ReadFile(out / "3.bmp"), ExpectedBmp(in / "3.dcm", scratch / "3.bmp"));
 }
 
 TEST_F(BatchFolder, WorkingDirectoryIsLeftAlone) {
     WriteFile(in / "a.dcm", tinydicom::MakeRamp(3, 2, 1));
     const fs::path before = fs::current_path();
-    LfImage current;
-    RunBatch(in.string(), out.string(), "bmp", current);
+    RunBatch(in, out, "bmp");
     EXPECT_EQ(fs::current_path(), before);
 }
 
@@ -156,8 +150,7 @@ TEST_F(BatchFolder, EveryFileWithoutOutputIsListedWithItsReason) {
     WriteFile(in / "1.dcm", tinydicom::MakeRamp(4, 3, 1));
     WriteFile(in / "2.txt", std::vector<uint8_t>(300, 'x'));
     WriteFile(in / "3.dcm", tinydicom::Make(2, 2, {1, 2, 3, 4}, "1.2.840.10008.1.2"));
-    LfImage current;
-    BatchSummary summary = RunBatch(in.string(), out.string(), "bmp", current);
+    BatchSummary summary = RunBatch(in, out, "bmp");
     ASSERT_EQ(summary.failures.size(), 2u);
     EXPECT_EQ(summary.failures[0].file, (in / "2.txt").string());
     EXPECT_EQ(summary.failures[0].reason, "not a DICOM file");
@@ -165,7 +158,7 @@ TEST_F(BatchFolder, EveryFileWithoutOutputIsListedWithItsReason) {
     EXPECT_EQ(summary.tried, 3);
 
     // A save the codec refuses is a failure too, with the image layer's reason.
-    summary = RunBatch(in.string(), out.string(), "raw", current);
+    summary = RunBatch(in, out, "raw");
     ASSERT_EQ(summary.failures.size(), 3u);
     EXPECT_FALSE(summary.failures[0].reason.empty());
 }
@@ -174,9 +167,8 @@ TEST_F(BatchFolder, StopEndsTheRunBeforeTheNextFile) {
     for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
         WriteFile(in / name, tinydicom::MakeRamp(3, 3, 1));
     std::atomic<bool> stop{false};
-    LfImage current;
     BatchSummary summary = RunBatch(
-        in.string(), out.string(), "bmp", current,
+        in, out, "bmp",
         [&stop](int value, int) {
             if (value == 2) stop = true;  // set while file 2 is under way
         },
@@ -192,8 +184,12 @@ TEST_F(BatchFolder, LosslessTiffKeepsEveryGreyLevel) {
     std::vector<uint16_t> samples(32 * 32);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>((i * 2654435761u) >> 20);
     WriteFile(in / "noise.dcm", tinydicom::Make(32, 32, samples));
+    RunBatch(in, out, "tif");
+    DicomPicture picture;
+    PictureFailure failure;
+    ASSERT_TRUE(ReadDicomPicture((in / "noise.dcm").string(), 0, GreyRendering{}, true, picture, failure));
     LfImage current;
-    RunBatch(in.string(), out.string(), "tif", current, nullptr, nullptr, true);
+    ASSERT_TRUE(PictureToImage(picture, GreyPixels::OneChannel, current));
     LfImage tif;
     ASSERT_TRUE(tif.Load((out / "noise.tif").c_str(), LF_FORMAT_TIF));
     for (int32_t y = 0; y < 32; ++y)

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "Conversion.h"
+#include "DicomPictures.h"
 #include "LfFormatRegistry.h"
 #include "PreviewFit.h"
 #include "TestSupport.h"
@@ -105,11 +106,22 @@ static GreyFrame TwoRowFrame(std::vector<uint8_t>& store) {
     return frame;
 }
 
-TEST(FrameToImageCopy, TopRowOfTheFrameBecomesTheImagesTopRow) {
+// A picture of 3 x 2 grey pixels with distinct rows: 10 on top, 20 below.
+static DicomPicture TwoRowPicture() {
+    DicomPicture picture;
+    picture.width = 3;
+    picture.height = 2;
+    picture.bytes = {10, 10, 10, 20, 20, 20};
+    return picture;
+}
+
+TEST(PictureToImageCopy, TopRowOfThePictureBecomesTheImagesTopRow) {
     std::vector<uint8_t> store;
     GreyFrame frame = TwoRowFrame(store);
+    DicomPicture picture;
+    ASSERT_TRUE(PictureFromFrame(frame, picture));
     LfImage image;
-    ASSERT_TRUE(FrameToImage(frame, image));
+    ASSERT_TRUE(PictureToImage(picture, GreyPixels::ThreeChannels, image));
     EXPECT_EQ(image.Width(), 3u);
     EXPECT_EQ(image.Height(), 2u);
     EXPECT_EQ(image.BitCount(), 24u);
@@ -121,33 +133,38 @@ TEST(FrameToImageCopy, TopRowOfTheFrameBecomesTheImagesTopRow) {
     EXPECT_EQ(image.Row(0)[8], 20);
 }
 
-TEST(FrameToImageCopy, MalformedFrameLeavesNoPicture) {
+// Catches a copy that trusts a frame or picture whose sizes do not fit its buffer.
+TEST(PictureToImageCopy, MalformedFramesAndPicturesLeaveNoPicture) {
     std::vector<uint8_t> store;
-    LfImage image;
-    GreyFrame good = TwoRowFrame(store);
-    ASSERT_TRUE(FrameToImage(good, image));
-
-    GreyFrame badStride = good;
-    badStride.stride = 9;  // unpadded rows would be read past their end
-    EXPECT_FALSE(FrameToImage(badStride, image));
-    EXPECT_FALSE(image.IsValid()) << "a refused frame must not leave the old picture behind";
-
-    GreyFrame noPixels = good;
+    const GreyFrame good = TwoRowFrame(store);
+    DicomPicture picture;
+    ASSERT_TRUE(PictureFromFrame(good, picture));
+    GreyFrame badStride = good, noPixels = good, empty = good, negative = good;
+    badStride.stride = 9;
     noPixels.pixels = nullptr;
-    EXPECT_FALSE(FrameToImage(noPixels, image));
-    GreyFrame empty = good;
     empty.width = 0;
-    EXPECT_FALSE(FrameToImage(empty, image));
-    GreyFrame negative = good;
     negative.height = -2;
-    EXPECT_FALSE(FrameToImage(negative, image));
+    for (const GreyFrame& bad : {badStride, noPixels, empty, negative}) EXPECT_FALSE(PictureFromFrame(bad, picture));
+
+    LfImage image;
+    ASSERT_TRUE(PictureToImage(TwoRowPicture(), GreyPixels::OneChannel, image));
+    DicomPicture shortRows = TwoRowPicture(), twoSamples = TwoRowPicture(), noWords = TwoRowPicture();
+    shortRows.bytes.pop_back();
+    twoSamples.samples = 2;
+    noWords.bits = 16;
+    for (const DicomPicture& bad : {shortRows, twoSamples, noWords, DicomPicture{}}) {
+        EXPECT_FALSE(PictureToImage(bad, GreyPixels::OneChannel, image));
+        EXPECT_FALSE(image.IsValid()) << "a refused picture must not leave the old one behind";
+    }
 }
 
 // Catches a grey target missed (three times the bytes) or a colour one given a grey picture
 // (colours lost): the target decides by its name, ppm staying colour under PNM's identifier.
-TEST(FrameToImageCopy, GreyTargetsGetOneChannelColourFramesKeepThree) {
-    std::vector<uint8_t> store;
-    GreyFrame grey = TwoRowFrame(store);
+TEST(PictureToImageCopy, GreyTargetsGetOneChannelColourPicturesKeepThree) {
+    const DicomPicture grey = TwoRowPicture();
+    DicomPicture colour = grey;
+    colour.samples = 3;
+    colour.bytes = {10, 0, 0, 10, 0, 0, 10, 0, 0, 20, 0, 0, 20, 0, 0, 20, 0, 0};
     struct Case { const char* name; uint32_t greyBits; };
     for (const Case& c : std::vector<Case>{{"a.png", 8}, {"a.BMP", 8}, {"a.tif", 8}, {"a.tiff", 8},
                                            {"a.jpg", 8}, {"a.pgm", 8}, {"a.pnm", 8}, {"a.pgx", 8},
@@ -155,13 +172,13 @@ TEST(FrameToImageCopy, GreyTargetsGetOneChannelColourFramesKeepThree) {
                                            {"a.tga", 24}, {"a.pcx", 24}, {"a.ras", 24}, {"a.mng", 24}}) {
         SCOPED_TRACE(c.name);
         LfImage image;
-        ASSERT_TRUE(FrameToImageFor(grey, c.name, image));
+        ASSERT_TRUE(PictureToImage(grey, c.name, image));
         EXPECT_EQ(image.BitCount(), c.greyBits);
         EXPECT_EQ(image.PixelColor(2, 1, false).red, 10);  // top row, whatever the depth
-        GreyFrame colour = grey;
-        colour.colour = true;
-        ASSERT_TRUE(FrameToImageFor(colour, c.name, image));
+        ASSERT_TRUE(PictureToImage(colour, c.name, image));
         EXPECT_EQ(image.BitCount(), 24u);
+        EXPECT_EQ(image.PixelColor(2, 1, false).red, 10);
+        EXPECT_EQ(image.PixelColor(2, 1, false).blue, 0);
     }
 }
 
@@ -199,10 +216,8 @@ TEST(PreviewFitting, DegenerateSizesStayDrawable) {
 }
 
 TEST(SaveResult, ExtensionChoosesTheFormatAndFailuresWriteNothing) {
-    std::vector<uint8_t> store;
-    GreyFrame frame = TwoRowFrame(store);
     LfImage image;
-    ASSERT_TRUE(FrameToImage(frame, image));
+    ASSERT_TRUE(PictureToImage(TwoRowPicture(), GreyPixels::ThreeChannels, image));
     TempDir dir;
 
     ASSERT_TRUE(SaveResultImage((dir / "upper.BMP").string(), image));

@@ -11,7 +11,7 @@
 #include "Conversion.h"
 #include "ConvertJob.h"
 #include "ConvertOptions.h"
-#include "DicomReader.h"
+#include "DicomPictures.h"
 #include "LfFormatRegistry.h"
 #include "TestSupport.h"
 #include "TinyDicom.h"
@@ -148,11 +148,11 @@ TEST(RegistryWalk, GreyAndDicomOptionColumnsDecideWhatTheConverterWrites) {
     std::vector<uint16_t> samples(48 * 32);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>((i * 2654435761u) >> 20);
     testsupport::WriteFile(dir / "noisy.dcm", tinydicom::Make(48, 32, samples));
-    DicomReader reader;
-    const GreyFrame* frame = reader.read((dir / "noisy.dcm").c_str());
-    ASSERT_NE(frame, nullptr);
+    DicomPicture picture;
+    PictureFailure failure;
+    ASSERT_TRUE(ReadDicomPicture((dir / "noisy.dcm").string(), 0, GreyRendering{}, true, picture, failure));
     LfImage expected;
-    ASSERT_TRUE(FrameToGreyImage(*frame, expected));
+    ASSERT_TRUE(PictureToImage(picture, GreyPixels::OneChannel, expected));
 
     for (const LfFormatInfo& row : LfFormats()) {
         if (!row.writes) continue;
