@@ -80,7 +80,7 @@ const std::vector<LfFormatInfo> kFormats = {
     {.id = LF_FORMAT_RAS, .slot = 15, .name = "Sun raster", .saveExtensions = {{"ras", 20, kColour}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
      .codec = LfCodecOf<LfImageJAS>()},
-    {.id = LF_FORMAT_SKA, .slot = 17, .name = "SKA", .saveExtensions = {{"ska", 23, kColour}}, .inputExtensions = {},
+    {.id = LF_FORMAT_SKA, .slot = 17, .name = "SKA", .saveExtensions = {{"ska", 23, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = false, .dicomOption = 0,
      .codec = LfCodecOf<LfImageSKA>()},
     {.id = LF_FORMAT_RAW, .slot = 18, .name = "camera raw", .saveExtensions = {},
