@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-struct GreyFrame;
-
 struct DicomPicture {
     int32_t width = 0;
     int32_t height = 0;
@@ -19,7 +17,3 @@ struct DicomPicture {
     bool grey() const { return samples == 1; }
     bool empty() const { return width <= 0 || height <= 0; }
 };
-
-// The neutral form of a frame the reader rendered; false for a frame that is not well formed
-// (no pixels, a stride that does not fit its width).
-bool PictureFromFrame(const GreyFrame& frame, DicomPicture& picture);

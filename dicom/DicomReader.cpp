@@ -71,12 +71,13 @@ DicomReader::~DicomReader() = default;
 
 GreyFrame* DicomReader::read(const char* path) {
     if (parse(path, 2) != 0) return nullptr;
-    // The window and the batch show the first frame only.
+    GreyFrame* first = frame();
+    // Only the first frame is asked for: the samples can go.
     samples_.reset();
-    return &frame_;
+    return first;
 }
 
-GreyFrame* DicomReader::frame() { return frame_.pixels ? &frame_ : nullptr; }
+GreyFrame* DicomReader::frame() { return pictureIndex_ < 0 ? nullptr : renderFrame(pictureIndex_); }
 
 int DicomReader::parse(const char* path, int mode) {
     if (!start(mode)) return -1;
@@ -178,9 +179,10 @@ void DicomReader::resetAttributes() {
 
 void DicomReader::releaseFrame() {
     pixels_.reset();
-    deep_.clear();
     frame_ = GreyFrame{};
     renderedFrame_ = -1;
+    picture_ = DicomPicture{};
+    pictureIndex_ = -1;
 }
 
 void DicomReader::releaseSamples() {
@@ -355,7 +357,7 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
     grey_.problem = greyProblem_;
     if (headerOnly_) return readPixelHeader(reader, h);
     const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
-    return read && prepareRendering(mode) && (frames_ == 1 && !samples_ ? true : renderFrame(0) != nullptr);
+    return read && prepareRendering(mode) && renderPicture(0);
 }
 
 // A native value: every whole frame it holds, up to the frames announced.
@@ -509,75 +511,78 @@ bool DicomReader::prepareRendering(int mode) {
     // MONOCHROME1 pictures show their smallest value as white.
     if (layout_.photometric == Photometric::Monochrome1)
         for (uint8_t& level : *table_) level = static_cast<uint8_t>(255 - level);
-    if (frames_ == 1) return renderInPlace();
-    return true;
-}
-
-// The single frame's samples become its rows in the same buffer.
-bool DicomReader::renderInPlace() {
-    const int bytesPerSample = layout_.sampleBytes();
-    const int64_t stride = FrameStride(columns_);
-    const size_t frameBytes = static_cast<size_t>(stride * rows_);
-    const size_t sampleBytes = sampleCount_ * static_cast<size_t>(bytesPerSample);
-    uint8_t* buffer = samples_.release();
-    pixels_.reset(buffer);
-    FillFrameInPlace(buffer, rows_, columns_, bytesPerSample, pixelRepresentation_, *table_);
-    if (sampleBytes > frameBytes) {
-        // Samples beyond the frame are not shown: give their memory back.
-        if (void* smaller = std::realloc(buffer, frameBytes)) {
-            pixels_.release();
-            pixels_.reset(static_cast<uint8_t*>(smaller));
-        }
-    }
-    frame_.numFrames = numberOfFrames_;
-    frame_.frameBytes = static_cast<int32_t>(layout_.frameSamples());
-    frame_.width = columns_;
-    frame_.height = rows_;
-    frame_.bytesPerSample = 1;
-    frame_.stride = static_cast<int32_t>(stride);
-    frame_.pixels = pixels_.get();
-    renderedFrame_ = 0;
     return true;
 }
 
 int DicomReader::frameCount() const { return frames_; }
 
-GreyFrame* DicomReader::renderFrame(int index) {
-    if (index == renderedFrame_ && frame_.pixels) return &frame_;
-    if (!samples_ || index < 0 || index >= frames_) {
-        refuse(DicomRefusal::Layout, "frame " + std::to_string(index) + " requested, the file has " +
-                                         std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames"));
-        return nullptr;
-    }
-    const int64_t stride = FrameStride(columns_);
+// Frame index as the neutral picture: the one rendering every other form is made from.
+bool DicomReader::renderPicture(int index) {
+    if (index == pictureIndex_) return true;
+    if (!samples_ || index < 0 || index >= frames_)
+        return refuse(DicomRefusal::Layout, "frame " + std::to_string(index) + " requested, the file has " +
+                                                std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames"));
     const size_t frameSampleBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
-    const size_t pixelBytes = static_cast<size_t>(stride * rows_);
     const uint8_t* samples = samples_.get() + static_cast<size_t>(index) * frameSampleBytes;
-    releaseFrame();
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(std::max(frameSampleBytes, pixelBytes)));
+    const size_t count = layout_.pixels();
+    DicomPicture picture;
+    picture.width = columns_;
+    picture.height = rows_;
+    if (layout_.isColour()) {
+        picture.samples = 3;
+        picture.bytes.resize(count * 3);
+        RenderColourFrame(samples, layout_, &palette_, picture.bytes.data(), int64_t{columns_} * 3);
+        // The colour steps write the image object's blue, green, red order.
+        for (size_t i = 0; i < count; ++i) std::swap(picture.bytes[3 * i], picture.bytes[3 * i + 2]);
+    } else if (rendering_.standardPath()) {
+        if (!renderStandardLevels(index, samples, picture)) return false;
+    } else if (layout_.bitsAllocated == 32) {
+        picture.bytes.resize(count);
+        const bool invert = layout_.photometric == Photometric::Monochrome1;
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t* p = samples + 4 * i;
+            const uint8_t level = wide_.level(p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24));
+            picture.bytes[i] = invert ? static_cast<uint8_t>(255 - level) : level;
+        }
+    } else {
+        picture.bytes.resize(count);
+        const int bytes = layout_.sampleBytes();
+        for (size_t i = 0; i < count; ++i)
+            picture.bytes[i] = (*table_)[SamplePattern(samples + i * static_cast<size_t>(bytes), bytes, pixelRepresentation_)];
+    }
+    picture_ = std::move(picture);
+    pictureIndex_ = index;
+    renderedFrame_ = -1;
+    return true;
+}
+
+// The 24-bit frame of the older interface, made from the neutral picture: grey levels as
+// three equal bytes (a 16-bit picture's upper bytes, its levels in deep), colour in blue,
+// green, red order, rows padded to 4 bytes.
+GreyFrame* DicomReader::renderFrame(int index) {
+    if (!renderPicture(index)) return nullptr;
+    if (renderedFrame_ == index && frame_.pixels) return &frame_;
+    const int64_t stride = FrameStride(columns_);
+    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(stride * rows_), 1));
     if (!buffer) {
         refuse(DicomRefusal::Damaged, "out of memory for the frame");
         return nullptr;
     }
     pixels_.reset(buffer);
-    if (layout_.isColour()) {
-        RenderColourFrame(samples, layout_, &palette_, buffer, stride);
-    } else if (rendering_.standardPath()) {
-        if (!renderStandardFrame(index, samples, buffer)) return nullptr;
-    } else if (layout_.bitsAllocated == 32) {
-        // The levels first, then rows of grey pixels from them.
-        LevelTable identity;
-        for (size_t i = 0; i < identity.size(); ++i) identity[i] = static_cast<uint8_t>(i);
-        const bool invert = layout_.photometric == Photometric::Monochrome1;
-        for (size_t i = 0; i < layout_.pixels(); ++i) {
-            const uint8_t* p = samples + 4 * i;
-            const uint8_t level = wide_.level(p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24));
-            buffer[i] = invert ? static_cast<uint8_t>(255 - level) : level;
+    const DicomPicture& p = picture_;
+    for (int32_t y = 0; y < p.height; ++y) {
+        uint8_t* row = buffer + y * stride;
+        const size_t first = static_cast<size_t>(y) * static_cast<size_t>(p.width);
+        for (size_t x = 0; x < static_cast<size_t>(p.width); ++x, row += 3) {
+            if (p.samples == 3) {
+                const uint8_t* rgb = &p.bytes[3 * (first + x)];
+                row[0] = rgb[2];
+                row[1] = rgb[1];
+                row[2] = rgb[0];
+            } else {
+                row[0] = row[1] = row[2] = p.bits == 16 ? static_cast<uint8_t>(p.words[first + x] >> 8) : p.bytes[first + x];
+            }
         }
-        FillFrameInPlace(buffer, rows_, columns_, 1, 0, identity);
-    } else {
-        std::memcpy(buffer, samples, frameSampleBytes);
-        FillFrameInPlace(buffer, rows_, columns_, layout_.sampleBytes(), pixelRepresentation_, *table_);
     }
     frame_.numFrames = numberOfFrames_;
     frame_.frameBytes = static_cast<int32_t>(layout_.frameSamples());
@@ -586,16 +591,15 @@ GreyFrame* DicomReader::renderFrame(int index) {
     frame_.bytesPerSample = 1;
     frame_.stride = static_cast<int32_t>(stride);
     frame_.pixels = buffer;
-    frame_.colour = layout_.isColour();
-    frame_.deep = !frame_.colour && rendering_.depth == 16 ? deep_.data() : nullptr;
+    frame_.colour = p.samples == 3;
+    frame_.deep = p.bits == 16 ? p.words.data() : nullptr;
     renderedFrame_ = index;
     return &frame_;
 }
 
 bool DicomReader::picture(int index, DicomPicture& out) {
-    const GreyFrame* frame = renderFrame(index);
-    if (frame == nullptr) return false;
-    if (!PictureFromFrame(*frame, out)) return refuse(DicomRefusal::Damaged, "the frame could not be rendered");
+    if (!renderPicture(index)) return false;
+    out = picture_;
     return true;
 }
 
@@ -668,34 +672,32 @@ bool DicomReader::prepareStandardRendering() {
 }
 
 // One grey frame through the standard steps: levels of every stored value evaluated once
-// when there are fewer possible values than samples, else sample by sample. 8-bit levels fill the frame's rows;
-// 16-bit ones are kept in deep_ and their upper bytes fill the rows.
-bool DicomReader::renderStandardFrame(int index, const uint8_t* samples, uint8_t* buffer) {
+// when there are fewer possible values than samples, else sample by sample; 8-bit levels in
+// bytes, 16-bit ones in words.
+bool DicomReader::renderStandardLevels(int index, const uint8_t* samples, DicomPicture& picture) {
     const StoredBits bits = storedBits();
     StandardLevels levels;
     std::string error;
     const bool monochrome1 = layout_.photometric == Photometric::Monochrome1;
     if (!levels.prepare(ValuesForFrame(grey_, index), bits, monochrome1, rendering_, lowestModality_,
-                        highestModality_, error)) {
-        refuse(DicomRefusal::Rendering, error);
-        return false;
-    }
+                        highestModality_, error))
+        return refuse(DicomRefusal::Rendering, error);
     const int bytes = layout_.sampleBytes();
     const size_t count = layout_.pixels();
-    deep_.resize(count);
+    std::vector<uint16_t> deep(count);
     const size_t values = bits.bitsStored <= 16 ? static_cast<size_t>(bits.highest() - bits.lowest() + 1) : SIZE_MAX;
     if (values <= count) {
         std::vector<uint16_t> table(values);
         for (size_t i = 0; i < table.size(); ++i) table[i] = levels.level(bits.lowest() + static_cast<int64_t>(i));
-        for (size_t i = 0; i < count; ++i) deep_[i] = table[static_cast<size_t>(bits.value(SampleAt(samples, i, bytes)) - bits.lowest())];
+        for (size_t i = 0; i < count; ++i) deep[i] = table[static_cast<size_t>(bits.value(SampleAt(samples, i, bytes)) - bits.lowest())];
     } else {
-        for (size_t i = 0; i < count; ++i) deep_[i] = levels.level(bits.value(SampleAt(samples, i, bytes)));
+        for (size_t i = 0; i < count; ++i) deep[i] = levels.level(bits.value(SampleAt(samples, i, bytes)));
     }
-    const int shift = rendering_.depth == 16 ? 8 : 0;
-    for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<uint8_t>(deep_[i] >> shift);
-    LevelTable identity;
-    for (size_t i = 0; i < identity.size(); ++i) identity[i] = static_cast<uint8_t>(i);
-    FillFrameInPlace(buffer, rows_, columns_, 1, 0, identity);
-    if (rendering_.depth != 16) deep_.clear();
+    if (rendering_.depth == 16) {
+        picture.bits = 16;
+        picture.words = std::move(deep);
+        return true;
+    }
+    picture.bytes.assign(deep.begin(), deep.end());
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Reading DICOM files (Part 10 files and bare data sets; implicit and explicit VR, little
-// and big endian, deflated) and turning a frame of their pixel data into a 24-bit frame:
-// grey pictures as three equal bytes, colour pictures in colour. No Qt, no image layer.
+// and big endian, deflated) and rendering a frame of their pixel data as a neutral picture
+// (DicomPicture: one grey or three RGB samples a pixel). The older 24-bit GreyFrame, grey
+// pictures as three equal bytes, is made from that picture. No Qt, no image layer.
 
 #include <cstddef>
 #include <cstdint>
@@ -138,10 +139,10 @@ private:
     bool checkDecodedSize(size_t frames);
     bool readEncapsulatedPixels(ElementReader& reader);
     bool prepareRendering(int mode);
-    bool renderInPlace();
+    bool renderPicture(int index);
     bool readGreyAttribute(ElementReader& reader, const ElementHeader& header);
     bool prepareStandardRendering();
-    bool renderStandardFrame(int index, const uint8_t* samples, uint8_t* buffer);
+    bool renderStandardLevels(int index, const uint8_t* samples, DicomPicture& picture);
     StoredBits storedBits() const;
     bool refuse(DicomRefusal kind, std::string text);
     void resetAttributes();
@@ -189,8 +190,9 @@ private:
     std::string greyProblem_;
     GreyRendering rendering_;
     double lowestModality_ = 0.0, highestModality_ = 0.0;  // over every frame, for the min-max stretch
-    std::vector<uint16_t> deep_;
 
+    DicomPicture picture_;  // the rendered frame; the GreyFrame below is made from it
+    int pictureIndex_ = -1;
     GreyFrame frame_;
     Buffer pixels_;
     int renderedFrame_ = -1;

@@ -90,22 +90,6 @@ TEST(BatchListing, RegularFilesOnlySortedByNameAbsolute) {
     EXPECT_TRUE(ListBatchFiles(root + "Z").empty());  // a file is no folder
 }
 
-// A frame of 3 x 2 grey pixels with distinct rows: 10 on top, 20 below.
-static GreyFrame TwoRowFrame(std::vector<uint8_t>& store) {
-    GreyFrame frame;
-    frame.numFrames = 1;
-    frame.width = 3;
-    frame.height = 2;
-    frame.bytesPerSample = 1;
-    frame.stride = 12;  // 9 bytes padded to 12
-    frame.frameBytes = 6;
-    store.assign(24, 0);
-    std::memset(store.data(), 10, 9);
-    std::memset(store.data() + 12, 20, 9);
-    frame.pixels = store.data();
-    return frame;
-}
-
 // A picture of 3 x 2 grey pixels with distinct rows: 10 on top, 20 below.
 static DicomPicture TwoRowPicture() {
     DicomPicture picture;
@@ -116,12 +100,8 @@ static DicomPicture TwoRowPicture() {
 }
 
 TEST(PictureToImageCopy, TopRowOfThePictureBecomesTheImagesTopRow) {
-    std::vector<uint8_t> store;
-    GreyFrame frame = TwoRowFrame(store);
-    DicomPicture picture;
-    ASSERT_TRUE(PictureFromFrame(frame, picture));
     LfImage image;
-    ASSERT_TRUE(PictureToImage(picture, GreyPixels::ThreeChannels, image));
+    ASSERT_TRUE(PictureToImage(TwoRowPicture(), GreyPixels::ThreeChannels, image));
     EXPECT_EQ(image.Width(), 3u);
     EXPECT_EQ(image.Height(), 2u);
     EXPECT_EQ(image.BitCount(), 24u);
@@ -133,26 +113,17 @@ TEST(PictureToImageCopy, TopRowOfThePictureBecomesTheImagesTopRow) {
     EXPECT_EQ(image.Row(0)[8], 20);
 }
 
-// Catches a copy that trusts a frame or picture whose sizes do not fit its buffer.
-TEST(PictureToImageCopy, MalformedFramesAndPicturesLeaveNoPicture) {
-    std::vector<uint8_t> store;
-    const GreyFrame good = TwoRowFrame(store);
-    DicomPicture picture;
-    ASSERT_TRUE(PictureFromFrame(good, picture));
-    GreyFrame badStride = good, noPixels = good, empty = good, negative = good;
-    badStride.stride = 9;
-    noPixels.pixels = nullptr;
-    empty.width = 0;
-    negative.height = -2;
-    for (const GreyFrame& bad : {badStride, noPixels, empty, negative}) EXPECT_FALSE(PictureFromFrame(bad, picture));
-
+// Catches a copy that trusts a picture whose sizes do not fit its buffer.
+TEST(PictureToImageCopy, MalformedPicturesLeaveNoPicture) {
     LfImage image;
     ASSERT_TRUE(PictureToImage(TwoRowPicture(), GreyPixels::OneChannel, image));
-    DicomPicture shortRows = TwoRowPicture(), twoSamples = TwoRowPicture(), noWords = TwoRowPicture();
+    DicomPicture shortRows = TwoRowPicture(), twoSamples = TwoRowPicture(), noWords = TwoRowPicture(),
+                 negative = TwoRowPicture();
     shortRows.bytes.pop_back();
+    negative.height = -2;
     twoSamples.samples = 2;
     noWords.bits = 16;
-    for (const DicomPicture& bad : {shortRows, twoSamples, noWords, DicomPicture{}}) {
+    for (const DicomPicture& bad : {shortRows, twoSamples, noWords, negative, DicomPicture{}}) {
         EXPECT_FALSE(PictureToImage(bad, GreyPixels::OneChannel, image));
         EXPECT_FALSE(image.IsValid()) << "a refused picture must not leave the old one behind";
     }
