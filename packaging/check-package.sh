@@ -71,12 +71,13 @@ for name in Maintainer Description Section Homepage; do
   [ -n "$(field "$name")" ] || fail "no $name"
 done
 depends=$(field Depends)
+depends_names=$(sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends")
 for library in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libpng16-16 libtiff6 libopenjp2-7 \
-  libraw20 libmng2 libcairo2 qt6-qpa-plugins; do
-  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library: $depends"
+  libraw20 libmng1 libcairo2 qt6-qpa-plugins; do
+  grep -qxF "$library" <<<"$depends_names" || fail "Depends lacks $library: $depends"
 done
 # Test peers and build tools never become run-time dependencies.
-if grep -qiE 'dcmtk|inkscape|golang|nodejs|npm|gtest|gmock|python|imagemagick|-dev( |,|$)' <<<"$depends"; then
+if grep -qiE 'dcmtk|inkscape|golang|nodejs|npm|gtest|gmock|python|imagemagick|-dev$' <<<"$depends_names"; then
   fail "Depends names a test or build package: $depends"
 fi
 
@@ -117,8 +118,15 @@ check_completion() {
 check_completion "--format" --form
 check_completion "--skip-existing" --skip
 check_completion "--voi --voi-lut-index" --voi
-check_completion "png pcx pgx pnm pgm ppm" -f p
-check_completion "jpg jpeg jpe" --format j
+check_offers() {
+  local words=$1; shift
+  local got; got=" $(complete_line glintwise-convert "$@") "
+  for word in $words; do
+    [[ $got == *" $word "* ]] || fail "completion of '$*' lacks $word: '$got'"
+  done
+}
+check_offers "png pgm ppm" -f p
+check_offers "jpg jpeg jp2" --format j
 check_completion "file standard minmax none" --voi ""
 check_completion "standard" --voi = st
 check_completion "lzw deflate jpeg none" --tiff-compression ""
