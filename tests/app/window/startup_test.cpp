@@ -111,8 +111,8 @@ TEST(StartupConfig, InstalledProgramKeepsItInTheUserFolder) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.program.string());
         EXPECT_EQ(IsInstalledProgramDir(Q(row.program)), row.installed);
-        EXPECT_EQ(ConfigFilePath(Q(row.program), user),
-                  row.installed ? Q(dir / "user" / "config.lwf") : Q(row.program / "config.lwf"));
+        const fs::path expected = (row.installed ? dir / "user" : row.program) / "config.lwf";
+        EXPECT_EQ(ConfigFilePath(Q(row.program), user).toStdString(), expected.string());
     }
 }
 
