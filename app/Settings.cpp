@@ -9,11 +9,27 @@
 
 namespace {
 const char kConfigName[] = "config.lwf";
+
+bool UnderFolder(const QString& path, const QString& folder) {
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+}  // namespace
+
+bool IsInstalledProgramDir(const QString& programDir) {
+    // Symbolic links resolved, so /bin (a link to /usr/bin) counts as the system folder it is.
+    const QString path = QFileInfo(programDir).canonicalFilePath();
+    if (path.isEmpty()) return false;
+    for (const char* prefix : {"/usr", "/opt", "/bin", "/sbin"})
+        if (UnderFolder(path, QLatin1String(prefix))) return true;
+    // `cmake --install` into any prefix: PREFIX/bin beside PREFIX/share/glintwise.
+    const QDir dir(path);
+    return dir.dirName() == QLatin1String("bin") &&
+           QFileInfo(dir.filePath(QStringLiteral("../share/glintwise"))).isDir();
 }
 
 QString ConfigFilePath(const QString& programDir, const QString& userConfigDir) {
     const QFileInfo program(programDir);
-    if (program.isDir() && program.isWritable())
+    if (program.isDir() && program.isWritable() && !IsInstalledProgramDir(programDir))
         return QDir(programDir).filePath(QLatin1String(kConfigName));
     QDir().mkpath(userConfigDir);
     return QDir(userConfigDir).filePath(QLatin1String(kConfigName));

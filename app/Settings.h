@@ -4,9 +4,15 @@
 
 #include <QString>
 
-// The settings file config.lwf: in the program's folder when that folder is writable, else
-// in the user's configuration folder. Fixed for the whole run, whatever the working
-// directory becomes.
+// True for a program folder under a system prefix (/usr, /opt, ...) or laid out as an
+// installed prefix's bin folder (with share/glintwise beside it); false for a build folder
+// or a portable copy.
+bool IsInstalledProgramDir(const QString& programDir);
+
+// The settings file config.lwf: in the program's folder when that folder is writable and not
+// an installed one, else in the user's configuration folder, so an installed program never
+// writes beside itself, not even when run as root. Fixed for the whole run, whatever the
+// working directory becomes.
 QString ConfigFilePath(const QString& programDir, const QString& userConfigDir);
 // The same for this program (its folder, QStandardPaths' AppConfigLocation).
 QString ConfigFilePath();

@@ -88,6 +88,34 @@ TEST(StartupConfig, ProgramFolderWhenWritableElseUserFolder) {
     EXPECT_TRUE(QFileInfo(ConfigFilePath()).isAbsolute());
 }
 
+// Catches an installed program writing config.lwf into its own folder: as root /usr/bin is
+// writable, and a prefix installed by `cmake --install` may be writable by its user.
+TEST(StartupConfig, InstalledProgramKeepsItInTheUserFolder) {
+    TempDir dir;
+    fs::create_directories(dir / "prefix" / "bin");
+    fs::create_directories(dir / "prefix" / "share" / "glintwise");
+    fs::create_directories(dir / "usr" / "bin");     // a build folder that merely looks like one
+    fs::create_directories(dir / "portable" / "bin");  // no share/glintwise beside it
+    fs::create_directory_symlink(dir / "prefix" / "bin", dir / "link");
+    const struct { fs::path program; bool installed; } rows[] = {
+        {"/usr/bin", true},
+        {"/usr/local/bin", true},
+        {"/opt", true},
+        {dir / "prefix" / "bin", true},
+        {dir / "link", true},
+        {dir / "usr" / "bin", false},
+        {dir / "portable" / "bin", false},
+        {dir / "prefix", false},
+    };
+    const QString user = Q(dir / "user");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.program.string());
+        EXPECT_EQ(IsInstalledProgramDir(Q(row.program)), row.installed);
+        const fs::path expected = (row.installed ? dir / "user" : row.program) / "config.lwf";
+        EXPECT_EQ(ConfigFilePath(Q(row.program), user).toStdString(), expected.string());
+    }
+}
+
 TEST(StartupToggle, WritesTheOtherLanguageRestartsAndCloses) {
     TempDir dir;
     const QString config = Q(dir / "config.lwf");
