@@ -334,7 +334,7 @@ std::string HelpText() {
         "                               function (LINEAR, LINEAR_EXACT, SIGMOID) or, when\n"
         "                               it has none, its VOI LUT; enhanced images' values\n"
         "                               per frame; MONOCHROME1 and INVERSE come inverted;\n"
-        "                               with neither window nor VOI LUT as none\n"
+        "                               with neither window nor VOI LUT as minmax\n"
         "                     minmax    rescaled values from the smallest to the largest\n"
         "                               of all frames\n"
         "                     C,W       the window of centre C and width W (W >= 1)\n"

@@ -573,10 +573,13 @@ uint32_t SampleAt(const uint8_t* samples, size_t i, int bytes) {
 }  // namespace
 
 // The min-max stretch spans the modality values of every whole frame, each frame through its
-// own modality step.
+// own modality step. The standard rendering needs it for frames without a window or VOI LUT.
 bool DicomReader::prepareStandardRendering() {
     lowestModality_ = highestModality_ = 0.0;
-    if (rendering_.mode != VoiMode::MinMax) return true;
+    bool stretch = rendering_.mode == VoiMode::MinMax;
+    if (rendering_.mode == VoiMode::Standard || rendering_.mode == VoiMode::File)
+        for (int f = 0; f < frames_ && !stretch; ++f) stretch = !FrameHasVoi(grey_, f);
+    if (!stretch) return true;
     const StoredBits bits = storedBits();
     const int bytes = layout_.sampleBytes();
     const size_t frameSamples = layout_.frameSamples();

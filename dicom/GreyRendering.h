@@ -73,9 +73,12 @@ struct GreyAttributes : FrameGreyValues {
 // set's own.
 FrameGreyValues ValuesForFrame(const GreyAttributes& attributes, int frame);
 
+// Whether the frame has a window or a VOI LUT in force, without copying its values.
+bool FrameHasVoi(const GreyAttributes& attributes, int frame);
+
 enum class VoiMode {
     File,      // the reader's own conversion (mode 2), unchanged
-    Standard,  // the file's window or VOI LUT, as viewing stations render it
+    Standard,  // the file's window or VOI LUT, as viewing stations render it, else MinMax
     MinMax,    // the modality values' smallest to largest over every frame
     Window,    // an explicit centre and width by the LINEAR rule
     None,      // the modality values over their possible range
@@ -108,8 +111,9 @@ class StandardLevels {
 public:
     // Chooses the frame's VOI step; false with the reason in error when the rendering asks
     // for a window or LUT the frame lacks, or the file's values cannot be used.
-    // modalityRange gives the smallest and largest modality value over every frame, for
-    // the min-max stretch.
+    // lowestModality and highestModality are the smallest and largest modality value over
+    // every frame, for the min-max stretch, which the standard rendering also takes for a
+    // frame with neither window nor VOI LUT.
     bool prepare(const FrameGreyValues& frame, const StoredBits& bits, bool monochrome1,
                  const GreyRendering& rendering, double lowestModality, double highestModality,
                  std::string& error);

@@ -52,9 +52,11 @@ const char* kPeerTable = R"PY(import PIL.Image; from pydicom.pixel_data_handlers
 def peer(name, options, how, ds, tol=1, **peer_set):
     save(ds, name + ".dcm"); p = pydicom.dcmread(name + ".dcm"); [setattr(p, k, v) for k, v in peer_set.items()]
     p.save_as(name + ".peer.dcm", write_like_original=False)
+    if p.file_meta.TransferSyntaxUID.is_compressed: subprocess.run(["dcmdjpeg", name + ".peer.dcm", name + ".peer.dcm"], check=True)
     for depth in (8, 16):
         on, out = "+on" if depth == 8 else "+on2", f"{name}.peer{depth}.png"
-        exact(name, depth) if how == "exact" else subprocess.run(["dcm2pnm", *how.split(), on, name + ".peer.dcm", out], check=True, capture_output=True)
+        if how == "exact": exact(name, depth)
+        else: subprocess.run(["dcm2pnm", *how.split(), on, name + ".peer.dcm", out], check=True, capture_output=True)
         ours(f"{name}/{depth}/{tol}", f"{options} --depth {depth}", f"{name}.ours{depth}.png", name)
 def exact(name, depth):  # pydicom's window over the possible range of its one file: signed, 16 bits stored, no rescale
     ds = pydicom.dcmread(name + ".dcm"); t = np.clip((apply_voi_lut(ds.pixel_array, ds) + 32768) / 65535, 0, 1) * (2 ** depth - 1)
@@ -72,6 +74,12 @@ peer("cr monochrome1 slope", S, "+Wi 1", "dicomdirtests/77654033/CR1/6154")
 # The other modes: the possible range (not min..max), the picture's own min..max, C,W by LINEAR.
 peer("none possible range", "--voi none", "", "CT_small.dcm")
 peer("minmax", "--voi minmax", "+Wm", "CT_small.dcm")
+# Without window or VOI LUT the standard rendering stretches as +Wm does, not over the stored bits' range (which left
+# CT_small flat grey and JPGExtended's 12 bits nearly black): 8, 12 and 16 stored bits, signed and not.
+peer("standard no window ct", S, "+Wm", "CT_small.dcm")
+peer("standard no window jpeg 12 bits", S, "+Wm", "JPGExtended.dcm")
+for b, lo, hi in ((8, 20, 90), (12, 100, 900), (16, 1000, 3000)):
+    for sg in (0, 1): peer(f"standard no window {b} {'un' * (1 - sg)}signed", S, "+Wm", base(ramp(lo - sg * hi, hi), sg, b))
 peer("explicit window", "--voi 40,400", "+Ww 40 400", "CT_small.dcm")
 # LINEAR's c-0.5 / w-1 rule, width 1, the N-th window, sign extension of 12 stored bits whose upper bits hold junk.
 peer("linear rule", S, "+Wi 1", R(WindowCenter=10.3, WindowWidth=77.7))
@@ -85,18 +93,21 @@ peer("voi lut signed first", S, "+Wl 1", base(ramp(-2048, 2047), True, 12, VOILU
 W = dict(WindowCenter=2048, WindowWidth=4096)
 peer("voi lut second item", S + " --voi-lut-index 2", "+Wl 2", R12(**W, VOILUTSequence=[lut(np.arange(256), 0, 8), lut(255 - np.arange(256), 1000, 8)]))
 peer("window before voi lut", S, "+Wi 1", R12(**W, VOILUTSequence=[lut(255 - np.arange(256), 1000, 8)]))
-# Modality LUT: without a VOI the descriptor's range is mapped; a window applies to the LUT's output.
-peer("modality lut", S, "", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)]))
+# Modality LUT: without a VOI the descriptor's range is mapped (standard: the LUT's values stretched); a window applies
+# to the LUT's output.
+peer("modality lut", "--voi none", "", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)]))
+peer("modality lut stretched", S, "+Wm", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)]))
 peer("modality lut window", S, "+Wi 1", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)], WindowCenter=10000, WindowWidth=12000))
 # LINEAR_EXACT without the c-0.5 / w-1 rule (narrow, so that LINEAR differs by many levels).
 peer("linear exact", S, "exact", R(WindowCenter=40, WindowWidth=10, VOILUTFunction="LINEAR_EXACT"))
 # Inversion: MONOCHROME1 with INVERSE still once, INVERSE alone, IDENTITY overriding MONOCHROME1; MONOCHROME1 without
-# a window (dcm2pnm's inverted stretch runs up to 2 levels light).
+# a window over the possible range (dcm2pnm's inverted stretch runs up to 2 levels light) and stretched.
 M1 = lambda **e: base(ramp(0, 4095), bits=12, photo="MONOCHROME1", WindowCenter=1000, WindowWidth=2000, **e)
 peer("monochrome1 inverse", S, "+Wi 1", M1(PresentationLUTShape="INVERSE"))
 peer("monochrome2 inverse", S, "+Wi 1", R12(WindowCenter=1000, WindowWidth=2000, PresentationLUTShape="INVERSE"))
 peer("monochrome1 identity", S, "+Wi 1", M1(PresentationLUTShape="IDENTITY"))
-peer("monochrome1 no window", S, "", base(ramp(0, 4095), bits=12, photo="MONOCHROME1"), 2)
+peer("monochrome1 no window", "--voi none", "", base(ramp(0, 4095), bits=12, photo="MONOCHROME1"), 2)
+peer("monochrome1 stretched", S, "+Wm", base(ramp(100, 3000), bits=12, photo="MONOCHROME1"), 2)
 # Enhanced multi-frame: each frame's own rescale, window and function (SIGMOID's curve), not frame 0's nor the file's;
 # shared groups' window before the file's own (dcm2pnm applies the shared rescale).
 G = [(2, -1000, 0, 1000), (1, 1000, 3000, 500, "SIGMOID"), (0.5, 0, 500, 800)]
