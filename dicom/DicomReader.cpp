@@ -157,6 +157,8 @@ void DicomReader::resetAttributes() {
     greyReader_ = GreyAttributeReader{};
     grey_ = GreyAttributes{};
     greyProblem_.clear();
+    overlayReader_ = OverlayReader{};
+    overlays_.clear();
     extendedOffsets_.clear();
     extendedLengths_.clear();
 }
@@ -248,6 +250,7 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
 
     std::string text;
     if (GreyAttributeReader::wants(h)) return readGreyAttribute(reader, h);
+    if (OverlayReader::wants(h)) return overlayReader_.read(reader, h) || damaged();
     if (h.is(0x0008, 0x0016)) return readText(sopClass_);
     if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
     if (h.is(0x7FE0, 0x0002)) return readOffsets(extendedLengths_);
@@ -339,6 +342,8 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
     grey_ = greyReader_.finish(pixelRepresentation_);
     grey_.problem = greyProblem_;
     const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
+    // Taken before the rendering, which may turn the samples into the picture in place.
+    overlays_ = overlayReader_.finish(layout_, read ? frames_ : 0, read ? samples_.get() : nullptr);
     return read && prepareRendering(mode) && (frames_ == 1 && !samples_ ? true : renderFrame(0) != nullptr);
 }
 
@@ -465,6 +470,7 @@ bool DicomReader::renderInPlace() {
     uint8_t* buffer = samples_.release();
     pixels_.reset(buffer);
     FillFrameInPlace(buffer, rows_, columns_, bytesPerSample, pixelRepresentation_, *table_);
+    drawOverlays(0, buffer);
     if (sampleBytes > frameBytes) {
         // Samples beyond the frame are not shown: give their memory back.
         if (void* smaller = std::realloc(buffer, frameBytes)) {
@@ -484,6 +490,12 @@ bool DicomReader::renderInPlace() {
 }
 
 int DicomReader::frameCount() const { return frames_; }
+
+// Graphics overlays over a grey frame's rows (and its 16-bit levels), as the rendering chose.
+void DicomReader::drawOverlays(int index, uint8_t* pixels) {
+    uint16_t* deep = rendering_.standardPath() && rendering_.depth == 16 && !deep_.empty() ? deep_.data() : nullptr;
+    DrawOverlays(overlays_, rendering_.overlays, index, rows_, columns_, pixels, FrameStride(columns_), deep);
+}
 
 GreyFrame* DicomReader::renderFrame(int index) {
     if (index == renderedFrame_ && frame_.pixels) return &frame_;
@@ -522,6 +534,7 @@ GreyFrame* DicomReader::renderFrame(int index) {
         std::memcpy(buffer, samples, frameSampleBytes);
         FillFrameInPlace(buffer, rows_, columns_, layout_.sampleBytes(), pixelRepresentation_, *table_);
     }
+    if (!layout_.isColour()) drawOverlays(index, buffer);
     frame_.numFrames = numberOfFrames_;
     frame_.frameBytes = static_cast<int32_t>(layout_.frameSamples());
     frame_.width = columns_;

@@ -14,6 +14,7 @@
 #include "GreyAttributeReading.h"
 #include "GreyConversion.h"
 #include "GreyRendering.h"
+#include "Overlays.h"
 #include "Palette.h"
 #include "PixelLayout.h"
 #include "TransferSyntax.h"
@@ -70,6 +71,8 @@ public:
     void setRendering(const GreyRendering& rendering) { rendering_ = rendering; }
     // The grey attributes of the last parse (windows, VOI LUTs, functional groups, ...).
     const GreyAttributes& greyAttributes() const { return grey_; }
+    // The overlay planes of the last parse, with the reason for each that is not drawn.
+    const std::vector<OverlayPlane>& overlays() const { return overlays_; }
 
     // The frame of the last parse when it succeeded, else nullptr.
     GreyFrame* frame();
@@ -124,6 +127,7 @@ private:
     bool readGreyAttribute(ElementReader& reader, const ElementHeader& header);
     bool prepareStandardRendering();
     bool renderStandardFrame(int index, const uint8_t* samples, uint8_t* buffer);
+    void drawOverlays(int index, uint8_t* pixels);
     StoredBits storedBits() const;
     bool refuse(DicomRefusal kind, std::string text);
     void resetAttributes();
@@ -168,6 +172,8 @@ private:
     GreyAttributes grey_;
     std::string greyProblem_;
     GreyRendering rendering_;
+    OverlayReader overlayReader_;
+    std::vector<OverlayPlane> overlays_;
     double lowestModality_ = 0.0, highestModality_ = 0.0;  // over every frame, for the min-max stretch
     std::vector<uint16_t> deep_;
 

@@ -84,6 +84,12 @@ enum class VoiMode {
     None,      // the modality values over their possible range
 };
 
+// Which overlay planes are drawn over grey pictures: none, every graphics plane, or the N-th
+// group only (6000 + 2 (N - 1)), N from 1 to kMaxOverlayNumber.
+constexpr int kNoOverlays = 0;
+constexpr int kAllOverlays = -1;
+constexpr int kMaxOverlayNumber = 16;
+
 struct GreyRendering {
     VoiMode mode = VoiMode::File;
     double centre = 0.0;  // VoiMode::Window
@@ -91,6 +97,7 @@ struct GreyRendering {
     int windowIndex = 0;  // from 1; 0: not chosen (the first window)
     int voiLutIndex = 0;  // from 1; 0: not chosen
     int depth = 8;        // 8 or 16 bits of output
+    int overlays = kNoOverlays;  // kAllOverlays, or N: group 6000 + 2 (N - 1)
 
     bool standardPath() const { return mode != VoiMode::File || depth != 8; }
     uint32_t top() const { return depth == 16 ? 65535u : 255u; }
