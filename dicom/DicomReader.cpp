@@ -569,7 +569,9 @@ const std::string& DicomReader::transferSyntax() const { return transferSyntax_;
 StoredBits DicomReader::storedBits() const {
     StoredBits bits;
     bits.bitsStored = std::clamp<int>(layout_.bitsStored, 1, 32);
-    bits.highBit = layout_.highBit;
+    // A high bit beyond the sample would shift the stored bits out of the word altogether.
+    bits.highBit = std::clamp<int>(layout_.highBit, bits.bitsStored - 1,
+                                   std::max<int>(bits.bitsStored - 1, layout_.bitsAllocated - 1));
     bits.isSigned = layout_.pixelRepresentation != 0;
     return bits;
 }
