@@ -48,6 +48,7 @@ constexpr OptionSpec kOptions[] = {
     {0, "skip-existing", Kind::Flag},
     {0, "voi", Kind::Value},       {0, "window-index", Kind::Value},
     {0, "voi-lut-index", Kind::Value}, {0, "depth", Kind::Value},
+    {0, "overlays", Kind::Value},
 };
 
 std::string JoinedFormats() {
@@ -148,6 +149,12 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
             error = "--" + name + " wants a whole number from 1 to 65535, not '" + value + "'";
             return false;
         }
+    } else if (name == "overlays") {
+        if (!ParseOverlayChoice(Lower(value), options.rendering.overlays)) {
+            error = "--overlays wants all, none or a number from 1 to " + std::to_string(kMaxOverlayNumber) +
+                    ", not '" + value + "'";
+            return false;
+        }
     } else if (name == "depth") {
         if (value != "8" && value != "16") {
             error = "--depth wants 8 or 16, not '" + value + "'";
@@ -172,8 +179,10 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
 
 // The rendering options together: the window and LUT choices belong to --voi standard, and
 // 16-bit output renders through the standard steps (by default) or another mode than file.
-std::string CheckRendering(GreyRendering& rendering, bool voiGiven) {
+// Overlays are drawn by default, except over the window's own picture (--voi file).
+std::string CheckRendering(GreyRendering& rendering, bool voiGiven, bool overlaysGiven) {
     if (rendering.depth == 16 && !voiGiven) rendering.mode = VoiMode::Standard;
+    if (!overlaysGiven) rendering.overlays = rendering.mode == VoiMode::File ? kNoOverlays : kAllOverlays;
     if (rendering.depth == 16 && rendering.mode == VoiMode::File)
         return "--depth 16 renders through --voi standard, minmax, none or CENTRE,WIDTH, not file";
     if (rendering.windowIndex > 0 && rendering.voiLutIndex > 0)
@@ -192,6 +201,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     bool optionsEnded = false;
     bool frameGiven = false;
     bool voiGiven = false;
+    bool overlaysGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -247,6 +257,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (!Apply(*spec, value, options, result.error)) return result;
         frameGiven = frameGiven || std::string(spec->longName) == "frame";
         voiGiven = voiGiven || std::string(spec->longName) == "voi";
+        overlaysGiven = overlaysGiven || std::string(spec->longName) == "overlays";
         if (options.help || options.version) {
             result.ok = true;
             return result;
@@ -260,7 +271,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         result.error = "--all-frames and --frame exclude each other";
         return result;
     }
-    result.error = CheckRendering(options.rendering, voiGiven);
+    result.error = CheckRendering(options.rendering, voiGiven, overlaysGiven);
     if (!result.error.empty()) return result;
     result.ok = true;
     return result;
@@ -334,7 +345,7 @@ std::string HelpText() {
         "                               function (LINEAR, LINEAR_EXACT, SIGMOID) or, when\n"
         "                               it has none, its VOI LUT; enhanced images' values\n"
         "                               per frame; MONOCHROME1 and INVERSE come inverted;\n"
-        "                               with neither window nor VOI LUT as none\n"
+        "                               with neither window nor VOI LUT as minmax\n"
         "                     minmax    rescaled values from the smallest to the largest\n"
         "                               of all frames\n"
         "                     C,W       the window of centre C and width W (W >= 1)\n"
@@ -342,6 +353,10 @@ std::string HelpText() {
         "      --window-index N  with --voi standard: the file's N-th window (from 1)\n"
         "      --voi-lut-index N  with --voi standard: the file's N-th VOI LUT (from 1),\n"
         "                     used even when the file has windows\n"
+        "      --overlays all|none|N  graphics overlay planes (group 60xx) drawn at the\n"
+        "                     brightest level over grey DICOM pictures: all of them, none,\n"
+        "                     or the N-th (1 to 16: group 6000 + 2 (N - 1)); default all,\n"
+        "                     none with --voi file\n"
         "      --depth 8|16   16: 16-bit grey levels (0..65535), PNG and TIFF only, through\n"
         "                     --voi standard unless another mode than file is given\n"
         "      --files-from FILE  also convert the paths listed in FILE, one a line\n"

@@ -276,6 +276,7 @@ JobResult DescribeOne(const Job& job, const Options& options) {
             if (frames > 1) text += ", " + std::to_string(frames) + " frames";
             text += DicomDetails(reader);
             if (reader.samplesPerPixel() == 1) text += GreyDetails(reader.greyAttributes());
+            text += DescribeOverlays(reader.overlays());
             if (!header) text += "; " + reader.refusalText();
             return {true, text};
         }

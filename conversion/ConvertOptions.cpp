@@ -71,4 +71,18 @@ bool ParseVoiMode(const std::string& text, GreyRendering& rendering) {
     return true;
 }
 
+bool ParseOverlayChoice(const std::string& text, int& overlays) {
+    if (text == "all" || text == "none") {
+        overlays = text == "all" ? kAllOverlays : kNoOverlays;
+        return true;
+    }
+    int number = 0;
+    const char* end = text.data() + text.size();
+    const auto parsed = std::from_chars(text.data(), end, number);
+    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end || number < 1 || number > kMaxOverlayNumber)
+        return false;
+    overlays = number;
+    return true;
+}
+
 }  // namespace convert

@@ -30,7 +30,8 @@ struct Options {
     int shardCount = 1;
     bool skipExisting = false;           // keep outputs newer than their inputs
     bool dicomOnly = false;              // other files fail as "not a DICOM file" (the window's batch)
-    // How grey DICOM pictures become levels: --voi, --window-index, --voi-lut-index, --depth.
+    // How grey DICOM pictures become levels: --voi, --window-index, --voi-lut-index, --depth,
+    // and the overlay planes drawn over them: --overlays.
     GreyRendering rendering;
 };
 
@@ -46,5 +47,9 @@ uint32_t TiffCompressionCode(const std::string& name);
 // The rendering --voi names: file, standard, minmax, none, or CENTRE,WIDTH (width at least
 // 1). False for any other text.
 bool ParseVoiMode(const std::string& text, GreyRendering& rendering);
+
+// The overlay choice --overlays names: all, none, or N from 1 to kMaxOverlayNumber. False for
+// any other text.
+bool ParseOverlayChoice(const std::string& text, int& overlays);
 
 }  // namespace convert

@@ -173,6 +173,8 @@ void DicomReader::resetAttributes() {
     greyReader_ = GreyAttributeReader{};
     grey_ = GreyAttributes{};
     greyProblem_.clear();
+    overlayReader_ = OverlayReader{};
+    overlays_.clear();
     extendedOffsets_.clear();
     extendedLengths_.clear();
 }
@@ -265,6 +267,7 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
 
     std::string text;
     if (GreyAttributeReader::wants(h)) return readGreyAttribute(reader, h);
+    if (OverlayReader::wants(h)) return overlayReader_.read(reader, h) || damaged();
     if (h.is(0x0008, 0x0016)) return readText(sopClass_);
     if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
     if (h.is(0x7FE0, 0x0002)) return readOffsets(extendedLengths_);
@@ -355,8 +358,13 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
 
     grey_ = greyReader_.finish(pixelRepresentation_);
     grey_.problem = greyProblem_;
-    if (headerOnly_) return readPixelHeader(reader, h);
+    if (headerOnly_) {
+        const bool described = readPixelHeader(reader, h);
+        overlays_ = overlayReader_.finish(layout_, described ? frames_ : 0, nullptr);
+        return described;
+    }
     const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
+    overlays_ = overlayReader_.finish(layout_, read ? frames_ : 0, read ? samples_.get() : nullptr);
     return read && prepareRendering(mode) && renderPicture(0);
 }
 
@@ -550,6 +558,7 @@ bool DicomReader::renderPicture(int index) {
         for (size_t i = 0; i < count; ++i)
             picture.bytes[i] = (*table_)[SamplePattern(samples + i * static_cast<size_t>(bytes), bytes, pixelRepresentation_)];
     }
+    DrawOverlays(overlays_, rendering_.overlays, index, picture);
     picture_ = std::move(picture);
     pictureIndex_ = index;
     renderedFrame_ = -1;
@@ -624,7 +633,9 @@ const std::string& DicomReader::transferSyntax() const { return transferSyntax_;
 StoredBits DicomReader::storedBits() const {
     StoredBits bits;
     bits.bitsStored = std::clamp<int>(layout_.bitsStored, 1, 32);
-    bits.highBit = layout_.highBit;
+    // A high bit beyond the sample would shift the stored bits out of the word altogether.
+    bits.highBit = std::clamp<int>(layout_.highBit, bits.bitsStored - 1,
+                                   std::max<int>(bits.bitsStored - 1, layout_.bitsAllocated - 1));
     bits.isSigned = layout_.pixelRepresentation != 0;
     return bits;
 }
@@ -641,10 +652,13 @@ uint32_t SampleAt(const uint8_t* samples, size_t i, int bytes) {
 }  // namespace
 
 // The min-max stretch spans the modality values of every whole frame, each frame through its
-// own modality step.
+// own modality step. The standard rendering needs it for frames without a window or VOI LUT.
 bool DicomReader::prepareStandardRendering() {
     lowestModality_ = highestModality_ = 0.0;
-    if (rendering_.mode != VoiMode::MinMax) return true;
+    bool stretch = rendering_.mode == VoiMode::MinMax;
+    if (rendering_.mode == VoiMode::Standard || rendering_.mode == VoiMode::File)
+        for (int f = 0; f < frames_ && !stretch; ++f) stretch = !FrameHasVoi(grey_, f);
+    if (!stretch) return true;
     const StoredBits bits = storedBits();
     const int bytes = layout_.sampleBytes();
     const size_t frameSamples = layout_.frameSamples();

@@ -16,6 +16,7 @@
 #include "GreyAttributeReading.h"
 #include "GreyConversion.h"
 #include "GreyRendering.h"
+#include "Overlays.h"
 #include "Palette.h"
 #include "PixelLayout.h"
 #include "TransferSyntax.h"
@@ -81,6 +82,8 @@ public:
     void setRendering(const GreyRendering& rendering) { rendering_ = rendering; }
     // The grey attributes of the last parse (windows, VOI LUTs, functional groups, ...).
     const GreyAttributes& greyAttributes() const { return grey_; }
+    // The overlay planes of the last parse, with the reason for each that is not drawn.
+    const std::vector<OverlayPlane>& overlays() const { return overlays_; }
 
     // The frame of the last parse when it succeeded, else nullptr.
     GreyFrame* frame();
@@ -189,6 +192,8 @@ private:
     GreyAttributes grey_;
     std::string greyProblem_;
     GreyRendering rendering_;
+    OverlayReader overlayReader_;
+    std::vector<OverlayPlane> overlays_;
     double lowestModality_ = 0.0, highestModality_ = 0.0;  // over every frame, for the min-max stretch
 
     DicomPicture picture_;  // the rendered frame; the GreyFrame below is made from it

@@ -92,18 +92,18 @@ bool SplitByStartMarkers(EncapsulatedPixels& p, size_t frames) {
 
 }  // namespace
 
-bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
+namespace {
+
+// Where the item after the last fragment would start: the end of the fragments.
+uint64_t FragmentsEnd(const EncapsulatedPixels& p) {
+    const Fragment& last = p.fragments.back();
+    return last.itemOffset + 8 + uint64_t{last.length};
+}
+
+// Without a usable table: one frame per fragment when the counts agree, every fragment in the
+// one frame there is, else a frame from each start marker.
+bool SplitByFragments(EncapsulatedPixels& p, size_t frames) {
     p.frames.clear();
-    if (p.fragments.empty()) return error = "encapsulated pixel data without fragments", false;
-    if (!p.extendedOffsets.empty()) {
-        if (p.extendedOffsets.size() != frames || p.extendedLengths.size() != frames)
-            return error = "extended offset table does not list every frame", false;
-        return SplitByOffsets(p, p.extendedOffsets, error);
-    }
-    if (!p.basicOffsets.empty()) {
-        if (p.basicOffsets.size() != frames) return error = "basic offset table does not list every frame", false;
-        return SplitByOffsets(p, std::vector<uint64_t>(p.basicOffsets.begin(), p.basicOffsets.end()), error);
-    }
     if (p.fragments.size() == frames) {
         for (size_t i = 0; i < frames; ++i) p.frames.push_back({i});
         return true;
@@ -113,7 +113,38 @@ bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
         for (size_t i = 0; i < p.fragments.size(); ++i) p.frames[0].push_back(i);
         return true;
     }
-    if (SplitByStartMarkers(p, frames)) return true;
+    return SplitByStartMarkers(p, frames);
+}
+
+// The basic table as the fragments confirm it. Writers close it with the end of the
+// fragments, or count padding the items do not have; such a table is read as the fragments
+// show. Only an entry beyond the fragments is refused.
+bool SplitByBasicTable(EncapsulatedPixels& p, size_t frames, std::string& error) {
+    std::vector<uint64_t> offsets(p.basicOffsets.begin(), p.basicOffsets.end());
+    const uint64_t end = FragmentsEnd(p);
+    if (offsets.size() == frames + 1 && offsets.back() == end) offsets.pop_back();
+    for (uint64_t offset : offsets)
+        if (offset >= end) return error = "basic offset table points outside the pixel data", false;
+    std::string disagreement;
+    if (offsets.size() == frames && SplitByOffsets(p, offsets, disagreement)) return true;
+    if (SplitByFragments(p, frames)) return true;
+    return error = "basic offset table of " + std::to_string(p.basicOffsets.size()) +
+                   " entries does not match the fragments, and " + std::to_string(frames) + " frames in " +
+                   std::to_string(p.fragments.size()) + " fragments cannot be told apart without it", false;
+}
+
+}  // namespace
+
+bool SplitFrames(EncapsulatedPixels& p, size_t frames, std::string& error) {
+    p.frames.clear();
+    if (p.fragments.empty()) return error = "encapsulated pixel data without fragments", false;
+    if (!p.extendedOffsets.empty()) {
+        if (p.extendedOffsets.size() != frames || p.extendedLengths.size() != frames)
+            return error = "extended offset table does not list every frame", false;
+        return SplitByOffsets(p, p.extendedOffsets, error);
+    }
+    if (!p.basicOffsets.empty()) return SplitByBasicTable(p, frames, error);
+    if (SplitByFragments(p, frames)) return true;
     return error = std::to_string(frames) + " frames in " + std::to_string(p.fragments.size()) +
                    " fragments without an offset table", false;
 }

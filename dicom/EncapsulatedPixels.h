@@ -33,8 +33,11 @@ bool ReadOffsetTable(ElementReader& reader, EncapsulatedPixels& pixels);
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels);
 
 // Finds each frame's fragments: by the extended offset table, else the basic one, else one
-// fragment per frame, else all fragments in one frame when there is one. A table pointing
-// outside the fragments is refused; so are several frames without a way to find them.
+// fragment per frame, else all fragments in one frame when there is one, else by the frames'
+// start markers. A basic table that disagrees with the fragments (a closing entry at their
+// end, offsets into the middle of an item, a count other than the frames') gives way to them.
+// A table pointing outside the fragments is refused; so are several frames without a way to
+// find them.
 bool SplitFrames(EncapsulatedPixels& pixels, size_t frames, std::string& error);
 
 // Decodes one frame's compressed bytes into layout.frameSamples() normalised samples.

@@ -54,6 +54,15 @@ FrameGreyValues ValuesForFrame(const GreyAttributes& attributes, int frame) {
     return result;
 }
 
+bool FrameHasVoi(const GreyAttributes& attributes, int frame) {
+    if (!attributes.voiLuts.empty()) return true;
+    const bool hasOwn = frame >= 0 && static_cast<size_t>(frame) < attributes.perFrame.size() &&
+                        attributes.perFrame[static_cast<size_t>(frame)].hasWindows;
+    if (hasOwn) return !attributes.perFrame[static_cast<size_t>(frame)].windows.empty();
+    if (attributes.hasShared && attributes.shared.hasWindows) return !attributes.shared.windows.empty();
+    return !attributes.windows.empty();
+}
+
 int64_t StoredBits::lowest() const { return isSigned ? -(int64_t{1} << (bitsStored - 1)) : 0; }
 int64_t StoredBits::highest() const {
     return isSigned ? (int64_t{1} << (bitsStored - 1)) - 1 : (int64_t{1} << bitsStored) - 1;
@@ -158,9 +167,9 @@ bool StandardLevels::prepare(const FrameGreyValues& frame, const StoredBits& bit
         error = frame.voiLuts[static_cast<size_t>(voiLut_)].problem;
         return error.empty();
     }
-    double low = 0.0, high = 0.0;
-    PossibleModalityRange(frame, bits, low, high);
-    return useRange(low, high);
+    // Viewing stations stretch a picture without a window over the values it holds: the full
+    // range of 12 or 16 stored bits would leave most pictures nearly black or flat grey.
+    return useRange(lowestModality, highestModality);
 }
 
 double ModalityValue(const FrameGreyValues& frame, int64_t stored) {

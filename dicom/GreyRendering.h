@@ -73,13 +73,22 @@ struct GreyAttributes : FrameGreyValues {
 // set's own.
 FrameGreyValues ValuesForFrame(const GreyAttributes& attributes, int frame);
 
+// Whether the frame has a window or a VOI LUT in force, without copying its values.
+bool FrameHasVoi(const GreyAttributes& attributes, int frame);
+
 enum class VoiMode {
     File,      // the reader's own conversion (mode 2), unchanged
-    Standard,  // the file's window or VOI LUT, as viewing stations render it
+    Standard,  // the file's window or VOI LUT, as viewing stations render it, else MinMax
     MinMax,    // the modality values' smallest to largest over every frame
     Window,    // an explicit centre and width by the LINEAR rule
     None,      // the modality values over their possible range
 };
+
+// Which overlay planes are drawn over grey pictures: none, every graphics plane, or the N-th
+// group only (6000 + 2 (N - 1)), N from 1 to kMaxOverlayNumber.
+constexpr int kNoOverlays = 0;
+constexpr int kAllOverlays = -1;
+constexpr int kMaxOverlayNumber = 16;
 
 struct GreyRendering {
     VoiMode mode = VoiMode::File;
@@ -88,6 +97,7 @@ struct GreyRendering {
     int windowIndex = 0;  // from 1; 0: not chosen (the first window)
     int voiLutIndex = 0;  // from 1; 0: not chosen
     int depth = 8;        // 8 or 16 bits of output
+    int overlays = kNoOverlays;  // kAllOverlays, or N: group 6000 + 2 (N - 1)
 
     bool standardPath() const { return mode != VoiMode::File || depth != 8; }
     uint32_t top() const { return depth == 16 ? 65535u : 255u; }
@@ -108,8 +118,9 @@ class StandardLevels {
 public:
     // Chooses the frame's VOI step; false with the reason in error when the rendering asks
     // for a window or LUT the frame lacks, or the file's values cannot be used.
-    // modalityRange gives the smallest and largest modality value over every frame, for
-    // the min-max stretch.
+    // lowestModality and highestModality are the smallest and largest modality value over
+    // every frame, for the min-max stretch, which the standard rendering also takes for a
+    // frame with neither window nor VOI LUT.
     bool prepare(const FrameGreyValues& frame, const StoredBits& bits, bool monochrome1,
                  const GreyRendering& rendering, double lowestModality, double highestModality,
                  std::string& error);

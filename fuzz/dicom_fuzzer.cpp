@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes to the DICOM reader's header step, then in every conversion mode and
-// through the standard grey rendering at 8 and 16 bits, rendering a few frames each time.
+// through the standard grey rendering at 8 and 16 bits, rendering a few frames each time with
+// every overlay plane drawn (one chosen plane for the standard rendering) and the planes
+// described.
 #include "DicomReader.h"
 
 #include <algorithm>
@@ -29,10 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DicomReader reader;
     // The header step first: it must refuse or describe without reading any frame.
     reader.parseHeaderMemory(data, size);
+    GreyRendering file;
+    file.overlays = kAllOverlays;
+    reader.setRendering(file);
     for (int mode = 1; mode <= 4; ++mode) {
         if (reader.parseMemory(data, size, mode) != 0) return 0;  // a refusal does not depend on the mode
         RenderAll(reader);
     }
+    volatile size_t described = DescribeOverlays(reader.overlays()).size();
+    (void)described;
     // The standard rendering's choices (the first or second window, the first VOI LUT) at 16 bits
     // with the levels read back, and the stretch over every frame.
     GreyRendering standard;
@@ -40,8 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     standard.depth = 16;
     standard.windowIndex = size % 3 == 1 ? 2 : 0;
     standard.voiLutIndex = size % 3 == 2 ? 1 : 0;
+    standard.overlays = static_cast<int>(size % 2) + 1;
     GreyRendering minmax;
     minmax.mode = VoiMode::MinMax;
+    minmax.overlays = kAllOverlays;
     for (const GreyRendering& rendering : {standard, minmax}) {
         reader.setRendering(rendering);
         if (reader.parseMemory(data, size, 2) != 0) continue;

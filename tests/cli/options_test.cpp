@@ -82,6 +82,9 @@ TEST(OptionsParse, NumbersMustBeWholeAndInRange) {
         {{"--voi", "nan,400", "x"}, false}, {{"--voi", "window", "x"}, false},
         {{"--depth", "16", "x"}, true},    {{"--depth", "12", "x"}, false},
         {{"--window-index", "0", "x"}, false}, {{"--voi-lut-index", "x", "x"}, false},
+        {{"--overlays", "ALL", "x"}, true}, {{"--overlays", "16", "x"}, true},
+        {{"--overlays", "0", "x"}, false},  {{"--overlays", "17", "x"}, false},
+        {{"--overlays", "1,2", "x"}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " '" + c.args[1] + "'");
@@ -90,6 +93,27 @@ TEST(OptionsParse, NumbersMustBeWholeAndInRange) {
         if (!c.ok) {
             EXPECT_FALSE(r.error.empty());
         }
+    }
+}
+
+// Catches overlays drawn over the window's own picture (--voi file, the default) or missing
+// from the other renderings, and an explicit choice overridden by the default.
+TEST(OptionsParse, OverlaysDefaultToAllExceptWithTheWindowsPicture) {
+    struct Case { std::vector<std::string> args; int overlays; };
+    const std::vector<Case> cases = {
+        {{"x"}, kNoOverlays},
+        {{"--voi", "file", "x"}, kNoOverlays},
+        {{"--voi", "file", "--overlays", "all", "x"}, kAllOverlays},
+        {{"--voi", "standard", "x"}, kAllOverlays},
+        {{"--voi", "40,400", "x"}, kAllOverlays},
+        {{"--depth", "16", "x"}, kAllOverlays},
+        {{"--overlays", "3", "--voi", "none", "x"}, 3},
+        {{"--voi", "minmax", "--overlays", "none", "x"}, kNoOverlays},
+    };
+    for (const Case& c : cases) {
+        const auto r = ParseCommandLine(c.args);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.options.rendering.overlays, c.overlays) << testing::PrintToString(c.args);
     }
 }
 

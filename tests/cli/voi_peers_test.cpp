@@ -42,6 +42,14 @@ def group(slope=None, icpt=0, c=None, w=None, fn=None):
 def enhanced(frames, shared=None, n=None, **e):
     if shared: e["SharedFunctionalGroupsSequence"] = [shared]
     return base(np.stack([ramp(0, 4095) // 2 ** k for k in range(n or len(frames))]), bits=12, PerFrameFunctionalGroupsSequence=frames, **e)
+def ov(ds, bits, g=0x6000, origin=(1, 1), kind="G", frames=None, first=None):  # a plane in (60xx,3000)
+    bits, e = np.asarray(bits, bool), lambda element, vr, v: ds.add_new(g << 16 | element, vr, v)
+    e(0x10, "US", bits.shape[-2]); e(0x11, "US", bits.shape[-1]); e(0x40, "CS", kind); e(0x50, "SS", list(origin))
+    if frames: e(0x15, "IS", frames); e(0x51, "US", first)
+    e(0x100, "US", 1); e(0x102, "US", 0); data = np.packbits(bits.reshape(-1), bitorder="little").tobytes()
+    e(0x3000, "OW", data + b"\0" * (len(data) % 2))
+    return ds
+def mark(rows, cols, seed): return np.random.default_rng(seed).random((rows, cols)) < 0.3
 def save(ds, path): shutil.copy(get_testdata_file(ds), path) if isinstance(ds, str) else ds.save_as(path, write_like_original=False)
 def ours(label, options, out, name): print(label, *options.split(), "-o", os.path.abspath(out), os.path.abspath(name + ".dcm"), sep="\t")
 R, R12, S = lambda **e: base(ramp(-1024, 3071), True, **e), lambda **e: base(ramp(0, 4095), bits=12, **e), "--voi standard"
@@ -52,10 +60,20 @@ const char* kPeerTable = R"PY(import PIL.Image; from pydicom.pixel_data_handlers
 def peer(name, options, how, ds, tol=1, **peer_set):
     save(ds, name + ".dcm"); p = pydicom.dcmread(name + ".dcm"); [setattr(p, k, v) for k, v in peer_set.items()]
     p.save_as(name + ".peer.dcm", write_like_original=False)
+    if p.file_meta.TransferSyntaxUID.is_compressed: subprocess.run(["dcmdjpeg", name + ".peer.dcm", name + ".peer.dcm"], check=True)
     for depth in (8, 16):
         on, out = "+on" if depth == 8 else "+on2", f"{name}.peer{depth}.png"
-        exact(name, depth) if how == "exact" else subprocess.run(["dcm2pnm", *how.split(), on, name + ".peer.dcm", out], check=True, capture_output=True)
+        if how == "exact": exact(name, depth)
+        elif how.startswith("bits"): bits(name, depth, *map(int, how.split()[1:]))
+        else: subprocess.run(["dcm2pnm", *how.split(), on, name + ".peer.dcm", out], check=True, capture_output=True)
         ours(f"{name}/{depth}/{tol}", f"{options} --depth {depth}", f"{name}.ours{depth}.png", name)
+def bits(name, depth, frame=0):  # pydicom's overlay_array of group 6000 at its origin over a picture of zeros
+    ds = pydicom.dcmread(name + ".dcm"); plane = ds.overlay_array(0x6000); out = np.zeros((ds.Rows, ds.Columns), np.int64)
+    if plane.ndim == 3: plane = plane[frame - int(ds[0x60000051].value) + 1]
+    top, left = (int(v) - 1 for v in ds[0x60000050].value)
+    for y, x in np.argwhere(plane):
+        if 0 <= y + top < ds.Rows and 0 <= x + left < ds.Columns: out[y + top, x + left] = 2 ** depth - 1
+    PIL.Image.fromarray(out.astype(f"uint{depth}")).save(f"{name}.peer{depth}.png")
 def exact(name, depth):  # pydicom's window over the possible range of its one file: signed, 16 bits stored, no rescale
     ds = pydicom.dcmread(name + ".dcm"); t = np.clip((apply_voi_lut(ds.pixel_array, ds) + 32768) / 65535, 0, 1) * (2 ** depth - 1)
     PIL.Image.fromarray(np.round(t).astype(f"uint{depth}")).save(f"{name}.peer{depth}.png")
@@ -72,6 +90,12 @@ peer("cr monochrome1 slope", S, "+Wi 1", "dicomdirtests/77654033/CR1/6154")
 # The other modes: the possible range (not min..max), the picture's own min..max, C,W by LINEAR.
 peer("none possible range", "--voi none", "", "CT_small.dcm")
 peer("minmax", "--voi minmax", "+Wm", "CT_small.dcm")
+# Without window or VOI LUT the standard rendering stretches as +Wm does, not over the stored bits' range (which left
+# CT_small flat grey and JPGExtended's 12 bits nearly black): 8, 12 and 16 stored bits, signed and not.
+peer("standard no window ct", S, "+Wm", "CT_small.dcm")
+peer("standard no window jpeg 12 bits", S, "+Wm", "JPGExtended.dcm")
+for b, lo, hi in ((8, 20, 90), (12, 100, 900), (16, 1000, 3000)):
+    for sg in (0, 1): peer(f"standard no window {b} {'un' * (1 - sg)}signed", S, "+Wm", base(ramp(lo - sg * hi, hi), sg, b))
 peer("explicit window", "--voi 40,400", "+Ww 40 400", "CT_small.dcm")
 # LINEAR's c-0.5 / w-1 rule, width 1, the N-th window, sign extension of 12 stored bits whose upper bits hold junk.
 peer("linear rule", S, "+Wi 1", R(WindowCenter=10.3, WindowWidth=77.7))
@@ -85,18 +109,21 @@ peer("voi lut signed first", S, "+Wl 1", base(ramp(-2048, 2047), True, 12, VOILU
 W = dict(WindowCenter=2048, WindowWidth=4096)
 peer("voi lut second item", S + " --voi-lut-index 2", "+Wl 2", R12(**W, VOILUTSequence=[lut(np.arange(256), 0, 8), lut(255 - np.arange(256), 1000, 8)]))
 peer("window before voi lut", S, "+Wi 1", R12(**W, VOILUTSequence=[lut(255 - np.arange(256), 1000, 8)]))
-# Modality LUT: without a VOI the descriptor's range is mapped; a window applies to the LUT's output.
-peer("modality lut", S, "", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)]))
+# Modality LUT: without a VOI the descriptor's range is mapped (standard: the LUT's values stretched); a window applies
+# to the LUT's output.
+peer("modality lut", "--voi none", "", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)]))
+peer("modality lut stretched", S, "+Wm", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)]))
 peer("modality lut window", S, "+Wi 1", R12(ModalityLUTSequence=[lut(np.arange(2048) * 10 + 500, 1000, 16)], WindowCenter=10000, WindowWidth=12000))
 # LINEAR_EXACT without the c-0.5 / w-1 rule (narrow, so that LINEAR differs by many levels).
 peer("linear exact", S, "exact", R(WindowCenter=40, WindowWidth=10, VOILUTFunction="LINEAR_EXACT"))
 # Inversion: MONOCHROME1 with INVERSE still once, INVERSE alone, IDENTITY overriding MONOCHROME1; MONOCHROME1 without
-# a window (dcm2pnm's inverted stretch runs up to 2 levels light).
+# a window over the possible range (dcm2pnm's inverted stretch runs up to 2 levels light) and stretched.
 M1 = lambda **e: base(ramp(0, 4095), bits=12, photo="MONOCHROME1", WindowCenter=1000, WindowWidth=2000, **e)
 peer("monochrome1 inverse", S, "+Wi 1", M1(PresentationLUTShape="INVERSE"))
 peer("monochrome2 inverse", S, "+Wi 1", R12(WindowCenter=1000, WindowWidth=2000, PresentationLUTShape="INVERSE"))
 peer("monochrome1 identity", S, "+Wi 1", M1(PresentationLUTShape="IDENTITY"))
-peer("monochrome1 no window", S, "", base(ramp(0, 4095), bits=12, photo="MONOCHROME1"), 2)
+peer("monochrome1 no window", "--voi none", "", base(ramp(0, 4095), bits=12, photo="MONOCHROME1"), 2)
+peer("monochrome1 stretched", S, "+Wm", base(ramp(100, 3000), bits=12, photo="MONOCHROME1"), 2)
 # Enhanced multi-frame: each frame's own rescale, window and function (SIGMOID's curve), not frame 0's nor the file's;
 # shared groups' window before the file's own (dcm2pnm applies the shared rescale).
 G = [(2, -1000, 0, 1000), (1, 1000, 3000, 500, "SIGMOID"), (0.5, 0, 500, 800)]
@@ -104,6 +131,36 @@ for k, g in enumerate(G): peer(f"per-frame {k}", f"{S} --frame {k}", f"+Wi 1 +F 
                                **dict(zip(["RescaleSlope", "RescaleIntercept", "WindowCenter", "WindowWidth", "VOILUTFunction"], g)))
 peer("shared groups", S + " --frame 1", "+Wi 1 +F 2", enhanced([group(), group()], group(2, -1000, 1000, 2000),
      WindowCenter=3000, WindowWidth=100), WindowCenter=1000, WindowWidth=2000)
+# Overlays at the brightest level, on by default with every mode but file: a plane at the origin, one offset and partly
+# outside, two planes, the N-th alone, none, big-endian words, a region of interest (listed, not drawn), a plane over
+# MONOCHROME1, a two-frame plane from frame 2 of 4, one in bit 12 of the pixel data.
+O, P = lambda **e: R12(WindowCenter=2048, WindowWidth=4096, **e), mark(20, 30, 1)
+peer("overlay at origin", S, "+Wi 1", ov(O(), P))
+peer("overlay partly outside", S, "+Wi 1", ov(O(), P, origin=(-5, 50)))
+TWO = lambda: ov(ov(O(), P), mark(9, 70, 2), 0x6002, (40, -3))
+peer("two overlays", S, "+Wi 1", TWO())
+peer("second overlay only", S + " --overlays 2", "+Wi 1 +O 2", TWO())
+peer("overlays none", S + " --overlays none", "+Wi 1 -O", TWO())
+for voi, how in (("minmax", "+Wm"), ("1000,2000", "+Ww 1000 2000"), ("none", "")): peer(f"overlays {voi}", "--voi " + voi, how, TWO())
+def big_endian(ds):  # pydicom writes OW values as they are: the words are swapped here
+    ds.is_little_endian, ds.file_meta.TransferSyntaxUID = False, pydicom.uid.ExplicitVRBigEndian
+    for tag in (0x7FE00010, 0x60003000, 0x60023000): ds[tag].value = np.frombuffer(ds[tag].value, "<u2").astype(">u2").tobytes()
+    return ds
+peer("overlay big endian", S, "+Wi 1", big_endian(TWO()))
+peer("roi overlay", S, "+Wi 1 -O", ov(O(), P, kind="R"))
+peer("overlay monochrome1", S, "+Wi 1", ov(M1(), P, origin=(3, 3)))
+FRAMES = ov(base(np.stack([ramp(0, 4095) // 2 ** k for k in range(4)]), bits=12, WindowCenter=1024, WindowWidth=2048),
+            np.stack([mark(20, 30, 3), mark(20, 30, 4)]), origin=(10, 20), frames=2, first=2)
+for k in range(4): peer(f"overlay frames {k}", f"{S} --frame {k}", f"+Wi 1 +F {k + 1}", FRAMES)
+a, b = ramp(0, 4095), mark(64, 64, 5)
+inbits = base(a, bits=12); inbits.PixelData = (a | b << 12).astype("<u2").tobytes()
+[inbits.add_new(0x6000 << 16 | e, vr, v) for e, vr, v in ((0x10, "US", 64), (0x11, "US", 64), (0x40, "CS", "G"),
+ (0x50, "SS", [1, 1]), (0x100, "US", 16), (0x102, "US", 12))]
+peer("overlay in bit 12", S, "+Wm", inbits)
+# The plane's bits where pydicom puts them, over a black picture, one frame and the third of four.
+peer("overlay bits", "--voi minmax", "bits", ov(base(np.zeros((24, 40), int)), mark(20, 30, 6), origin=(7, 15)))
+peer("overlay bits frames", "--voi minmax --frame 2", "bits 2", ov(base(np.zeros((4, 24, 40), int)),
+     np.stack([mark(20, 30, 7), mark(20, 30, 8)]), origin=(-2, 12), frames=2, first=2))
 print("done")
 )PY";
 // bad(NAME, OUR OPTIONS, DATA SET): LUT counts against their data, bits 0 and 40, a short descriptor; widths 0 and

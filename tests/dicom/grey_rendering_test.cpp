@@ -75,12 +75,13 @@ Bytes VoiLut(std::vector<uint16_t> descriptor, std::vector<uint16_t> data) {
 }
 
 // Two frames of 1 x 4 samples, 12 bits stored; the elements go between the layout and the pixels.
-Bytes Picture(const Bytes& elements, const char* photometric = "MONOCHROME2") {
+Bytes Picture(const Bytes& elements, const char* photometric = "MONOCHROME2",
+              const std::vector<uint16_t>& samples = {0, 100, 200, 4095, 0, 100, 200, 4095}) {
     DicomFileBuilder b;
     b.picture(1, 4, 16, 11, 0, photometric);
     b.text(0x0028, 0x0008, "IS", "2");
     b.raw(elements);
-    b.pixels16({0, 100, 200, 4095, 0, 100, 200, 4095});
+    b.pixels16(samples);
     return b.bytes();
 }
 
@@ -112,7 +113,9 @@ std::vector<Case> Cases() {
          0, 0, kWindowed, ""},
         {"the second of several window values is not the one chosen", Picture(Window("5000\\100", "10\\101")), 2, 0,
          kWindowed, ""},
-        {"without window or LUT the levels do not span the stored bits' range", Picture({}), 0, 0, {0, 6, 12, 255}, ""},
+        {"without window or LUT the levels do not span the picture's values", Picture({}), 0, 0, {0, 6, 12, 255}, ""},
+        {"without window or LUT the stored bits' range is mapped (a dark picture) or the stretch misses frame 1",
+         Picture({}, "MONOCHROME2", {1000, 1100, 1200, 1300, 1300, 1300, 1300, 1600}), 0, 0, {0, 42, 85, 127}, ""},
         {"a LUT whose descriptor claims more entries than its data is read past the data",
          Picture(VoiLut({8, 99, 16}, {0, 65535, 0, 65535})), 0, 0, {0, 255, 255, 255}, ""},
         {"8-bit entries packed two to a word are read as words", Picture(VoiLut({4, 99, 8}, {0xFF00, 0x0080})), 0, 0,
