@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Conversion.h"
+#include "GroupCommit.h"
 #include "DicomReader.h"
 #include "LfFormatRegistry.h"
 #include "LfImage.h"
@@ -46,7 +47,8 @@ std::string LastErrorOr(const LfImage& image, const std::string& fallback) {
 // Saves the finished picture, creating the output's folder when missing. A DICOM picture
 // saved as TIFF defaults to LZW, which keeps its pixels exactly; as PNG it is packed with
 // run-length deflate.
-JobResult Save(LfImage& image, const Job& job, const Options& options, bool dicomPicture = false) {
+JobResult Save(LfImage& image, const Job& job, const Options& options, const SaveSink& sink,
+               bool dicomPicture = false) {
     std::error_code ec;
     const fs::path folder = fs::path(job.output).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
@@ -59,8 +61,14 @@ JobResult Save(LfImage& image, const Job& job, const Options& options, bool dico
     // third of the time.
     if (dicomPicture) image.SetCodecOption(LF_PNG_FAST_DEFLATE, LF_FORMAT_PNG);
     image.SetLastError("");
-    if (!SaveResultImage(job.output, image))
+    if (!sink) {
+        if (!SaveResultImage(job.output, image)) return Fail(LastErrorOr(image, "cannot write " + job.output));
+        return {true, ""};
+    }
+    LfPendingSave pending;
+    if (!image.SaveUnsynced(job.output.c_str(), FindType(job.output), pending))
         return Fail(LastErrorOr(image, "cannot write " + job.output));
+    sink(std::move(pending));
     return {true, ""};
 }
 
@@ -133,30 +141,31 @@ std::string FrameOutputPath(const std::string& output, int frame) {
 }
 
 // Converts one frame the reader holds and saves it to the output.
-JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options) {
+JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options,
+                         const SaveSink& sink) {
     const GreyFrame* frame = reader.renderFrame(index);
     if (frame == nullptr) return Fail(DicomRefusalReason(reader));
     if (frame->colour && options.rendering.depth == 16)
         return Fail("--depth 16 needs a grey picture; this one is colour (" + reader.photometricInterpretation() + ")");
     LfImage image;
     if (!FrameToImageFor(*frame, job.output, image)) return Fail(LastErrorOr(image, "cannot create the image"));
-    return Save(image, job, options, true);
+    return Save(image, job, options, sink, true);
 }
 
 // The frame asked for, or with --all-frames every frame to its own numbered file (a
 // single-frame file keeps the plain name).
-JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options) {
+JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options, const SaveSink& sink) {
     const int frames = reader.frameCount();
     if (!options.allFrames) {
         if (options.frame >= frames)
             return Fail("frame " + std::to_string(options.frame) + " requested" +
                         (frames == 1 ? "; DICOM inputs give their first frame only when they hold one frame"
                                      : ", the file has " + std::to_string(frames) + " frames"));
-        return SaveDicomFrame(reader, options.frame, job, options);
+        return SaveDicomFrame(reader, options.frame, job, options, sink);
     }
     if (frames <= 1) {
         if (!options.skipExisting || !OutputIsUpToDate(job.input, job.output))
-            return SaveDicomFrame(reader, 0, job, options);
+            return SaveDicomFrame(reader, 0, job, options, sink);
         JobResult kept{true, ""};
         kept.skipped = true;
         return kept;
@@ -170,7 +179,7 @@ JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options)
             ++kept;
             continue;
         }
-        JobResult saved = SaveDicomFrame(reader, i, one, options);
+        JobResult saved = SaveDicomFrame(reader, i, one, options, sink);
         if (!saved.ok) return Fail(one.output + ": " + saved.text);
     }
     JobResult result{true, ""};
@@ -247,7 +256,7 @@ bool OutputIsUpToDate(const std::string& input, const std::string& output) {
     std::error_code inError, outError;
     const auto outputTime = fs::last_write_time(output, outError);
     const auto inputTime = fs::last_write_time(input, inError);
-    return !outError && !inError && outputTime > inputTime;
+    return !outError && !inError && outputTime > inputTime && OutputIsComplete(output);
 }
 
 std::string FormatName(uint32_t type) {
@@ -255,13 +264,13 @@ std::string FormatName(uint32_t type) {
     return row ? row->name : "unknown";
 }
 
-JobResult ConvertOne(const Job& job, const Options& options) {
+JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink) {
     if (!job.error.empty()) return Fail(job.error);
     DicomReader reader;
     reader.setRendering(options.rendering);
     // Data sets without a meta group are tried only once no image codec takes the file.
     reader.setAcceptBareDataSet(false);
-    if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
+    if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options, sink);
     if (reader.refusal() == DicomRefusal::CannotOpen)
         return Fail(reader.refusalText().empty() ? "cannot open the file" : reader.refusalText());
     if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
@@ -269,13 +278,13 @@ JobResult ConvertOne(const Job& job, const Options& options) {
     JobResult loaded = LoadImage(job, options, image);
     if (!loaded.ok) {
         reader.setAcceptBareDataSet(true);
-        if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
+        if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options, sink);
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
         return loaded;
     }
     if (options.rendering.depth == 16)
         return Fail("--depth 16 renders grey DICOM pictures; this input is a " + FormatName(image.Type()) + " image");
-    return Save(image, job, options);
+    return Save(image, job, options, sink);
 }
 
 JobResult DescribeOne(const Job& job, const Options& options) {

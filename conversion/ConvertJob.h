@@ -2,10 +2,12 @@
 // image, so calls may run on several threads at once.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ConvertOptions.h"
 #include "ConvertPlan.h"
+#include "LfPendingSave.h"
 
 namespace convert {
 
@@ -15,14 +17,18 @@ struct JobResult {
     bool skipped = false;  // --skip-existing kept an up-to-date output (ok is true)
 };
 
-// Whether --skip-existing keeps this output: it exists and is newer than the input.
+// Whether --skip-existing keeps this output: it exists in full and is newer than the input.
 bool OutputIsUpToDate(const std::string& input, const std::string& output);
+
+// Takes a job's saves when a run commits them in groups: each output, written in full to its
+// temporary, is handed over instead of being synced and renamed at once.
+using SaveSink = std::function<void(LfPendingSave)>;
 
 // DICOM files go through the reader and the window's frame-to-image copy; a file named with a
 // camera raw extension that the raw codec recognises is decoded as raw; any other file is
 // loaded by the image layer's probe. The result is saved to job.output in the format its
-// extension names.
-JobResult ConvertOne(const Job& job, const Options& options);
+// extension names, with a sync of its own, or through the sink when one is given.
+JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink = nullptr);
 
 // What the input is: DICOM rows, columns, bits and window, or the image's format, size,
 // bit depth and frames.

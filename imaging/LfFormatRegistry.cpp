@@ -17,6 +17,8 @@
 
 namespace {
 
+using std::string_view_literals::operator""sv;
+
 // One row per identifier, in the probe order. A row without codec calls names a format the
 // window offers but no codec serves yet: encoding and decoding it fail, the probe skips it.
 // The JPEG 2000 family (11 to 15) is one class; its first row probes for all five.
@@ -26,16 +28,16 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageBMP>()},
     {.id = LF_FORMAT_JPG, .slot = 3, .name = "JPEG", .saveExtensions = {"jpg", "jpeg", "jpe"}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = false,
-     .codec = LfCodecOf<LfImageJPG>()},
+     .codec = LfCodecOf<LfImageJPG>(), .endMarker = "\xFF\xD9"sv},
     {.id = LF_FORMAT_ICO, .slot = 5, .name = "ICO", .saveExtensions = {"ico"}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = true,
      .codec = LfCodecOf<LfImageICO>()},
     {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {"gif"}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = true,
-     .codec = LfCodecOf<LfImageGIF>()},
+     .codec = LfCodecOf<LfImageGIF>(), .endMarker = "\x3B"sv},
     {.id = LF_FORMAT_PNG, .slot = 4, .name = "PNG", .saveExtensions = {"png"}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = true, .probed = true, .reportsFrames = false,
-     .codec = LfCodecOf<LfImagePNG>()},
+     .codec = LfCodecOf<LfImagePNG>(), .endMarker = "\0\0\0\0IEND\xAE\x42\x60\x82"sv},
     {.id = LF_FORMAT_TIF, .slot = 6, .name = "TIFF", .saveExtensions = {"tiff", "tif"}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = true, .probed = true, .reportsFrames = true,
      .codec = LfCodecOf<LfImageTIF>()},

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct LfFormatInfo {
     bool probed;         // tried by Decode with identifier 0 (once per class)
     bool reportsFrames;  // a failed decode still reports the frame count it found
     LfCodecCalls codec;
+    // The bytes every complete file of the format ends with (empty when the format has no
+    // such marker): a file cut short, as a killed writer leaves it, lacks them.
+    std::string_view endMarker = {};
 };
 
 // Every row, in the probe order of Decode with identifier 0.
