@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "Conversion.h"
 #include "GroupCommit.h"
+#include "LfFormatRegistry.h"
+#include "LfImage.h"
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -165,4 +168,28 @@ TEST(GroupCommitTiming, ALoneSaveIsCommittedAfterTheWaitAndAVanishedFolderFailsI
     EXPECT_FALSE(results[1].ok);
     EXPECT_NE(results[1].text.find("No such file or directory"), std::string::npos) << results[1].text;
     fake = nullptr;
+}
+
+// Catches an end marker that the format's own writer does not end with (every resumed run
+// would redo those outputs) and a cut file of a format with a marker passing as complete.
+TEST(OutputCompleteness, EveryWrittenFormatIsCompleteAndACutOneIsNotWhenItHasAMarker) {
+    testsupport::TempDir dir;
+    LfImage picture;
+    ASSERT_NE(picture.Create(12, 9, 24, LF_FORMAT_BMP), nullptr);
+    for (uint32_t y = 0; y < 9; ++y)
+        for (uint32_t x = 0; x < 36; ++x) picture.Row(y)[x] = static_cast<uint8_t>(x * 7 + y * 13);
+    for (const LfFormatInfo& row : LfFormats()) {
+        if (!row.writes || row.saveExtensions.empty()) continue;
+        const fs::path path = dir / ("x." + row.saveExtensions.front());
+        SCOPED_TRACE(path.filename().string());
+        LfImage copy;
+        copy.Copy(picture);
+        if (!SaveResultImage(path.string(), copy)) continue;  // formats refusing 24-bit pictures
+        EXPECT_TRUE(convert::OutputIsComplete(path.string()));
+        auto bytes = testsupport::ReadFile(path);
+        bytes.pop_back();
+        testsupport::WriteFile(path, bytes);
+        EXPECT_EQ(convert::OutputIsComplete(path.string()), row.endMarker.empty());
+    }
+    EXPECT_FALSE(convert::OutputIsComplete((dir / "absent.png").string()));
 }
