@@ -195,7 +195,10 @@ std::string WithoutFrameNumber(const std::string& name) {
 
 void RemoveStaleTemporaries(const Plan& plan) {
     std::map<fs::path, std::set<std::string>> outputs;  // folder -> output names
+    std::set<fs::path> inputs;  // a strangely named input is never taken for a temporary
     for (const Job& job : plan.jobs) {
+        std::error_code ec;
+        inputs.insert(fs::weakly_canonical(job.input, ec));
         if (job.output.empty()) continue;
         const fs::path path(job.output);
         outputs[path.parent_path()].insert(path.filename().string().substr(0, LfPendingSave::kNameKept));
@@ -210,6 +213,7 @@ void RemoveStaleTemporaries(const Plan& plan) {
             if (!LfPendingSave::IsTemporaryOf(entry, named)) continue;
             if (names.count(named) == 0 && names.count(WithoutFrameNumber(named)) == 0) continue;
             std::error_code removeError;
+            if (inputs.count(fs::weakly_canonical(it->path(), removeError)) != 0) continue;
             fs::remove(it->path(), removeError);
         }
     }

@@ -126,4 +126,12 @@ TEST(ResumeSkipExisting, OnlyCompleteOutputsCountAndStaleTemporariesAreRemoved) 
     EXPECT_TRUE(testsupport::ReadFile(dir / "out" / "b.png") == complete);
     EXPECT_EQ(clitest::ListTree(dir / "out"),
               (std::vector<std::string>{".a.png.tmp", ".other.png.Ab12Cd", "a.png", "b.png", "notes.txt"}));
+
+    // An input that merely looks like a temporary of an output beside it is read, not removed.
+    WriteDicom(dir / "beside" / "b.dcm", DicomSpec().Seed(2));
+    WriteDicom(dir / "beside" / ".b.png.Zz9Zz9", DicomSpec().Seed(3));
+    const auto beside = RunConvert({(dir / "beside").string(), "-o", (dir / "beside").string()});
+    EXPECT_EQ(beside.status, 0) << beside.err;
+    EXPECT_EQ(clitest::ListTree(dir / "beside"),
+              (std::vector<std::string>{".b.png.Zz9Zz9", ".b.png.png", "b.dcm", "b.png"}));
 }
