@@ -7,14 +7,14 @@
 #include <png.h>
 #include <zlib.h>
 
-#include "LfRunDeflate.h"
-
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "LfRunDeflate.h"
 
 namespace {
 
@@ -256,8 +256,8 @@ void SetDeflate(PngCall& c, uint32_t options) {
     }
 }
 
-// The fast option packs the picture with our run-length deflate, which needs all rows at
-// once; interlaced pictures keep libpng's passes.
+// The fast option packs the rows with our run-length deflate; interlaced pictures keep
+// libpng, which deals the rows into the seven Adam7 passes.
 bool UsesRunDeflate(uint32_t options) {
     return (options & LF_PNG_FAST_DEFLATE) && !(options & LF_PNG_INTERLACED);
 }
