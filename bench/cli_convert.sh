@@ -9,8 +9,8 @@
 #
 # usage: bench/cli_convert.sh [BUILD_DIR]      (BENCH_FILES, BENCH_RUNS, BENCH_TMP override)
 # The files live in a memory-backed folder (/dev/shm when present) so that every program is
-# measured on its own work, not on the disk (our saves also end with an fsync, which a busy
-# disk makes slower).
+# measured on its own work, not on the disk (our runs also sync their outputs, once per group
+# of files, which a busy disk makes slower). BENCH_TMP=/some/disk/folder measures with it.
 set -euo pipefail
 
 build=${1:-build}
@@ -71,6 +71,8 @@ for target in bmp png; do
     j1=$(cell "$(measure "$tool" -j 1 -f "$target" -o . "$work/in")")
     j2raw=$(measure "$tool" -j 2 -f "$target" -o . "$work/in")
     j2=$(cell "$j2raw")
+    eval "cpu_$target=\${j2raw#* }"
+    eval "bytes_$target=$(find "$work/out" -type f -name "*.$target" -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')"
     medraw="0 0"
     if have dcm2pnm; then
         option=$([ "$target" = bmp ] && echo +obt || echo +on)
@@ -94,6 +96,12 @@ for target in bmp png; do
     printf '%-6s %18s %18s %18s %22s %9s\n' "$target" "$j1" "$j2" "$loop" "$med" \
         "$(ratio "${j2raw%% *}" "${medraw%% *}")"
 done
+
+# PNG's packing beside writing the bytes alone: CPU per file of ours -j 2, and output sizes.
+printf '\nPNG beside BMP (ours -j 2): CPU per file %sx BMP'"'"'s; PNG %s bytes per file (BMP %s)\n' \
+    "$(awk -v p="$cpu_png" -v b="$cpu_bmp" 'BEGIN { if (b + 0 > 0) printf "%.2f", p / b; else print "-" }')" \
+    "$(awk -v s="$bytes_png" -v n="$files" 'BEGIN { printf "%d", s / n }')" \
+    "$(awk -v s="$bytes_bmp" -v n="$files" 'BEGIN { printf "%d", s / n }')"
 
 # Grey-level renderings to PNG on 2 threads: the window's conversion, the standard steps at 8
 # and 16 bits, beside dcm2pnm's window at 8 and 16 bits.

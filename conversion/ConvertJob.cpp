@@ -11,6 +11,7 @@
 #include "LfFormatRegistry.h"
 #include "LfImage.h"
 #include "DicomPictures.h"
+#include "GroupCommit.h"
 #include "RefusalWords.h"
 
 namespace convert {
@@ -102,30 +103,31 @@ std::string FrameOutputPath(const std::string& output, int frame) {
 }
 
 // Converts one frame the reader holds and saves it to the output.
-JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options) {
+JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const Options& options,
+                         const SaveSink& sink) {
     DicomPicture picture;
     if (!reader.picture(index, picture)) return Fail(DicomRefusalReason(reader));
     if (!picture.grey() && options.rendering.depth == 16)
         return Fail("--depth 16 needs a grey picture; this one is colour (" + reader.photometricInterpretation() + ")");
-    JobResult result = Saved(SaveDicomPicture(picture, job.output, ChoicesOf(options)));
+    JobResult result = Saved(SaveDicomPicture(picture, job.output, ChoicesOf(options), sink));
     result.pictureMade = true;
     return result;
 }
 
 // The frame asked for, or with --all-frames every frame to its own numbered file (a
 // single-frame file keeps the plain name).
-JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options) {
+JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options, const SaveSink& sink) {
     const int frames = reader.frameCount();
     if (!options.allFrames) {
         if (options.frame >= frames)
             return Fail("frame " + std::to_string(options.frame) + " requested" +
                         (frames == 1 ? "; DICOM inputs give their first frame only when they hold one frame"
                                      : ", the file has " + std::to_string(frames) + " frames"));
-        return SaveDicomFrame(reader, options.frame, job, options);
+        return SaveDicomFrame(reader, options.frame, job, options, sink);
     }
     if (frames <= 1) {
         if (!options.skipExisting || !OutputIsUpToDate(job.input, job.output))
-            return SaveDicomFrame(reader, 0, job, options);
+            return SaveDicomFrame(reader, 0, job, options, sink);
         JobResult kept{true, ""};
         kept.skipped = true;
         return kept;
@@ -139,7 +141,7 @@ JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options)
             ++kept;
             continue;
         }
-        JobResult saved = SaveDicomFrame(reader, i, one, options);
+        JobResult saved = SaveDicomFrame(reader, i, one, options, sink);
         if (!saved.ok) return Fail(one.output + ": " + saved.text);
     }
     JobResult result{true, ""};
@@ -216,7 +218,7 @@ bool OutputIsUpToDate(const std::string& input, const std::string& output) {
     std::error_code inError, outError;
     const auto outputTime = fs::last_write_time(output, outError);
     const auto inputTime = fs::last_write_time(input, inError);
-    return !outError && !inError && outputTime > inputTime;
+    return !outError && !inError && outputTime > inputTime && OutputIsComplete(output);
 }
 
 std::string FormatName(uint32_t type) {
@@ -224,25 +226,25 @@ std::string FormatName(uint32_t type) {
     return row ? row->name : "unknown";
 }
 
-JobResult ConvertOne(const Job& job, const Options& options) {
+JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink) {
     if (!job.error.empty()) return Fail(job.error);
     DicomReader reader;
     reader.setRendering(options.rendering);
     // Data sets without a meta group are tried only once no image codec takes the file.
     reader.setAcceptBareDataSet(options.dicomOnly);
-    if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
+    if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options, sink);
     if (reader.refusal() != DicomRefusal::NotDicom || options.dicomOnly) return Fail(DicomRefusalReason(reader));
     LfImage image;
     JobResult loaded = LoadImage(job, options, image);
     if (!loaded.ok) {
         reader.setAcceptBareDataSet(true);
-        if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options);
+        if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options, sink);
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
         return loaded;
     }
     if (options.rendering.depth == 16)
         return Fail("--depth 16 renders grey DICOM pictures; this input is a " + FormatName(image.Type()) + " image");
-    return Saved(SaveImage(image, job.output, ChoicesOf(options), false));
+    return Saved(SaveImage(image, job.output, ChoicesOf(options), false, sink));
 }
 
 JobResult DescribeOne(const Job& job, const Options& options) {

@@ -6,6 +6,7 @@
 
 #include "ConvertOptions.h"
 #include "ConvertPlan.h"
+#include "DicomPictures.h"
 
 namespace convert {
 
@@ -16,14 +17,14 @@ struct JobResult {
     bool pictureMade = false;  // a DICOM picture was rendered, whether or not it was saved
 };
 
-// Whether --skip-existing keeps this output: it exists and is newer than the input.
+// Whether --skip-existing keeps this output: it exists in full and is newer than the input.
 bool OutputIsUpToDate(const std::string& input, const std::string& output);
 
-// DICOM files go through the reader and the window's frame-to-image copy; a file named with a
+// DICOM files go through the reader and the one picture-saving path; a file named with a
 // camera raw extension that the raw codec recognises is decoded as raw; any other file is
 // loaded by the image layer's probe. The result is saved to job.output in the format its
-// extension names.
-JobResult ConvertOne(const Job& job, const Options& options);
+// extension names, with a sync of its own, or through the sink when one is given.
+JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink = nullptr);
 
 // What the input is: DICOM rows, columns, bits and window, or the image's format, size,
 // bit depth and frames.

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <mutex>
 #include <thread>
+
+#include "GroupCommit.h"
 
 namespace convert {
 
@@ -13,14 +16,14 @@ namespace {
 
 // One job; whatever it throws (an allocation failure, say) fails that job alone instead of
 // ending the process from a worker thread.
-JobResult RunJob(const Job& job, const Options& options, bool keep) {
+JobResult RunJob(const Job& job, const Options& options, bool keep, const SaveSink& sink) {
     if (keep) {
         JobResult kept{true, ""};
         kept.skipped = true;
         return kept;
     }
     try {
-        return options.info ? DescribeOne(job, options) : ConvertOne(job, options);
+        return options.info ? DescribeOne(job, options) : ConvertOne(job, options, sink);
     } catch (const std::exception& e) {
         return {false, std::string("internal error: ") + e.what()};
     } catch (...) {
@@ -47,6 +50,14 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
     std::vector<bool> ran(plan.jobs.size(), false);
     std::atomic<size_t> nextGroup{0};
     std::mutex reportLock;
+    auto report = [&](size_t index, const JobResult& result) {
+        std::lock_guard<std::mutex> lock(reportLock);
+        if (finished) finished(index, result);
+    };
+    // A run killed before its renames left temporaries; they are removed before this run
+    // writes its own.
+    if (!options.info) RemoveStaleTemporaries(plan);
+    GroupCommit commit(report, [](const std::string& notice) { std::cerr << notice << '\n'; });
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
     auto work = [&] {
         for (;;) {
@@ -56,22 +67,26 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
             const bool keep = KeepGroup(plan, plan.groups[group], options);
             for (size_t index : plan.groups[group]) {
                 if (stopped()) return;
-                const JobResult result = RunJob(plan.jobs[index], options, keep);
-                std::lock_guard<std::mutex> lock(reportLock);
-                ran[index] = true;
-                if (finished) finished(index, result);
+                const SaveSink sink = [&commit, index](LfPendingSave save) { commit.Add(index, std::move(save)); };
+                JobResult result = RunJob(plan.jobs[index], options, keep, sink);
+                {
+                    std::lock_guard<std::mutex> lock(reportLock);
+                    ran[index] = true;
+                }
+                commit.Done(index, std::move(result));
             }
         }
     };
     const size_t workers = std::min<size_t>(std::max(threads, 1), std::max<size_t>(plan.groups.size(), 1));
     if (workers == 1) {
         work();
-        return ran;
+    } else {
+        std::vector<std::thread> pool;
+        pool.reserve(workers);
+        for (size_t i = 0; i < workers; ++i) pool.emplace_back(work);
+        for (std::thread& t : pool) t.join();
     }
-    std::vector<std::thread> pool;
-    pool.reserve(workers);
-    for (size_t i = 0; i < workers; ++i) pool.emplace_back(work);
-    for (std::thread& t : pool) t.join();
+    commit.Close();
     return ran;
 }
 

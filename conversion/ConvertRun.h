@@ -15,14 +15,16 @@
 
 namespace convert {
 
-// Called once per job as it ends, from the worker that ran it, never by two workers at once.
+// Called once per job as it ends (once its outputs are committed to disk), from a worker or
+// the run's committing thread, never by two threads at once.
 using JobFinished = std::function<void(size_t index, const JobResult& result)>;
 
 // Runs every group of the plan on `threads` workers (at least one). Workers take the next
 // group from a shared counter; the jobs of one group run in order. With options.info the
 // jobs describe their input instead of converting it. Once *stop is set no further job
 // starts (the running ones end normally, so no output is left half-written); the jobs that
-// never ran have no result. Returns whether each job ran.
+// never ran have no result. Outputs are synced to disk in groups (see GroupCommit); a job
+// is reported once its outputs are. Returns whether each job ran.
 std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
                           const JobFinished& finished = nullptr,
                           const std::atomic<bool>* stop = nullptr);

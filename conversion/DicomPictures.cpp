@@ -96,7 +96,8 @@ bool PictureToImage(const DicomPicture& picture, const std::string& targetPath, 
                           image);
 }
 
-std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom) {
+std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom,
+                      const SaveSink& sink) {
     std::error_code ec;
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
@@ -105,13 +106,19 @@ std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices
     if (dicom) UseDicomPictureOptions(image);
     if (choices.tiffCompression != 0) image.SetCodecOption(choices.tiffCompression, LF_FORMAT_TIF);
     image.SetLastError("");
-    if (SaveResultImage(path, image)) return "";
-    const std::string error = image.LastError();
-    return error.empty() ? "cannot write " + path : error;
+    LfPendingSave pending;
+    const bool saved = sink ? image.SaveUnsynced(path.c_str(), FindType(path), pending) : SaveResultImage(path, image);
+    if (!saved) {
+        const std::string error = image.LastError();
+        return error.empty() ? "cannot write " + path : error;
+    }
+    if (sink) sink(std::move(pending));
+    return "";
 }
 
-std::string SaveDicomPicture(const DicomPicture& picture, const std::string& path, const SaveChoices& choices) {
+std::string SaveDicomPicture(const DicomPicture& picture, const std::string& path, const SaveChoices& choices,
+                             const SaveSink& sink) {
     LfImage image;
     if (!PictureToImage(picture, path, image)) return "cannot create the image";
-    return SaveImage(image, path, choices, true);
+    return SaveImage(image, path, choices, true, sink);
 }

@@ -3,11 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "DicomReader.h"
 #include "LfImage.h"
+#include "LfPendingSave.h"
 #include "RefusalWords.h"
+
+// Takes a job's saves when a run commits them in groups: each output, written in full to its
+// temporary, is handed over instead of being synced and renamed at once.
+using SaveSink = std::function<void(LfPendingSave)>;
 
 // How a picture is saved beyond the format its name chooses.
 struct SaveChoices {
@@ -36,10 +42,13 @@ enum class GreyPixels { OneChannel, ThreeChannels };
 bool PictureToImage(const DicomPicture& picture, GreyPixels grey, LfImage& image);
 
 // Saves the picture to the path in the format its extension names, with the registry's
-// options for DICOM pictures, creating the path's folder when missing. Empty on success, else
-// the reason; a failed save leaves an existing file as it was.
-std::string SaveDicomPicture(const DicomPicture& picture, const std::string& path, const SaveChoices& choices);
+// options for DICOM pictures, creating the path's folder when missing: synced and renamed
+// over the path at once, or handed to the sink when one is given. Empty on success, else the
+// reason; a failed save leaves an existing file as it was.
+std::string SaveDicomPicture(const DicomPicture& picture, const std::string& path, const SaveChoices& choices,
+                             const SaveSink& sink = nullptr);
 
 // The same save for an image already built (pictures that are not DICOM pass dicom = false
 // and keep the codecs' own defaults).
-std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom);
+std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom,
+                      const SaveSink& sink = nullptr);

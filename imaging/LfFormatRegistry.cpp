@@ -19,6 +19,8 @@
 
 namespace {
 
+using std::string_view_literals::operator""sv;
+
 constexpr bool kGrey = true;
 constexpr bool kColour = false;
 // The TIFF codec's option word is a TIFF compression code; LZW comes with the predictor.
@@ -33,19 +35,19 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageBMP>()},
     {.id = LF_FORMAT_JPG, .slot = 3, .name = "JPEG", .saveExtensions = {{"jpg", 2, kGrey}, {"jpeg", 3, kGrey}, {"jpe", 4, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = false, .dicomOption = 0,
-     .codec = LfCodecOf<LfImageJPG>()},
+     .codec = LfCodecOf<LfImageJPG>(), .endMarker = "\xFF\xD9"sv},
     {.id = LF_FORMAT_ICO, .slot = 5, .name = "ICO", .saveExtensions = {{"ico", 0, kColour}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = true, .dicomOption = 0,
      .codec = LfCodecOf<LfImageICO>()},
     {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {{"gif", 0, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = true, .dicomOption = 0,
-     .codec = LfCodecOf<LfImageGIF>()},
+     .codec = LfCodecOf<LfImageGIF>(), .endMarker = "\x3B"sv},
     {.id = LF_FORMAT_PNG, .slot = 4, .name = "PNG", .saveExtensions = {{"png", 5, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = true, .probed = true, .reportsFrames = false,
      // The flat surroundings of medical pictures pack as well with run-length deflate, at a
      // third of the time.
      .dicomOption = LF_PNG_FAST_DEFLATE,
-     .codec = LfCodecOf<LfImagePNG>()},
+     .codec = LfCodecOf<LfImagePNG>(), .endMarker = "\0\0\0\0IEND\xAE\x42\x60\x82"sv},
     {.id = LF_FORMAT_TIF, .slot = 6, .name = "TIFF", .saveExtensions = {{"tiff", 6, kGrey}, {"tif", 7, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = true, .probed = true, .reportsFrames = true,
      .dicomOption = kTiffLzwWithPredictor,
@@ -67,10 +69,10 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageWMF>()},
     {.id = LF_FORMAT_JP2, .slot = 11, .name = "JPEG 2000 (JP2)", .saveExtensions = {{"jp2", 13, kGrey}, {"j2k", 0, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = false, .dicomOption = 0,
-     .codec = LfCodecOf<LfImageJAS>()},
+     .codec = LfCodecOf<LfImageJAS>(), .endMarker = "\xFF\xD9"sv},
     {.id = LF_FORMAT_JPC, .slot = 12, .name = "JPEG 2000 code stream", .saveExtensions = {{"jpc", 15, kGrey}, {"j2c", 14, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
-     .codec = LfCodecOf<LfImageJAS>()},
+     .codec = LfCodecOf<LfImageJAS>(), .endMarker = "\xFF\xD9"sv},
     {.id = LF_FORMAT_PGX, .slot = 13, .name = "PGX", .saveExtensions = {{"pgx", 16, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
      .codec = LfCodecOf<LfImageJAS>()},

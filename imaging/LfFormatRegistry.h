@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct LfFormatInfo {
     // keeps every grey level with LZW and the predictor instead of its automatic JPEG.
     uint32_t dicomOption;
     LfCodecCalls codec;
+    // The bytes every complete file of the format ends with (empty when the format has no
+    // such marker): a file cut short, as a killed writer leaves it, lacks them.
+    std::string_view endMarker = {};
 };
 
 // Every row, in the probe order of Decode with identifier 0.

@@ -11,6 +11,8 @@
 
 #include "LfFile.h"
 
+class LfPendingSave;
+
 // Format identifiers.
 enum LfFormat : uint32_t {
     LF_FORMAT_UNKNOWN = 0,
@@ -276,6 +278,9 @@ public:
     bool Load(const char* path, uint32_t format = 0);
     // Writes a temporary file beside the target and renames it over the target on success.
     bool Save(const char* path, uint32_t format);
+    // Save's first half: the picture written in full to the temporary, which `pending` then
+    // holds, not yet synced nor renamed. False, with nothing left on disk, when it failed.
+    bool SaveUnsynced(const char* path, uint32_t format, LfPendingSave& pending);
     bool Encode(LfFile* stream, uint32_t format);
     bool Encode(FILE* handle, uint32_t format);
     bool Decode(LfFile* stream, uint32_t format);

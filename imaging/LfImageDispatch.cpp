@@ -2,8 +2,6 @@
 // identifier 0, and writes files through a temporary beside the target.
 #include "LfImage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <string>
 
 #include "LfFormatRegistry.h"
+#include "LfPendingSave.h"
 
 namespace {
 
@@ -50,26 +49,6 @@ void Rewind(LfFile* stream, int32_t position) { stream->Seek(position, SEEK_SET)
 
 std::string ErrnoText(const char* what, int error) {
     return std::string(what) + " (" + std::strerror(error) + ")";
-}
-
-// Permission bits a freshly created file would get: those of the file being replaced, or
-// the usual 0666 filtered by the process umask.
-mode_t TargetMode(const char* path) {
-    struct stat st;
-    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-// A unique temporary path template in the target's folder, hidden and short enough for
-// any file-name length limit.
-std::string TemporaryTemplate(const std::string& target) {
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.size() > 200) name.resize(200);
-    return folder + "." + name + ".XXXXXX";
 }
 
 }  // namespace
@@ -159,7 +138,7 @@ bool LfImage::Load(const char* path, uint32_t format) {
     return false;
 }
 
-bool LfImage::Save(const char* path, uint32_t format) {
+bool LfImage::SaveUnsynced(const char* path, uint32_t format, LfPendingSave& pending) {
     if (!path || !*path) {
         SetLastError("Save: no file name");
         return false;
@@ -174,24 +153,25 @@ bool LfImage::Save(const char* path, uint32_t format) {
 
     // The picture goes to a temporary file in the target's folder, which replaces the target
     // only once everything was written: a failed save never destroys an existing file.
-    std::string temporary = TemporaryTemplate(path);
-    const int fd = ::mkstemp(temporary.data());
+    std::string error;
+    const int fd = pending.Create(path, error);
     if (fd < 0) {
-        SetLastError(ErrnoText("Save: can't create a file in the target folder", errno).c_str());
+        SetLastError(error.c_str());
         return false;
     }
-    ::fchmod(fd, TargetMode(path));
-    FILE* file = ::fdopen(fd, "wb");
+    // The stream gets its own descriptor: closing it reports write errors, and the pending
+    // save keeps the temporary open for the sync.
+    const int streamFd = ::dup(fd);
+    FILE* file = streamFd < 0 ? nullptr : ::fdopen(streamFd, "wb");
     if (!file) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        SetLastError(ErrnoText("Save: can't open the temporary file", error).c_str());
+        const int cause = errno;
+        if (streamFd >= 0) ::close(streamFd);
+        pending.Discard();
+        SetLastError(ErrnoText("Save: can't open the temporary file", cause).c_str());
         return false;
     }
-
     bool ok = Encode(file, format);
-    if (ok && (std::fflush(file) != 0 || ::fsync(fileno(file)) != 0)) {
+    if (ok && std::fflush(file) != 0) {
         SetLastError(ErrnoText("Save: write error", errno).c_str());
         ok = false;
     }
@@ -199,10 +179,17 @@ bool LfImage::Save(const char* path, uint32_t format) {
         SetLastError(ErrnoText("Save: write error", errno).c_str());
         ok = false;
     }
-    if (ok && ::rename(temporary.c_str(), path) != 0) {
-        SetLastError(ErrnoText("Save: can't replace the target file", errno).c_str());
-        ok = false;
-    }
-    if (!ok) ::unlink(temporary.c_str());
+    if (!ok) pending.Discard();
     return ok;
+}
+
+bool LfImage::Save(const char* path, uint32_t format) {
+    LfPendingSave pending;
+    if (!SaveUnsynced(path, format, pending)) return false;
+    std::string error;
+    if (!pending.Sync(error) || !pending.Replace(error)) {
+        SetLastError(error.c_str());
+        return false;
+    }
+    return true;
 }

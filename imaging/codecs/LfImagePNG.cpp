@@ -12,6 +12,9 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include "LfRunDeflate.h"
 
 namespace {
 
@@ -31,6 +34,11 @@ struct PngCall {
     uint8_t swapIndex;
     png_color palette[256];
     png_byte transAlpha[256];
+    // The run-length deflate path (both owned by the caller, freed after the call).
+    LfRunDeflater* deflater;
+    uint8_t* filtered;          // one row behind its filter-type byte
+    size_t rowBytes;
+    size_t pixelBytes;          // the distance of the Sub filter
 };
 
 void OnError(png_structp png, png_const_charp message) {
@@ -248,6 +256,51 @@ void SetDeflate(PngCall& c, uint32_t options) {
     }
 }
 
+// The fast option packs the rows with our run-length deflate; interlaced pictures keep
+// libpng, which deals the rows into the seven Adam7 passes.
+bool UsesRunDeflate(uint32_t options) {
+    return (options & LF_PNG_FAST_DEFLATE) && !(options & LF_PNG_INTERLACED);
+}
+
+void WriteIdat(void* context, const uint8_t* bytes, size_t size) {
+    auto* c = static_cast<PngCall*>(context);
+    png_write_chunk(c->png, reinterpret_cast<png_const_bytep>("IDAT"), bytes, size);
+}
+
+// Rows then go to PutRow's filter and our deflate instead of libpng.
+void BeginRunDeflate(PngCall& c, size_t rowBytes, size_t pixelBytes) {
+    c.rowBytes = rowBytes;
+    c.pixelBytes = std::min(pixelBytes, rowBytes);
+    c.filtered = static_cast<uint8_t*>(std::malloc(rowBytes + 1));
+    c.deflater = new (std::nothrow) LfRunDeflater(&WriteIdat, &c);
+    if (!c.filtered || !c.deflater || !c.deflater->Ready()) png_error(c.png, "Out of memory");
+}
+
+// One row, as libpng takes it: to libpng, or Sub-filtered (each byte less the byte one
+// pixel to its left) behind its filter-type byte.
+void PutRow(PngCall& c, const uint8_t* row) {
+    if (!c.deflater) {
+        png_write_row(c.png, row);
+        return;
+    }
+    uint8_t* out = c.filtered;
+    const size_t step = c.pixelBytes;
+    out[0] = PNG_FILTER_VALUE_SUB;
+    std::memcpy(out + 1, row, step);
+    for (size_t x = step; x < c.rowBytes; ++x) out[1 + x] = static_cast<uint8_t>(row[x] - row[x - step]);
+    c.deflater->Put(out, c.rowBytes + 1);
+}
+
+// Ends the picture data: libpng's own end, or the last IDAT and IEND.
+void EndRows(PngCall& c) {
+    if (!c.deflater) {
+        png_write_end(c.png, c.info);
+        return;
+    }
+    c.deflater->Finish();
+    png_write_chunk(c.png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+}
+
 // A 16-bit grey picture as grey colour type at bit depth 16. PNG stores samples big-endian:
 // libpng swaps each row's copy on a little-endian host, so the picture itself is not touched.
 void WriteGrey16Png(PngCall& c) {
@@ -260,6 +313,21 @@ void WriteGrey16Png(PngCall& c) {
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     SetDeflate(c, options);
     png_write_info(c.png, c.info);
+    if (UsesRunDeflate(options)) {
+        // PNG stores samples big-endian.
+        const size_t rowBytes = static_cast<size_t>(img.Width()) * 2;
+        c.row = static_cast<uint8_t*>(std::malloc(rowBytes));
+        if (!c.row) png_error(c.png, "Out of memory");
+        BeginRunDeflate(c, rowBytes, 2);
+        for (uint32_t y = img.Height(); y-- > 0;) {
+            std::memcpy(c.row, img.Row(y), rowBytes);
+            if (img.info.littleEndianHost)
+                for (size_t k = 0; k < rowBytes; k += 2) std::swap(c.row[k], c.row[k + 1]);
+            PutRow(c, c.row);
+        }
+        EndRows(c);
+        return;
+    }
     if (img.info.littleEndianHost) png_set_swap(c.png);
     const int passes = png_set_interlace_handling(c.png);
     for (int pass = 0; pass < passes; ++pass)
@@ -343,6 +411,10 @@ void WritePng(PngCall& c) {
     SetDeflate(c, options);
     png_write_info(c.png, c.info);
     const int passes = png_set_interlace_handling(c.png);
+    if (UsesRunDeflate(options)) {
+        const size_t bits = static_cast<size_t>(width) * channels * depth;
+        BeginRunDeflate(c, (bits + 7) / 8, std::max(channels * depth / 8, 1));
+    }
 
     const size_t copyBytes = std::min<size_t>(rowSize, img.EffectiveWidth());
     const uint8_t* alpha = img.AlphaPlane();
@@ -382,10 +454,10 @@ void WritePng(PngCall& c) {
                 if (colorType == PNG_COLOR_TYPE_RGB)
                     for (uint32_t x = 0; x < width; ++x) std::swap(buf[x * 3], buf[x * 3 + 2]);
             }
-            png_write_row(c.png, buf);
+            PutRow(c, buf);
         }
     }
-    png_write_end(c.png, c.info);
+    EndRows(c);
 }
 
 bool RunWrite(PngCall* call) {
@@ -443,6 +515,8 @@ bool LfImagePNG::Encode(LfFile* stream) {
     png_set_write_fn(call.png, &call, WriteData, FlushData);
     bool ok = RunWrite(&call);
     std::free(call.row);
+    std::free(call.filtered);
+    delete call.deflater;
     // The encoder works on the caller's pixels: undo the palette swap on every path.
     if (call.swapped) SwapIndex(0, call.swapIndex);
     png_destroy_write_struct(&call.png, &call.info);

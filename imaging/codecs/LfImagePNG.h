@@ -6,7 +6,9 @@
 // PNG codec option word (LfImage::SetCodecOption with LF_FORMAT_PNG).
 enum : uint32_t {
     LF_PNG_INTERLACED = 0x1,    // decode sets it for Adam7 files; encode writes Adam7
-    LF_PNG_FAST_DEFLATE = 0x2,  // encode: deflate level 1, run-length strategy, Sub filter
+    // encode: Sub filter, runs of a repeated byte packed by LfRunDeflate (interlaced
+    // pictures: zlib level 1 with its run-length strategy)
+    LF_PNG_FAST_DEFLATE = 0x2,
 };
 
 class LfImagePNG : public LfImage {

@@ -125,18 +125,27 @@ TEST_F(BatchFolder, ResultFolderEqualToSourceDoesNotConvertItsOwnOutputs) {
     EXPECT_TRUE(fs::exists(in / "a.bmp"));
 }
 
-// The result folder is made when missing, as the converter makes its -o folder: also when it
-// vanishes in the middle of a run.
-TEST_F(BatchFolder, MissingResultFolderIsMadeAlsoMidRun) {
+// The result folder is made when missing, as the converter makes its -o folder. One that
+// vanishes in the middle of a run fails the files still waiting for it, each with its reason,
+// and leaves no temporary behind.
+TEST_F(BatchFolder, MissingResultFolderIsMadeAndAVanishedOneFailsCleanly) {
     for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
         WriteFile(in / name, tinydicom::MakeRamp(3, 3, 1));
     fs::remove(out);
-    BatchSummary summary = RunBatch(in, out, "bmp", [this](int value, int) {
-        if (value == 2) fs::remove_all(out);
-    });
-    EXPECT_EQ(summary.converted, 3);
+    BatchSummary summary = RunBatch(in, out, "bmp");
     EXPECT_EQ(summary.written, 3);
     EXPECT_EQ(ReadFile(out / "3.bmp"), ExpectedBmp(in / "3.dcm", scratch / "3.bmp"));
+
+    fs::remove_all(out);
+    summary = RunBatch(in, out, "bmp", [this](int value, int) {
+        if (value == 1) fs::remove_all(out);
+    });
+    EXPECT_EQ(summary.converted, 3);
+    EXPECT_EQ(summary.written + static_cast<int>(summary.failures.size()), 3);
+    for (const BatchFailure& failure : summary.failures) EXPECT_FALSE(failure.reason.empty());
+    if (fs::exists(out)) {
+        for (const auto& entry : fs::directory_iterator(out)) EXPECT_NE(entry.path().filename().string()[0], '.');
+    }
 }
 
 TEST_F(BatchFolder, WorkingDirectoryIsLeftAlone) {
@@ -163,20 +172,21 @@ TEST_F(BatchFolder, EveryFileWithoutOutputIsListedWithItsReason) {
     EXPECT_FALSE(summary.failures[0].reason.empty());
 }
 
-TEST_F(BatchFolder, StopEndsTheRunBeforeTheNextFile) {
+// Catches a cancel that still starts files, or counts the files it never tried as failures.
+TEST_F(BatchFolder, StopSetAsTheRunStartsStartsNoFile) {
     for (const char* name : {"1.dcm", "2.dcm", "3.dcm"})
         WriteFile(in / name, tinydicom::MakeRamp(3, 3, 1));
     std::atomic<bool> stop{false};
     BatchSummary summary = RunBatch(
         in, out, "bmp",
         [&stop](int value, int) {
-            if (value == 2) stop = true;  // set while file 2 is under way
+            if (value == 0) stop = true;  // the Cancel button pressed as the run starts
         },
         &stop);
     EXPECT_TRUE(summary.stopped);
-    EXPECT_EQ(summary.tried, 2) << "the file under way finishes";
-    EXPECT_EQ(summary.written, 2);
-    EXPECT_FALSE(fs::exists(out / "3.bmp"));
+    EXPECT_EQ(summary.files, 3);
+    EXPECT_EQ(summary.tried, 0);
+    EXPECT_TRUE(fs::is_empty(out));
     EXPECT_TRUE(summary.failures.empty()) << "files never tried are not failures";
 }
 
