@@ -6,6 +6,8 @@
 #include <exception>
 #include <iostream>
 #include <mutex>
+
+#include <malloc.h>
 #include <thread>
 
 #include "GroupCommit.h"
@@ -43,10 +45,20 @@ bool KeepGroup(const Plan& plan, const std::vector<size_t>& group, const Options
     return true;
 }
 
+// Every file of a run needs buffers of about the last file's sizes. Kept in the heap once
+// freed, their pages serve the next file instead of being given back and faulted in again,
+// which on a virtual machine costs more than converting a CT slice (200 slices to BMP: 0.96 s
+// with the defaults, 0.19 s so).
+void KeepFreedPagesForTheNextFile() {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest threshold glibc takes
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+}
+
 }  // namespace
 
 std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
                           const JobFinished& finished, const std::atomic<bool>* stop) {
+    KeepFreedPagesForTheNextFile();
     std::vector<bool> ran(plan.jobs.size(), false);
     std::atomic<size_t> nextGroup{0};
     std::mutex reportLock;
