@@ -358,6 +358,11 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
 
     grey_ = greyReader_.finish(pixelRepresentation_);
     grey_.problem = greyProblem_;
+    // Compressed frames come as items of an undefined length, native ones as one value.
+    if (h.undefinedLength() != syntax_->encapsulated)
+        return refuse(DicomRefusal::Damaged, h.undefinedLength()
+                                                 ? "pixel data of undefined length in " + std::string(syntax_->name)
+                                                 : std::string(syntax_->name) + " pixel data with a defined length");
     if (headerOnly_) {
         const bool described = readPixelHeader(reader, h);
         overlays_ = overlayReader_.finish(layout_, described ? frames_ : 0, nullptr);
@@ -370,8 +375,6 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
 
 // A native value: every whole frame it holds, up to the frames announced.
 bool DicomReader::readNativePixels(ElementReader& reader, const ElementHeader& h) {
-    if (syntax_->encapsulated)
-        return refuse(DicomRefusal::Damaged, std::string(syntax_->name) + " pixel data with a defined length");
     if (!checkNativeLength(reader, h)) return false;
     DicomSource& source = reader.source();
     const uint64_t frameBits = layout_.frameBits();
@@ -433,14 +436,10 @@ uint64_t DicomReader::nativeFrames(uint32_t valueLength) const {
 // value's length and the offset table only.
 bool DicomReader::readPixelHeader(ElementReader& reader, const ElementHeader& h) {
     if (!h.undefinedLength()) {
-        if (syntax_->encapsulated)
-            return refuse(DicomRefusal::Damaged, std::string(syntax_->name) + " pixel data with a defined length");
         if (!checkNativeLength(reader, h)) return false;
         frames_ = static_cast<int>(nativeFrames(h.length));
         return true;
     }
-    if (!syntax_->encapsulated)
-        return refuse(DicomRefusal::Damaged, "pixel data of undefined length in " + std::string(syntax_->name));
     EncapsulatedPixels pixels;
     if (!ReadOffsetTable(reader, pixels)) return refuse(DicomRefusal::Damaged, reader.error());
     pixelEncoding_ = "encapsulated";
@@ -465,8 +464,6 @@ bool DicomReader::checkDecodedSize(size_t frames) {
 // Encapsulated pixel data: the fragments are split into frames and each frame goes to the
 // decoder of the transfer syntax.
 bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
-    if (!syntax_->encapsulated)
-        return refuse(DicomRefusal::Damaged, "pixel data of undefined length in " + std::string(syntax_->name));
     EncapsulatedPixels pixels;
     pixels.extendedOffsets = extendedOffsets_;
     pixels.extendedLengths = extendedLengths_;

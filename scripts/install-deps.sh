@@ -30,7 +30,7 @@ TEST_PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev
   # running the window headless, screenshots
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps xdotool imagemagick
   # peers and reference files used by the tests
   python3 python3-pil python3-numpy python3-pydicom
   netpbm libtiff-tools pngcheck jpeginfo libjpeg-turbo-progs libopenjp2-tools
