@@ -177,6 +177,7 @@ void DicomReader::resetAttributes() {
     overlays_.clear();
     extendedOffsets_.clear();
     extendedLengths_.clear();
+    text_.clear();
 }
 
 void DicomReader::releaseFrame() {
@@ -271,6 +272,8 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     if (h.is(0x0008, 0x0016)) return readText(sopClass_);
     if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
     if (h.is(0x7FE0, 0x0002)) return readOffsets(extendedLengths_);
+    if (const size_t kept = TextAttributes::keptLength(Tag(h.group, h.element)); kept != 0)
+        return keepText(reader, h, kept) || damaged();
     if (h.group != 0x0028) return reader.skipValue(h) || damaged();
     switch (h.element) {
     case 0x0002: return readNumber(samplesPerPixel_);
@@ -308,6 +311,15 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     case 0x1223: return readWords(paletteSource_.segmented[h.element - 0x1221], kMaxPaletteBytes);
     default: return reader.skipValue(h) || damaged();
     }
+}
+
+// A descriptive attribute; one too long to be a real value (or a sequence) reads as absent.
+bool DicomReader::keepText(ElementReader& reader, const ElementHeader& h, size_t limit) {
+    if (h.undefinedLength() || h.length > limit) return reader.skipValue(h);
+    std::vector<uint8_t> value;
+    if (!reader.readValue(h, value, limit)) return false;
+    text_.keep(Tag(h.group, h.element), std::string(value.begin(), value.end()));
+    return true;
 }
 
 // The elements of the grey rendering. The window and rescale values also feed the reader's

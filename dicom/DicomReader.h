@@ -18,6 +18,7 @@
 #include "GreyRendering.h"
 #include "Overlays.h"
 #include "Palette.h"
+#include "TextAttributes.h"
 #include "PixelLayout.h"
 #include "TransferSyntax.h"
 
@@ -82,6 +83,8 @@ public:
     void setRendering(const GreyRendering& rendering) { rendering_ = rendering; }
     // The grey attributes of the last parse (windows, VOI LUTs, functional groups, ...).
     const GreyAttributes& greyAttributes() const { return grey_; }
+    // The descriptive attributes of the last parse (patient, study, series, cine timing).
+    const TextAttributes& textAttributes() const { return text_; }
     // The overlay planes of the last parse, with the reason for each that is not drawn.
     const std::vector<OverlayPlane>& overlays() const { return overlays_; }
 
@@ -144,6 +147,7 @@ private:
     bool prepareRendering(int mode);
     bool renderPicture(int index);
     bool readGreyAttribute(ElementReader& reader, const ElementHeader& header);
+    bool keepText(ElementReader& reader, const ElementHeader& header, size_t limit);
     bool prepareStandardRendering();
     bool renderStandardLevels(int index, const uint8_t* samples, DicomPicture& picture);
     StoredBits storedBits() const;
@@ -194,6 +198,7 @@ private:
     GreyRendering rendering_;
     OverlayReader overlayReader_;
     std::vector<OverlayPlane> overlays_;
+    TextAttributes text_;
     double lowestModality_ = 0.0, highestModality_ = 0.0;  // over every frame, for the min-max stretch
 
     DicomPicture picture_;  // the rendered frame; the GreyFrame below is made from it
