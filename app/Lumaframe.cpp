@@ -22,6 +22,7 @@
 #include "DicomPictures.h"
 #include "FolderBatch.h"
 #include "LfFormatRegistry.h"
+#include "OutputNames.h"
 #include "PreviewFit.h"
 #include "RefusalWords.h"
 #include "Settings.h"
@@ -403,14 +404,16 @@ void Lumaframe::on_btCovPics_clicked() {
     batchStop_ = false;
     if (batchThread_.joinable()) batchThread_.join();
     const std::string format = ui_->comboBoxType->currentText().toStdString();
-    batchThread_ = std::thread([this, source, result, format] {
+    // The second naming choice builds a patient / study / series tree from each file's attributes.
+    const std::string naming = ui_->comboBoxNaming->currentIndex() == 1 ? convert::kPatientStudySeriesPattern : "";
+    batchThread_ = std::thread([this, source, result, format, naming] {
         const BatchProgress progress = [this](int value, int maximum) {
             QMetaObject::invokeMethod(
                 this, [this, value, maximum] { showBatchProgress(value, maximum); },
                 Qt::QueuedConnection);
         };
         const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        const BatchSummary summary = RunFolderBatch(source, result, format, threads, progress, &batchStop_);
+        const BatchSummary summary = RunFolderBatch(source, result, format, threads, progress, &batchStop_, naming);
         QMetaObject::invokeMethod(
             this, [this, summary] { finishBatch(summary); }, Qt::QueuedConnection);
     });

@@ -8,6 +8,7 @@
 
 #include "Conversion.h"
 #include "LfFormatRegistry.h"
+#include "OutputNames.h"
 
 namespace convert {
 
@@ -48,7 +49,7 @@ constexpr OptionSpec kOptions[] = {
     {0, "skip-existing", Kind::Flag},
     {0, "voi", Kind::Value},       {0, "window-index", Kind::Value},
     {0, "voi-lut-index", Kind::Value}, {0, "depth", Kind::Value},
-    {0, "overlays", Kind::Value},
+    {0, "overlays", Kind::Value},  {0, "name", Kind::Value},
 };
 
 std::string JoinedFormats() {
@@ -161,6 +162,10 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
             return false;
         }
         options.rendering.depth = value == "16" ? 16 : 8;
+    } else if (name == "name") {
+        NamePattern pattern;
+        if (!ParseNamePattern(value, pattern, error)) return false;
+        options.namePattern = value;
     } else if (name == "skip-existing") {
         options.skipExisting = true;
     } else if (name == "all-frames") {
@@ -366,14 +371,35 @@ std::string HelpText() {
         "                     output stay in one part, so the N parts write what one run does\n"
         "      --skip-existing  keep an output that exists and is newer than its input\n"
         "                     (counted as skipped)\n"
-        "      --info         describe each input instead of converting it\n"
+        "      --name PATTERN output paths below the output folder built from each\n"
+        "                     input's attributes, e.g. {PatientID}/{StudyDate}/\n"
+        "                     {SeriesNumber}/{InstanceNumber:04}; the extension is added.\n"
+        "                     Fields: {PatientID} {PatientName} {StudyDate} {StudyTime}\n"
+        "                     {StudyDescription} {AccessionNumber} {Modality}\n"
+        "                     {SeriesNumber} {SeriesDescription} {InstanceNumber}\n"
+        "                     {SOPInstanceUID} {StudyInstanceUID} {SeriesInstanceUID}\n"
+        "                     {frame} (the frame's number; with --all-frames each frame's)\n"
+        "                     {stem} (the input's name without extension) {rel} (its\n"
+        "                     folder below its input folder); {Field:0N} pads numbers\n"
+        "                     with zeros to N digits. Values are made safe as file\n"
+        "                     names (no / \\ .. or control characters, at most 100 bytes,\n"
+        "                     \"unknown\" when empty); inputs that would share a name get\n"
+        "                     _2, _3, ... in input order. Reads every input's header\n"
+        "                     before converting (every shard reads them all)\n"
+        "      --info         describe each input instead of converting it; a DICOMDIR\n"
+        "                     as its tree of patients, studies and series with counts\n"
         "  -h, --help         show this text\n"
         "      --version      show the version\n"
         "\n"
-        "Output names are the input's name without its last extension, a dot and EXT\n"
-        "(a.b.dcm gives a.b.png); when two inputs give the same name, the later one in\n"
-        "listing order is written last. An input file is never overwritten, and an output\n"
-        "file is replaced only once its new content is complete.\n"
+        "A DICOMDIR (or a folder holding one at its top, such as a patient CD) stands for\n"
+        "the files it references, found whatever the letter case of their names, named\n"
+        "{PatientID}/{StudyDate}_{StudyDescription}/{SeriesNumber}_{SeriesDescription}/\n"
+        "{InstanceNumber} unless --name is given; files it lists but the folder lacks fail.\n"
+        "\n"
+        "Without --name, output names are the input's name without its last extension,\n"
+        "a dot and EXT (a.b.dcm gives a.b.png); when two inputs give the same name, the\n"
+        "later one in listing order is written last. An input file is never overwritten,\n"
+        "and an output file is replaced only once its new content is complete.\n"
         "\n"
         "Each failure is reported on standard error as 'PATH: reason', followed by a summary\n"
         "'N converted, M failed' ('N converted, S skipped, M failed' when --skip-existing\n"

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Conversion.h"
+#include "DicomDirInput.h"
 #include "DicomReader.h"
 #include "LfFormatRegistry.h"
 #include "LfImage.h"
@@ -136,7 +137,8 @@ JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options,
     int kept = 0;
     for (int i = 0; i < frames; ++i) {
         Job one = job;
-        one.output = FrameOutputPath(job.output, i);
+        one.output = static_cast<size_t>(i) < job.frameOutputs.size() ? job.frameOutputs[static_cast<size_t>(i)]
+                                                                       : FrameOutputPath(job.output, i);
         if (options.skipExisting && OutputIsUpToDate(job.input, one.output)) {
             ++kept;
             continue;
@@ -249,6 +251,12 @@ JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sin
 
 JobResult DescribeOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
+    if (IsDicomDirInput(job.input)) {
+        DicomDir dir;
+        std::string error;
+        if (!ReadDicomDirFile(job.input, dir, error)) return Fail(error);
+        return {true, DescribeDicomDir(dir)};
+    }
     {
         // The header step only: describing reads no frame.
         DicomReader reader;

@@ -30,6 +30,9 @@ struct Options {
     int shardCount = 1;
     bool skipExisting = false;           // keep outputs newer than their inputs
     bool dicomOnly = false;              // other files fail as "not a DICOM file" (the window's batch)
+    // --name: output paths from the inputs' attributes (see OutputNames.h); empty: the
+    // input's name, or for the files of a DICOMDIR its patient / study / series tree.
+    std::string namePattern;
     // How grey DICOM pictures become levels: --voi, --window-index, --voi-lut-index, --depth,
     // and the overlay planes drawn over them: --overlays.
     GreyRendering rendering;

@@ -13,7 +13,10 @@
 #include <unistd.h>
 
 #include "Conversion.h"
+#include "DicomDirInput.h"
+#include "DicomReader.h"
 #include "LfFormatRegistry.h"
+#include "OutputNames.h"
 
 namespace convert {
 
@@ -28,6 +31,8 @@ struct Found {
     std::string display;
     fs::path subFolder;
     std::string error;
+    bool fromDicomDir = false;  // named by the DICOMDIR's tree unless --name says otherwise
+    std::map<uint32_t, std::string> attributes;  // the DICOMDIR records' values above the file
 };
 
 // Sub-folders of a folder, sorted by name; symbolic links to folders are not followed, so
@@ -52,18 +57,18 @@ void CollectFolder(const fs::path& folder, const fs::path& shownFolder, const fs
     fs::directory_iterator probe(folder, ec);
     if (ec) {
         found.push_back({folder.string(), shownFolder.string(), sub,
-                         "cannot list the folder: " + ec.message()});
+                         "cannot list the folder: " + ec.message(), false, {}});
         return;
     }
     const std::vector<std::string> files = ListBatchFiles(folder.string());
     for (const std::string& file : files) {
         const std::string name = fs::path(file).filename().string();
-        found.push_back({file, (shownFolder / name).string(), sub, ""});
+        found.push_back({file, (shownFolder / name).string(), sub, "", false, {}});
     }
     if (!recursive) {
         // A folder of series folders run without -r would otherwise "succeed" with nothing.
         if (files.empty() && !SubFolders(folder).empty())
-            found.push_back({folder.string(), shownFolder.string(), sub, "no files; use -r for sub-folders"});
+            found.push_back({folder.string(), shownFolder.string(), sub, "no files; use -r for sub-folders", false, {}});
         return;
     }
     for (const fs::path& child : SubFolders(folder)) {
@@ -87,23 +92,42 @@ bool HasExtension(const std::string& path) {
            p.filename() != "." && p.filename() != "..";
 }
 
-// Files as given, folders expanded. A missing input becomes a job that fails.
+// The files a DICOMDIR references, or the DICOMDIR itself when it is to be described or
+// cannot be used (the job then fails with the reason).
+void ExpandDicomDir(const std::string& dicomdir, const std::string& shownFolder, bool info, std::vector<Found>& found) {
+    std::vector<DicomDirFile> files;
+    std::string error;
+    if (info || !ListDicomDirFiles(dicomdir, shownFolder, files, error)) {
+        found.push_back({dicomdir, dicomdir, fs::path(), error, false, {}});
+        return;
+    }
+    for (DicomDirFile& file : files)
+        found.push_back({file.path, file.display, fs::path(file.rel), file.error, true, std::move(file.attributes)});
+}
+
+// Files as given, folders expanded; a DICOMDIR, or a folder with one at its top, stands for
+// the files it references. A missing input becomes a job that fails.
 std::vector<Found> ExpandInputs(const Options& options, bool& anyFolder) {
     std::vector<Found> found;
     anyFolder = false;
     for (const std::string& input : options.inputs) {
         std::error_code ec;
         const fs::file_status status = fs::status(input, ec);
-        if (fs::is_directory(status)) {
+        const std::string dicomdir = fs::is_directory(status) ? DicomDirInFolder(input) : "";
+        if (!dicomdir.empty() || (fs::is_regular_file(status) && IsDicomDirInput(input))) {
+            anyFolder = true;
+            const std::string parent = fs::path(input).parent_path().string();
+            ExpandDicomDir(dicomdir.empty() ? input : dicomdir, dicomdir.empty() ? parent : input, options.info, found);
+        } else if (fs::is_directory(status)) {
             anyFolder = true;
             CollectFolder(input, input, fs::path(), options.recursive, found);
         } else if (!fs::exists(status)) {
             const bool hidden = ec && ec != std::errc::no_such_file_or_directory;
             found.push_back({input, input, fs::path(),
                              hidden ? "cannot reach the file: " + ec.message()
-                                    : "no such file or folder"});
+                                    : "no such file or folder", false, {}});
         } else {
-            found.push_back({input, input, fs::path(), ""});
+            found.push_back({input, input, fs::path(), "", false, {}});
         }
     }
     return found;
@@ -152,6 +176,9 @@ std::string CheckOutput(const Options& options, bool outputIsFile, bool severalI
     }
     if (options.allFrames && !options.info)
         return "--all-frames writes a file per frame: --output must name a folder, not the file " +
+               options.output;
+    if (!options.namePattern.empty() && !options.info)
+        return "--name names files inside the output folder: --output must name a folder, not the file " +
                options.output;
     const std::string dotted = fs::path(options.output).extension().string();
     const std::string ext = LowerExtension(options.output);
@@ -202,6 +229,64 @@ void GroupByOutput(Plan& plan) {
     }
 }
 
+// What the fields of a name pattern are for one input: the DICOMDIR's values, covered by the
+// file's own (its header is read only when the pattern asks for attributes or frames).
+NameValues ValuesOf(const Found& f, const NamePattern& pattern, bool allFrames, int& frames) {
+    NameValues values;
+    values.attributes = f.attributes;
+    values.stem = fs::path(f.path).stem().string();
+    values.rel = f.subFolder.generic_string();
+    frames = 1;
+    const bool wantFrames = allFrames && pattern.uses("frame");
+    if (!f.error.empty() || (!pattern.usesAttributes() && !wantFrames)) return values;
+    DicomReader reader;
+    const bool header = reader.parseHeader(f.path.c_str()) == 0;
+    if (header && wantFrames) frames = std::max(reader.frameCount(), 1);
+    TakeNameAttributes(reader.textAttributes(), values.attributes);
+    return values;
+}
+
+// Output paths from name patterns (--name, or the DICOMDIR tree for a DICOMDIR's files).
+// Collisions are settled on the whole plan in input order before any shard is taken, so
+// every shard gives each input the same name; inputs that fail before they start take none.
+void NameFromPatterns(const Options& options, const std::vector<Found>& found, const std::string& folder,
+                      const NamePattern* given, Plan& plan) {
+    NamePattern tree;
+    std::string unused;
+    ParseNamePattern(kDicomDirPattern, tree, unused);
+    std::vector<size_t> named;
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> frameNames;
+    for (size_t i = 0; i < found.size(); ++i) {
+        const NamePattern* pattern = given != nullptr ? given : found[i].fromDicomDir ? &tree : nullptr;
+        if (pattern == nullptr) continue;
+        int frames = 1;
+        NameValues values = ValuesOf(found[i], *pattern, options.allFrames, frames);
+        values.frame = options.allFrames ? 0 : options.frame;
+        const std::string name = ApplyNamePattern(*pattern, values);
+        if (!found[i].error.empty()) {
+            plan.jobs[i].output = (fs::path(folder) / (name + "." + options.format)).lexically_normal().string();
+            continue;
+        }
+        named.push_back(i);
+        names.push_back(name);
+        frameNames.emplace_back();
+        if (options.allFrames && pattern->uses("frame"))
+            for (values.frame = 0; values.frame < frames; ++values.frame)
+                frameNames.back().push_back(ApplyNamePattern(*pattern, values));
+    }
+    const std::vector<std::string> unique = UniqueNames(names);
+    const auto outputOf = [&](const std::string& name) {
+        return fs::absolute(fs::path(folder) / (name + "." + options.format)).lexically_normal().string();
+    };
+    for (size_t k = 0; k < named.size(); ++k) {
+        Job& job = plan.jobs[named[k]];
+        job.output = outputOf(unique[k]);
+        const std::string suffix = unique[k].substr(names[k].size());
+        for (const std::string& frameName : frameNames[k]) job.frameOutputs.push_back(outputOf(frameName + suffix));
+    }
+}
+
 }  // namespace
 
 Plan MakePlan(const Options& options) {
@@ -210,7 +295,7 @@ Plan MakePlan(const Options& options) {
     const std::vector<Found> found = ExpandInputs(options, anyFolder);
     if (options.info) {
         for (size_t i = 0; i < found.size(); ++i) {
-            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error});
+            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error, {}});
             plan.groups.push_back({i});
         }
         return plan;
@@ -246,8 +331,11 @@ Plan MakePlan(const Options& options) {
             outputIsFile ? fs::absolute(options.output, ec).lexically_normal().string()
                          : BatchOutputPath((fs::path(folder) / f.subFolder).string(), f.path,
                                            options.format);
-        plan.jobs.push_back({f.path, f.display, output, f.error});
+        plan.jobs.push_back({f.path, f.display, output, f.error, {}});
     }
+    NamePattern given;
+    if (!options.namePattern.empty() && !ParseNamePattern(options.namePattern, given, plan.usageError)) return plan;
+    if (!outputIsFile) NameFromPatterns(options, found, folder, options.namePattern.empty() ? nullptr : &given, plan);
     GroupByOutput(plan);
     return plan;
 }

@@ -28,10 +28,11 @@ struct BatchSummary {
 };
 
 // Converts the regular files of sourceDir in name order into
-// resultDir/<name without extension>.<format>, creating resultDir when missing, on `threads`
-// workers. Files that are not DICOM fail as "not a DICOM file". Once *stop is set no further
+// resultDir/<name without extension>.<format> (or the path namePattern builds, see
+// OutputNames.h), creating resultDir when missing, on `threads` workers. A source folder
+// holding a DICOMDIR at its top gives the files the DICOMDIR references. Files that are not DICOM fail as "not a DICOM file". Once *stop is set no further
 // file starts; the files under way end normally (saves replace their target only when
 // complete), so nothing half-written stays.
 BatchSummary RunFolderBatch(const std::string& sourceDir, const std::string& resultDir, const std::string& format,
                             int threads, const BatchProgress& progress = nullptr,
-                            const std::atomic<bool>* stop = nullptr);
+                            const std::atomic<bool>* stop = nullptr, const std::string& namePattern = "");

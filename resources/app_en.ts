@@ -139,6 +139,14 @@
         <translation>Result Dir:</translation>
     </message>
     <message>
+        <source>File name</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>Patient / Study / Series / Instance</source>
+        <translation>Patient / Study / Series / Instance</translation>
+    </message>
+    <message>
         <source>Batch Generate</source>
         <translation>Batch Generate</translation>
     </message>

@@ -139,6 +139,14 @@
         <translation>结果目录：</translation>
     </message>
     <message>
+        <source>File name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Patient / Study / Series / Instance</source>
+        <translation>患者 / 检查 / 序列 / 图像</translation>
+    </message>
+    <message>
         <source>Batch Generate</source>
         <translation>批量生成</translation>
     </message>

@@ -87,6 +87,7 @@ TEST(WindowTree, NamesClassesAndHandPlacedGeometry) {
         {"txtResultDir", "QLineEdit", {10, 80, 141, 20}},
         {"btPicResultDir", "QPushButton", {160, 80, 51, 23}},
         {"btCovPics", "QCommandLinkButton", {30, 120, 161, 41}},
+        {"comboBoxNaming", "QComboBox", {10, 175, 201, 22}},
         {"progressBar", "QProgressBar", {10, 240, 201, 23}},
         {"lbProcess", "QLabel", {10, 210, 201, 16}},
     };
