@@ -154,8 +154,8 @@ TEST(DicomDirInput, InfoPrintsTheTreeWithCounts) {
 }
 
 // A CD made by DCMTK: every picture into the tree whether the mount shows the names as
-// written, in lower case or with ";1"; a file the DICOMDIR lists but the CD lacks fails with
-// its reason while the others convert.
+// written, in lower case or with ";1"; a file the DICOMDIR lists but the CD lacks, or a link
+// out of the CD, fails with its reason while the others convert.
 TEST(DicomDirInput, DcmtkCdInAnySpellingAndWithAMissingFile) {
     GLINTWISE_NEED_PEER(HaveTool("dcmmkdir"), "dcmmkdir (dcmtk)");
     GLINTWISE_NEED_PEER(HavePythonModules("pydicom numpy"), "python3-pydicom");
@@ -173,11 +173,16 @@ TEST(DicomDirInput, DcmtkCdInAnySpellingAndWithAMissingFile) {
         EXPECT_EQ(ListTree(out), kCdTree);
     }
     fs::remove(dir / "CD/DIR001/IM000005");
+    // A link on the CD that leads out of it is not followed.
+    fs::rename(dir / "CD/DIR001/IM000006", dir / "outside");
+    fs::create_symlink(dir / "outside", dir / "CD/DIR001/IM000006");
     const auto run = RunConvert({"-o", (dir / "out-missing").string(), (dir / "CD/DICOMDIR").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("DIR001/IM000005: missing: the DICOMDIR lists it, but the folder holds no such file"),
               std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("6 converted, 1 failed"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("DIR001/IM000006: refused: a link leads out of the DICOMDIR's folder"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("5 converted, 2 failed"), std::string::npos) << run.err;
 }
 
 // A DICOMDIR that would lead out of its folder is refused whole, and nothing outside is read.
