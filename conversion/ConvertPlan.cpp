@@ -32,7 +32,7 @@ struct Found {
     fs::path subFolder;
     std::string error;
     bool fromDicomDir = false;  // named by the DICOMDIR's tree unless --name says otherwise
-    std::map<uint32_t, std::string> attributes;  // the DICOMDIR records' values above the file
+    std::map<uint32_t, std::string> attributes = {};  // the DICOMDIR records' values above the file
 };
 
 // Sub-folders of a folder, sorted by name; symbolic links to folders are not followed, so
@@ -57,18 +57,18 @@ void CollectFolder(const fs::path& folder, const fs::path& shownFolder, const fs
     fs::directory_iterator probe(folder, ec);
     if (ec) {
         found.push_back({folder.string(), shownFolder.string(), sub,
-                         "cannot list the folder: " + ec.message(), false, {}});
+                         "cannot list the folder: " + ec.message()});
         return;
     }
     const std::vector<std::string> files = ListBatchFiles(folder.string());
     for (const std::string& file : files) {
         const std::string name = fs::path(file).filename().string();
-        found.push_back({file, (shownFolder / name).string(), sub, "", false, {}});
+        found.push_back({file, (shownFolder / name).string(), sub, ""});
     }
     if (!recursive) {
         // A folder of series folders run without -r would otherwise "succeed" with nothing.
         if (files.empty() && !SubFolders(folder).empty())
-            found.push_back({folder.string(), shownFolder.string(), sub, "no files; use -r for sub-folders", false, {}});
+            found.push_back({folder.string(), shownFolder.string(), sub, "no files; use -r for sub-folders"});
         return;
     }
     for (const fs::path& child : SubFolders(folder)) {
@@ -98,7 +98,7 @@ void ExpandDicomDir(const std::string& dicomdir, const std::string& shownFolder,
     std::vector<DicomDirFile> files;
     std::string error;
     if (info || !ListDicomDirFiles(dicomdir, shownFolder, files, error)) {
-        found.push_back({dicomdir, dicomdir, fs::path(), error, false, {}});
+        found.push_back({dicomdir, dicomdir, fs::path(), error});
         return;
     }
     for (DicomDirFile& file : files)
@@ -125,9 +125,9 @@ std::vector<Found> ExpandInputs(const Options& options, bool& anyFolder) {
             const bool hidden = ec && ec != std::errc::no_such_file_or_directory;
             found.push_back({input, input, fs::path(),
                              hidden ? "cannot reach the file: " + ec.message()
-                                    : "no such file or folder", false, {}});
+                                    : "no such file or folder"});
         } else {
-            found.push_back({input, input, fs::path(), "", false, {}});
+            found.push_back({input, input, fs::path(), ""});
         }
     }
     return found;
@@ -295,7 +295,7 @@ Plan MakePlan(const Options& options) {
     const std::vector<Found> found = ExpandInputs(options, anyFolder);
     if (options.info) {
         for (size_t i = 0; i < found.size(); ++i) {
-            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error, {}});
+            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error});
             plan.groups.push_back({i});
         }
         return plan;
@@ -331,7 +331,7 @@ Plan MakePlan(const Options& options) {
             outputIsFile ? fs::absolute(options.output, ec).lexically_normal().string()
                          : BatchOutputPath((fs::path(folder) / f.subFolder).string(), f.path,
                                            options.format);
-        plan.jobs.push_back({f.path, f.display, output, f.error, {}});
+        plan.jobs.push_back({f.path, f.display, output, f.error});
     }
     NamePattern given;
     if (!options.namePattern.empty() && !ParseNamePattern(options.namePattern, given, plan.usageError)) return plan;

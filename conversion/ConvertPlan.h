@@ -16,7 +16,7 @@ struct Job {
     std::string output;   // file to write; empty with --info
     std::string error;    // set when the job fails before it starts (missing input, ...)
     // With --all-frames and a {frame} name: the output of each frame the header announced.
-    std::vector<std::string> frameOutputs;
+    std::vector<std::string> frameOutputs = {};
 };
 
 struct Plan {

@@ -349,6 +349,30 @@ TEST_F(Workflow, BatchRefusesFoldersThatCannotBeEntered) {
     }
 }
 
+// The naming choice reaches the run: the second entry writes the patient / study / series
+// tree from each file's attributes, the first the file's own name.
+TEST_F(Workflow, BatchNamingChoiceWritesThePatientTree) {
+    fs::create_directory(dir / "in");
+    dicomtest::DicomFileBuilder b;
+    b.text(0x0008, 0x0020, "DA", "20240131");
+    b.text(0x0010, 0x0020, "LO", "P9");
+    b.text(0x0020, 0x0013, "IS", "4");
+    b.picture(2, 3).pixels16({0, 1, 2, 3, 4, 5});
+    WriteFile(dir / "in" / "IM0001", b.bytes());
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("png");
+    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
+    for (int choice : {1, 0}) {
+        const fs::path out = dir / ("out" + std::to_string(choice));
+        Child<QLineEdit>(window, "txtResultDir")->setText(Q(out));
+        Child<QComboBox>(window, "comboBoxNaming")->setCurrentIndex(choice);
+        Click("btCovPics");
+        WaitForBatch();
+        services->boxes.clear();
+        EXPECT_TRUE(fs::exists(choice == 1 ? out / "P9/20240131_unknown/unknown_unknown/4.png" : out / "IM0001.png"))
+            << choice;
+    }
+}
+
 TEST_F(Workflow, BatchConvertsTheFolderAndAdvancesTheProgressBar) {
     fs::create_directory(dir / "in");
     fs::create_directory(dir / "out");
