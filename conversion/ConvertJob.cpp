@@ -251,7 +251,7 @@ JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sin
 
 JobResult DescribeOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
-    if (IsDicomDirInput(job.input)) {
+    if (LooksLikeDicomDir(job.input)) {
         DicomDir dir;
         std::string error;
         if (!ReadDicomDirFile(job.input, dir, error)) return Fail(error);

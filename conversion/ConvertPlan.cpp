@@ -114,7 +114,7 @@ std::vector<Found> ExpandInputs(const Options& options, bool& anyFolder) {
         std::error_code ec;
         const fs::file_status status = fs::status(input, ec);
         const std::string dicomdir = fs::is_directory(status) ? DicomDirInFolder(input) : "";
-        if (!dicomdir.empty() || (fs::is_regular_file(status) && IsDicomDirInput(input))) {
+        if (!dicomdir.empty() || (fs::is_regular_file(status) && LooksLikeDicomDir(input))) {
             anyFolder = true;
             const std::string parent = fs::path(input).parent_path().string();
             ExpandDicomDir(dicomdir.empty() ? input : dicomdir, dicomdir.empty() ? parent : input, options.info, found);

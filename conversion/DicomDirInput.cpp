@@ -155,8 +155,6 @@ std::string DicomDirInFolder(const std::string& folder) {
     return "";
 }
 
-bool IsDicomDirInput(const std::string& path) { return LooksLikeDicomDir(path); }
-
 bool ListDicomDirFiles(const std::string& dicomdir, const std::string& shownFolder, std::vector<DicomDirFile>& files,
                        std::string& error) {
     files.clear();

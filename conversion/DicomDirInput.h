@@ -24,9 +24,6 @@ struct DicomDirFile {
 // The DICOMDIR directly inside the folder (its name in any letter case), or empty.
 std::string DicomDirInFolder(const std::string& folder);
 
-// Whether a path given as an input is a DICOMDIR (by its content, whatever its name).
-bool IsDicomDirInput(const std::string& path);
-
 // The files the DICOMDIR references, in the order of its tree. False with the reason when
 // the DICOMDIR is refused.
 bool ListDicomDirFiles(const std::string& dicomdir, const std::string& shownFolder,

@@ -120,10 +120,6 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-const char* const kDicomDirPattern =
-    "{PatientID}/{StudyDate}_{StudyDescription}/{SeriesNumber}_{SeriesDescription}/{InstanceNumber}";
-const char* const kPatientStudySeriesPattern = kDicomDirPattern;
-
 bool NamePattern::uses(const std::string& field) const {
     for (const auto& component : components)
         for (const Piece& piece : component)

@@ -28,9 +28,10 @@ struct NamePattern {
 };
 
 // The naming of DICOMDIR inputs when no pattern is given.
-extern const char* const kDicomDirPattern;
-// The window's batch presets: today's names from the file name, and this tree.
-extern const char* const kPatientStudySeriesPattern;
+inline constexpr const char* kDicomDirPattern =
+    "{PatientID}/{StudyDate}_{StudyDescription}/{SeriesNumber}_{SeriesDescription}/{InstanceNumber}";
+// The window's batch presets: names from the file name (no pattern), and this tree.
+inline constexpr const char* kPatientStudySeriesPattern = kDicomDirPattern;
 
 // Parses --name's text; false with the reason when a field is unknown, a brace is unbalanced,
 // the padding is not written :0N, or a component is empty or "..".

@@ -264,9 +264,7 @@ bool LooksLikeDicomDir(const std::string& path) {
     const std::string_view bytes(head + 132, n - 132);
     for (size_t at = bytes.find(kUid); at != std::string_view::npos; at = bytes.find(kUid, at + 1)) {
         const size_t after = at + sizeof kUid - 1;
-        if (after == bytes.size() || bytes[after] == '\0' || bytes[after] == ' ' ||
-            (bytes[after] != '.' && (bytes[after] < '0' || bytes[after] > '9')))
-            return true;
+        if (after == bytes.size() || (bytes[after] != '.' && (bytes[after] < '0' || bytes[after] > '9'))) return true;
     }
     return false;
 }

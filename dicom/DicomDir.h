@@ -22,8 +22,8 @@ struct DicomDirRecord {
 };
 
 struct DicomDir {
-    std::vector<DicomDirRecord> records;  // every record reached from the root, in reading order
-    std::vector<size_t> roots;            // the root entity's records, in link order
+    std::vector<DicomDirRecord> records;  // every record, in file order
+    std::vector<size_t> roots;            // the root entity's records in link order: the tree
 };
 
 // A DICOMDIR cannot hold more records than its bytes allow; this bounds the nesting of
