@@ -481,15 +481,21 @@ void Lumaframe::ShowImage(LfImage& image) {
         ui_->lbPic->setPixmap(QPixmap());
         return;
     }
-    // The preview works on a copy, so saving always writes the full-size picture.
-    LfImage copy(image);
-    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
+    // The preview works on a copy, so saving always writes the full-size picture. A large
+    // picture is shrunk before its grey levels become 24-bit pixels: nearest-pixel shrinking
+    // picks the same pixels either way, and only the small copy is widened.
     const PreviewSize fit =
-        FitPreview(copy.Width(), copy.Height(), ui_->lbPic->width(), ui_->lbPic->height());
-    if (fit.resampled && !fit.enlarged && !copy.Resample(fit.width, fit.height, 1)) {
-        ui_->lbPic->setPixmap(QPixmap());
-        return;
+        FitPreview(image.Width(), image.Height(), ui_->lbPic->width(), ui_->lbPic->height());
+    LfImage copy;
+    if (fit.resampled && !fit.enlarged) {
+        if (!image.Resample(fit.width, fit.height, 1, &copy)) {
+            ui_->lbPic->setPixmap(QPixmap());
+            return;
+        }
+    } else {
+        copy.Copy(image, true, true, true);
     }
+    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
     // Top-down RGB rows for the toolkit.
     copy.Flip(false, true);
     copy.SwapRedBlue();
