@@ -254,6 +254,9 @@ void NameFromPatterns(const Options& options, const std::vector<Found>& found, c
     NamePattern tree;
     std::string unused;
     ParseNamePattern(kDicomDirPattern, tree, unused);
+    const auto outputOf = [&](const std::string& name) {
+        return fs::absolute(fs::path(folder) / (name + "." + options.format)).lexically_normal().string();
+    };
     std::vector<size_t> named;
     std::vector<std::string> names;
     std::vector<std::vector<std::string>> frameNames;
@@ -265,7 +268,7 @@ void NameFromPatterns(const Options& options, const std::vector<Found>& found, c
         values.frame = options.allFrames ? 0 : options.frame;
         const std::string name = ApplyNamePattern(*pattern, values);
         if (!found[i].error.empty()) {
-            plan.jobs[i].output = (fs::path(folder) / (name + "." + options.format)).lexically_normal().string();
+            plan.jobs[i].output = outputOf(name);
             continue;
         }
         named.push_back(i);
@@ -276,9 +279,6 @@ void NameFromPatterns(const Options& options, const std::vector<Found>& found, c
                 frameNames.back().push_back(ApplyNamePattern(*pattern, values));
     }
     const std::vector<std::string> unique = UniqueNames(names);
-    const auto outputOf = [&](const std::string& name) {
-        return fs::absolute(fs::path(folder) / (name + "." + options.format)).lexically_normal().string();
-    };
     for (size_t k = 0; k < named.size(); ++k) {
         Job& job = plan.jobs[named[k]];
         job.output = outputOf(unique[k]);
