@@ -231,6 +231,30 @@
         <source>Bone</source>
         <translation>Bone</translation>
     </message>
+    <message>
+        <source>Save options</source>
+        <translation>Save options</translation>
+    </message>
+    <message>
+        <source>Quality</source>
+        <translation>Quality</translation>
+    </message>
+    <message>
+        <source>JPEG and JPEG 2000</source>
+        <translation>JPEG and JPEG 2000</translation>
+    </message>
+    <message>
+        <source>16-bit grey levels</source>
+        <translation>16-bit grey levels</translation>
+    </message>
+    <message>
+        <source>File: the standard rendering</source>
+        <translation>File: the standard rendering</translation>
+    </message>
+    <message>
+        <source>All frames</source>
+        <translation>All frames</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -231,6 +231,30 @@
         <source>Bone</source>
         <translation>骨</translation>
     </message>
+    <message>
+        <source>Save options</source>
+        <translation>保存选项</translation>
+    </message>
+    <message>
+        <source>Quality</source>
+        <translation>质量</translation>
+    </message>
+    <message>
+        <source>JPEG and JPEG 2000</source>
+        <translation>JPEG 与 JPEG 2000</translation>
+    </message>
+    <message>
+        <source>16-bit grey levels</source>
+        <translation>16 位灰阶</translation>
+    </message>
+    <message>
+        <source>File: the standard rendering</source>
+        <translation>文件默认：按标准方式呈现</translation>
+    </message>
+    <message>
+        <source>All frames</source>
+        <translation>全部帧</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -63,7 +63,7 @@ TEST(WindowTree, NamesClassesAndHandPlacedGeometry) {
     Window w;
     const Lumaframe& win = w.window;
     EXPECT_EQ(win.objectName(), "LumaframeClass");
-    EXPECT_EQ(win.size(), QSize(746, 528));
+    EXPECT_EQ(win.size(), QSize(760, 600));
     EXPECT_TRUE(win.windowFlags() & Qt::FramelessWindowHint);
 
     const struct { const char* name; const char* cls; QRect geometry; } placed[] = {
@@ -176,7 +176,7 @@ TEST(WindowTree, TextsHiddenWidgetsAndTargetFormats) {
 TEST(WindowChrome, MaskFollowsTheSizeAndCentringUsesTheWholeDesktop) {
     Window w;
     w.window.show();
-    EXPECT_EQ(w.window.mask().boundingRect(), QRect(11, 11, 724, 506));
+    EXPECT_EQ(w.window.mask().boundingRect(), QRect(11, 11, 738, 578));
     EXPECT_EQ(w.window.mask().rectCount(), 1);
     w.window.resize(800, 600);
     EXPECT_EQ(w.window.mask().boundingRect(), QRect(11, 11, 778, 578));
