@@ -29,6 +29,8 @@ struct Options {
     int shardIndex = 1;                  // --shard K/N: this run writes part K of N
     int shardCount = 1;
     bool skipExisting = false;           // keep outputs newer than their inputs
+    double fps = 0.0;                    // --fps: a movie's rate; 0: the files' own
+    bool series = false;                 // --series: a folder's single-frame files, one movie a series
     bool dicomOnly = false;              // other files fail as "not a DICOM file" (the window's batch)
     // How grey DICOM pictures become levels: --voi, --window-index, --voi-lut-index, --depth,
     // and the overlay planes drawn over them: --overlays.

@@ -15,6 +15,8 @@ struct Job {
     std::string display;  // the input as the user sees it: the typed path, or folder/name
     std::string output;   // file to write; empty with --info
     std::string error;    // set when the job fails before it starts (missing input, ...)
+    // --series: the files whose frames make the movie, in order (input is the first).
+    std::vector<std::string> series = {};
 };
 
 struct Plan {
