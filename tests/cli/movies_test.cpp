@@ -113,8 +113,8 @@ TEST(MovieRates, EachAttributeInOrderWithFallbacksTrimsAndPadding) {
     }
 }
 
-// Catches frames that differ from the pictures the converter writes otherwise: a per-frame
-// stretch (flicker), the wrong range or matrix in the grey/colour to YUV step (visible as a
+// Catches frames that differ from the pictures the converter writes otherwise, a stretch per
+// frame (flicker), the wrong range or matrix in the grey/colour to YUV step (visible as a
 // PSNR in the twenties), a lost or repeated frame, colour channels swapped.
 TEST(MovieFidelity, DecodedFramesMatchOurAllFramesPngs) {
     NEED_MOVIE_PEERS();
@@ -135,8 +135,29 @@ TEST(MovieFidelity, DecodedFramesMatchOurAllFramesPngs) {
             const double psnr = std::atof(Files("psnr " + ShellQuote(movie.string()) + " " +
                                                 ShellQuote(frames.string()) + (grey ? " grey" : " rgb")).c_str());
             EXPECT_GE(psnr, grey ? 40.0 : 35.0);
+            if (!grey) continue;
+            // The loop brightens by 30 stored levels a frame: one stretch over all frames keeps
+            // that, a stretch per frame would flatten it.
+            std::istringstream means(Files("means " + ShellQuote(movie.string())));
+            std::vector<double> levels;
+            for (double level; means >> level;) levels.push_back(level);
+            ASSERT_EQ(levels.size(), 24u);
+            EXPECT_GT(levels.back() - levels.front(), 30.0);
         }
     }
+}
+
+// Catches a frame count or timestamp kept in 16 bits or less, and a length limit of the
+// writer: every frame of a 60,000-frame file arrives.
+TEST(MovieLength, SixtyThousandFramesAllArrive) {
+    NEED_MOVIE_PEERS();
+    testsupport::TempDir dir;
+    Files("cine " + ShellQuote((dir / "long.dcm").string()) + " 60000 8 8");
+    const auto run = RunConvert({"--fps", "1000", "-f", "mp4", "-o", (dir / "out").string(), (dir / "long.dcm").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Probe probe = ProbeMovie(dir / "out" / "long.mp4");
+    EXPECT_EQ(probe.frames, 60000);
+    EXPECT_NEAR(probe.rate, 1000.0, 0.01);
 }
 
 // Catches a series written in name (or listing) order instead of Instance Number order, a
