@@ -1,6 +1,8 @@
 #include "Lumaframe.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -9,17 +11,22 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QRegion>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStringListModel>
+#include <QVBoxLayout>
+#include <QWindow>
 
 #include "Conversion.h"
 #include "DicomPictures.h"
+#include "FileDetails.h"
 #include "FolderBatch.h"
 #include "LfFormatRegistry.h"
 #include "PreviewFit.h"
@@ -33,6 +40,23 @@ namespace {
 // Width of the band around the window that the mask cuts away; the same as the outer
 // layout's margins, so the mask ends exactly where the drawn borders begin.
 constexpr int kMaskBand = 11;
+
+// The least size the window can be resized to: the title bar's frames and the panel fit.
+constexpr QSize kMinimumWindowSize(680, 460);
+
+// Longer values (a hostile or broken file) are cut so the details stay readable.
+constexpr qsizetype kLongestDetail = 256;
+
+// The geometry a border drag gives: the moved edges follow the cursor, the others stay, and
+// the window never gets smaller than its minimum.
+QRect DraggedGeometry(Qt::Edges edges, const QRect& start, QPoint moved, const QSize& minimum) {
+    QRect g = start;
+    if (edges & Qt::LeftEdge) g.setLeft(std::min(start.left() + moved.x(), start.right() + 1 - minimum.width()));
+    if (edges & Qt::RightEdge) g.setRight(std::max(start.right() + moved.x(), start.left() - 1 + minimum.width()));
+    if (edges & Qt::TopEdge) g.setTop(std::min(start.top() + moved.y(), start.bottom() + 1 - minimum.height()));
+    if (edges & Qt::BottomEdge) g.setBottom(std::max(start.bottom() + moved.y(), start.top() - 1 + minimum.height()));
+    return g;
+}
 
 std::string Narrow(const QString& text) {
     return QFile::encodeName(text).toStdString();
@@ -109,6 +133,151 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
     setupTypes();
     addShortcuts();
     setAcceptDrops(true);
+
+    // The preview takes whatever room the window leaves it and is fitted again on every change.
+    setMinimumSize(kMinimumWindowSize);
+    ui_->lbPic->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    ui_->lbPic->installEventFilter(this);
+    setupResizeBorders();
+    setupDetails();
+    connect(ui_->lineEdit, &QLineEdit::returnPressed, this, &Lumaframe::openTypedPath);
+    // Leaving the field without Enter, or a typed path that failed, shows the opened file again.
+    connect(ui_->lineEdit, &QLineEdit::editingFinished, this, [this] { ui_->lineEdit->setText(openedPath_); });
+    connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this,
+            [this](const QString& type) { rememberChoice(QStringLiteral("format"), type); });
+}
+
+void Lumaframe::setConfigPath(const QString& path) {
+    configPath_ = path;
+    const QSettings settings(configPath_, QSettings::IniFormat);
+    const int format = ui_->comboBoxType->findText(settings.value(QStringLiteral("format")).toString());
+    if (format >= 0) ui_->comboBoxType->setCurrentIndex(format);
+    privacyBox_->setChecked(settings.value(QStringLiteral("privacy"), false).toBool());
+    choicesBound_ = true;
+}
+
+void Lumaframe::rememberChoice(const QString& key, const QVariant& value) {
+    if (!choicesBound_) return;
+    QSettings settings(configPath_, QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+// The side and bottom borders resize the window (the title bar moves it).
+void Lumaframe::setupResizeBorders() {
+    const struct {
+        QWidget* border;
+        Qt::Edges edges;
+        Qt::CursorShape cursor;
+    } borders[] = {
+        {ui_->label_Left, Qt::LeftEdge, Qt::SizeHorCursor},
+        {ui_->label_Right, Qt::RightEdge, Qt::SizeHorCursor},
+        {ui_->label_Bottom, Qt::BottomEdge, Qt::SizeVerCursor},
+        {ui_->label_BLeft, Qt::BottomEdge | Qt::LeftEdge, Qt::SizeBDiagCursor},
+        {ui_->label_BRight, Qt::BottomEdge | Qt::RightEdge, Qt::SizeFDiagCursor},
+    };
+    for (const auto& [border, edges, cursor] : borders) {
+        border->setCursor(cursor);
+        border->setProperty("resizeEdges", static_cast<int>(edges));
+        border->installEventFilter(this);
+    }
+}
+
+bool Lumaframe::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->lbPic && event->type() == QEvent::Resize) {
+        ShowImage(current_);
+        return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && widget->property("resizeEdges").isValid()) return resizeFromBorder(widget, event);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool Lumaframe::resizeFromBorder(QWidget* border, QEvent* event) {
+    const auto edges = static_cast<Qt::Edges>(border->property("resizeEdges").toInt());
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton || maximised_) return false;
+        // The window manager resizes when it can (it knows the screen's edges); else by hand.
+        if (windowHandle() != nullptr && windowHandle()->startSystemResize(edges)) return true;
+        borderDrag_ = BorderDrag{edges, mouse->globalPosition().toPoint(), geometry()};
+        return true;
+    case QEvent::MouseMove:
+        if (!borderDrag_ || !(mouse->buttons() & Qt::LeftButton)) return false;
+        setGeometry(DraggedGeometry(borderDrag_->edges, borderDrag_->geometry,
+                                    mouse->globalPosition().toPoint() - borderDrag_->pressed,
+                                    minimumSize().expandedTo(minimumSizeHint())));
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!borderDrag_) return false;
+        borderDrag_.reset();
+        return true;
+    default: return false;
+    }
+}
+
+// A third tab: what --info says of the opened file, with its patient, study and series.
+void Lumaframe::setupDetails() {
+    auto* tab = new QWidget();
+    tab->setObjectName(QStringLiteral("tab_Details"));
+    auto* layout = new QVBoxLayout(tab);
+    layout->setContentsMargins(6, 6, 6, 6);
+    auto* scroll = new QScrollArea(tab);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    detailsView_ = new QLabel(scroll);
+    detailsView_->setObjectName(QStringLiteral("lbDetails"));
+    detailsView_->setWordWrap(true);
+    detailsView_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    detailsView_->setTextFormat(Qt::RichText);
+    detailsView_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    scroll->setWidget(detailsView_);
+    privacyBox_ = new QCheckBox(tr("Hide names and IDs"), tab);
+    privacyBox_->setObjectName(QStringLiteral("chkPrivacy"));
+    layout->addWidget(scroll);
+    layout->addWidget(privacyBox_);
+    ui_->tabWidget->addTab(tab, tr("Details"));
+    // The panel widens to show all three tabs rather than hiding one behind scroll arrows.
+    ui_->tabWidget->setUsesScrollButtons(false);
+    connect(privacyBox_, &QCheckBox::toggled, this, [this](bool hide) {
+        rememberChoice(QStringLiteral("privacy"), hide);
+        showDetails();
+    });
+    showDetails();
+}
+
+QString Lumaframe::detailsText() const {
+    if (openedPath_.isEmpty()) return tr("Open a DICOM file to see its details here.");
+    QString html;
+    const auto add = [&html](const QString& label, QString value) {
+        value = value.trimmed();
+        if (value.isEmpty()) return;
+        if (value.size() > kLongestDetail) value = value.left(kLongestDetail) + QChar(0x2026);
+        html += QStringLiteral("<p style=\"margin:0 0 6px 0\"><b>%1</b><br/>%2</p>").arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+    };
+    const TextAttributes& text = details_.text;
+    const auto value = [&text](uint32_t tag) { return QString::fromStdString(text.value(tag)); };
+    // Names and IDs are hidden when the screen is shared; the other rows identify no one.
+    const bool hide = privacyBox_->isChecked();
+    const auto identifying = [&](uint32_t tag, const std::string& shown) {
+        if (!text.has(tag) || shown.empty()) return QString();
+        return hide ? tr("hidden") : QString::fromStdString(shown);
+    };
+    add(tr("File"), QFileInfo(openedPath_).fileName());
+    add(tr("Patient name"), identifying(tags::PatientName, PersonNameForDisplay(text.value(tags::PatientName))));
+    add(tr("Patient ID"), identifying(tags::PatientId, text.value(tags::PatientId)));
+    add(tr("Study date"), QString::fromStdString(DateForDisplay(text.value(tags::StudyDate))));
+    add(tr("Study description"), value(tags::StudyDescription));
+    add(tr("Series number"), value(tags::SeriesNumber));
+    add(tr("Series description"), value(tags::SeriesDescription));
+    add(tr("Modality"), value(tags::Modality));
+    add(tr("Body part"), value(tags::BodyPartExamined));
+    add(tr("Picture"), QString::fromStdString(details_.summary));
+    return html;
+}
+
+void Lumaframe::showDetails() {
+    detailsView_->setText(detailsText());
 }
 
 Lumaframe::~Lumaframe() {
@@ -203,11 +372,9 @@ void Lumaframe::on_btnMax_clicked() {
         const int top = geometry().y() - frame.y();
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         move(available.x() - kMaskBand - side, available.y() - kMaskBand - top);
-        setFixedSize(available.width() + side + 2 * kMaskBand,
-                     available.height() + 2 * kMaskBand);
+        resize(available.width() + side + 2 * kMaskBand, available.height() + 2 * kMaskBand);
         maximised_ = true;
     } else {
-        setFixedSize(savedGeometry_.size());
         setGeometry(savedGeometry_);
         maximised_ = false;
     }
@@ -241,8 +408,9 @@ void Lumaframe::SetLanguage() {
     QSettings settings(configPath_, QSettings::IniFormat);
     settings.setValue(QStringLiteral("language"), ToggledLanguage(language_));
     settings.sync();
-    // The new instance starts in the other language; this one ends with its window.
-    services_->startDetached(QCoreApplication::applicationFilePath(), QStringList{QString()},
+    // The new instance starts in the other language with the same file open (the target
+    // format is kept in the settings); this one ends with its window.
+    services_->startDetached(QCoreApplication::applicationFilePath(), QStringList{openedPath_},
                              QCoreApplication::applicationDirPath());
     close();
 }
@@ -258,10 +426,21 @@ void Lumaframe::on_btAddPic_clicked() {
     OpenDicom(path);
 }
 
-// A valid file the reader cannot show (a compressed syntax it lacks, a layout it does not
-// render, no pixel data at all) is named as such in plain words; anything else may be damaged.
-QString Lumaframe::OpenFailureText(const PictureFailure& failure) const {
-    if (IsUnreadable(failure.refusal)) return tr("Please check whether the image is damaged.");
+QString Lumaframe::OpenFailureText(const QString& path, const PictureFailure& failure) const {
+    switch (failure.refusal) {
+    case DicomRefusal::CannotOpen:
+        if (!QFileInfo::exists(path)) return tr("This file cannot be opened: no such file.");
+        break;
+    case DicomRefusal::NotDicom: {
+        const std::string format = PictureFormatOf(Narrow(path));
+        if (format.empty()) return tr("This is not a DICOM file.");
+        return tr("This is a %1 picture, not a DICOM file.").arg(QString::fromStdString(format));
+    }
+    case DicomRefusal::Damaged:
+    case DicomRefusal::None: return tr("Please check whether the image is damaged.");
+    default: break;
+    }
+    // A valid file the reader cannot show is named as such in plain words.
     const QString message = QCoreApplication::translate("Lumaframe", failure.words.message);
     return failure.words.argument.empty() ? message : message.arg(QString::fromStdString(failure.words.argument));
 }
@@ -273,18 +452,28 @@ bool Lumaframe::OpenDicom(const QString& path) {
     // The current picture is replaced only once a frame has been read.
     if (!ReadDicomPicture(Narrow(path), 0, GreyRendering{}, true, picture, failure) ||
         !PictureToImage(picture, GreyPixels::OneChannel, opened)) {
-        services_->warning(this, tr("Failure"), OpenFailureText(failure));
+        ui_->lineEdit->setText(openedPath_);
+        services_->warning(this, tr("Failure"), OpenFailureText(path, failure));
         return false;
     }
     picture_ = std::move(picture);
     current_.Transfer(opened);
+    openedPath_ = path;
+    ui_->lineEdit->setText(path);
     try {
         ShowImage(current_);
     } catch (...) {
         // The picture is open even when its preview cannot be drawn.
     }
-    ui_->lineEdit->setText(path);
+    details_ = ReadFileDetails(Narrow(path));
+    showDetails();
     return true;
+}
+
+void Lumaframe::openTypedPath() {
+    const QString typed = ui_->lineEdit->text().trimmed();
+    if (!typed.isEmpty() && typed != openedPath_) OpenDicom(typed);
+    ui_->lineEdit->setText(openedPath_);
 }
 
 void Lumaframe::ShowImage(LfImage& image) {
@@ -292,21 +481,30 @@ void Lumaframe::ShowImage(LfImage& image) {
         ui_->lbPic->setPixmap(QPixmap());
         return;
     }
-    // The preview works on a copy, so saving always writes the full-size picture.
-    LfImage copy(image);
-    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
+    // The preview works on a copy, so saving always writes the full-size picture. A large
+    // picture is shrunk before its grey levels become 24-bit pixels: nearest-pixel shrinking
+    // picks the same pixels either way, and only the small copy is widened.
     const PreviewSize fit =
-        FitPreview(copy.Width(), copy.Height(), ui_->lbPic->width(), ui_->lbPic->height());
-    if (fit.resampled && !copy.Resample(fit.width, fit.height, 1)) {
-        ui_->lbPic->setPixmap(QPixmap());
-        return;
+        FitPreview(image.Width(), image.Height(), ui_->lbPic->width(), ui_->lbPic->height());
+    LfImage copy;
+    if (fit.resampled && !fit.enlarged) {
+        if (!image.Resample(fit.width, fit.height, 1, &copy)) {
+            ui_->lbPic->setPixmap(QPixmap());
+            return;
+        }
+    } else {
+        copy.Copy(image, true, true, true);
     }
+    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
     // Top-down RGB rows for the toolkit.
     copy.Flip(false, true);
     copy.SwapRedBlue();
-    const QImage view(copy.Row(0), static_cast<int>(copy.Width()),
-                      static_cast<int>(copy.Height()), static_cast<qsizetype>(copy.EffectiveWidth()),
-                      QImage::Format_RGB888);
+    QImage view(copy.Row(0), static_cast<int>(copy.Width()), static_cast<int>(copy.Height()),
+                static_cast<qsizetype>(copy.EffectiveWidth()), QImage::Format_RGB888);
+    // Enlarged by the toolkit: smooth, or nearest-pixel where single pixels must stay visible.
+    if (fit.enlarged)
+        view = view.scaled(fit.width, fit.height, Qt::IgnoreAspectRatio,
+                           fit.nearest ? Qt::FastTransformation : Qt::SmoothTransformation);
     ui_->lbPic->setPixmap(QPixmap::fromImage(view));  // the pixmap holds its own copy
 }
 
@@ -315,7 +513,7 @@ void Lumaframe::on_btCov_clicked() {
 }
 
 QString Lumaframe::ProposedSavePath(const QString& type) const {
-    const QString opened = ui_->lineEdit->text();
+    const QString& opened = openedPath_;
     if (opened.isEmpty()) return QString();
     const QFileInfo info(opened);
     QString name = info.fileName();

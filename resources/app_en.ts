@@ -83,6 +83,78 @@
         <source>%1 files could not be converted.</source>
         <translation>%1 files could not be converted.</translation>
     </message>
+    <message>
+        <source>Hide names and IDs</source>
+        <translation>Hide names and IDs</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>Open a DICOM file to see its details here.</source>
+        <translation>Open a DICOM file to see its details here.</translation>
+    </message>
+    <message>
+        <source>hidden</source>
+        <translation>hidden</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Patient name</source>
+        <translation>Patient name</translation>
+    </message>
+    <message>
+        <source>Patient ID</source>
+        <translation>Patient ID</translation>
+    </message>
+    <message>
+        <source>Study date</source>
+        <translation>Study date</translation>
+    </message>
+    <message>
+        <source>Study description</source>
+        <translation>Study description</translation>
+    </message>
+    <message>
+        <source>Series number</source>
+        <translation>Series number</translation>
+    </message>
+    <message>
+        <source>Series description</source>
+        <translation>Series description</translation>
+    </message>
+    <message>
+        <source>Modality</source>
+        <translation>Modality</translation>
+    </message>
+    <message>
+        <source>Body part</source>
+        <translation>Body part</translation>
+    </message>
+    <message>
+        <source>Picture</source>
+        <translation>Picture</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened: no such file.</source>
+        <translation>This file cannot be opened: no such file.</translation>
+    </message>
+    <message>
+        <source>This is not a DICOM file.</source>
+        <translation>This is not a DICOM file.</translation>
+    </message>
+    <message>
+        <source>This is a %1 picture, not a DICOM file.</source>
+        <translation>This is a %1 picture, not a DICOM file.</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened (%1).</source>
+        <translation>This file cannot be opened (%1).</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -83,6 +83,78 @@
         <source>%1 files could not be converted.</source>
         <translation>%1 个文件无法转换。</translation>
     </message>
+    <message>
+        <source>Hide names and IDs</source>
+        <translation>隐藏姓名和编号</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>详细信息</translation>
+    </message>
+    <message>
+        <source>Open a DICOM file to see its details here.</source>
+        <translation>打开 DICOM 文件后，此处显示其详细信息。</translation>
+    </message>
+    <message>
+        <source>hidden</source>
+        <translation>已隐藏</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Patient name</source>
+        <translation>患者姓名</translation>
+    </message>
+    <message>
+        <source>Patient ID</source>
+        <translation>患者编号</translation>
+    </message>
+    <message>
+        <source>Study date</source>
+        <translation>检查日期</translation>
+    </message>
+    <message>
+        <source>Study description</source>
+        <translation>检查描述</translation>
+    </message>
+    <message>
+        <source>Series number</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Series description</source>
+        <translation>序列描述</translation>
+    </message>
+    <message>
+        <source>Modality</source>
+        <translation>设备类型</translation>
+    </message>
+    <message>
+        <source>Body part</source>
+        <translation>检查部位</translation>
+    </message>
+    <message>
+        <source>Picture</source>
+        <translation>图像</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened: no such file.</source>
+        <translation>无法打开此文件：文件不存在。</translation>
+    </message>
+    <message>
+        <source>This is not a DICOM file.</source>
+        <translation>这不是 DICOM 文件。</translation>
+    </message>
+    <message>
+        <source>This is a %1 picture, not a DICOM file.</source>
+        <translation>这是 %1 图像，不是 DICOM 文件。</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened (%1).</source>
+        <translation>无法打开此文件（%1）。</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>
