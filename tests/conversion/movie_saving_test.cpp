@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "MovieSaving.h"
+#include "SeriesPlan.h"
 #include "TestSupport.h"
 
 namespace {
@@ -88,4 +89,27 @@ TEST(MovieSavingFailures, BadFramesFailWithTheirReasonAndLeaveNothing) {
     // The good case through the same call, so the failures above are not the writer's only answer.
     EXPECT_EQ(SaveMovie(NoisyFrames(33, 17), 6, 10.0, 90, webm), "");
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"loop.webm"});
+}
+
+// Catches a series name that escapes the output folder, hides itself, reads as an option,
+// cuts a UTF-8 character in half, or comes out empty.
+TEST(SeriesNames, DescriptionsBecomeSafeFileNames) {
+    const struct {
+        const char* number;
+        std::string description;
+        const char* uid;
+        std::string expected;
+    } cases[] = {
+        {"3", "Chest/abdomen: arterial", "1.2", "3_Chest_abdomen_arterial"},
+        {"", "../../etc/passwd", "1.2", "etc_passwd"},
+        {"", "-rf *", "1.2", "rf"},
+        {" 12 ", "Thorax \xC3\xA9tude", "1.2", "12_Thorax_\xC3\xA9tude"},
+        {"", "", "1.2.840.5", "1.2.840.5"},
+        {"", "\\/:*?", "", "series"},
+        {"", std::string(119, 'a') + "\xC3\xA9", "1.2", std::string(119, 'a')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        EXPECT_EQ(convert::SeriesFileName(c.number, c.description, c.uid), c.expected);
+    }
 }
