@@ -18,16 +18,23 @@
 #include <QProgressBar>
 #include <QRegion>
 #include <QScreen>
+#include <QGroupBox>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QSlider>
+#include <QWheelEvent>
 #include <QSettings>
 #include <QStringListModel>
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <cmath>
+
 #include "Conversion.h"
 #include "DicomPictures.h"
 #include "FileDetails.h"
 #include "FolderBatch.h"
+#include "GreyChoices.h"
 #include "LfFormatRegistry.h"
 #include "PreviewFit.h"
 #include "RefusalWords.h"
@@ -140,6 +147,7 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
     ui_->lbPic->installEventFilter(this);
     setupResizeBorders();
     setupDetails();
+    setupGreyAndFrames();
     connect(ui_->lineEdit, &QLineEdit::returnPressed, this, &Lumaframe::openTypedPath);
     // Leaving the field without Enter, or a typed path that failed, shows the opened file again.
     connect(ui_->lineEdit, &QLineEdit::editingFinished, this, [this] { ui_->lineEdit->setText(openedPath_); });
@@ -183,9 +191,16 @@ void Lumaframe::setupResizeBorders() {
 }
 
 bool Lumaframe::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui_->lbPic && event->type() == QEvent::Resize) {
-        ShowImage(current_);
-        return false;
+    if (watched == ui_->lbPic) {
+        switch (event->type()) {
+        case QEvent::Resize: ShowImage(current_); return false;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease: return dragLevels(event);
+        case QEvent::Wheel:
+        case QEvent::KeyPress: return previewKeyOrWheel(event);
+        default: return false;
+        }
     }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget != nullptr && widget->property("resizeEdges").isValid()) return resizeFromBorder(widget, event);
@@ -212,6 +227,205 @@ bool Lumaframe::resizeFromBorder(QWidget* border, QEvent* event) {
         if (!borderDrag_) return false;
         borderDrag_.reset();
         return true;
+    default: return false;
+    }
+}
+
+// Below Save As: the grey-level list with its reset, and the frame slider; over the preview,
+// the centre, width and frame shown.
+void Lumaframe::setupGreyAndFrames() {
+    auto* levels = new QGroupBox(tr("Grey levels"), ui_->tab_5);
+    levels->setObjectName(QStringLiteral("groupGrey"));
+    levels->setGeometry(10, 200, 201, 82);
+    greyBox_ = new QComboBox(levels);
+    greyBox_->setObjectName(QStringLiteral("comboGrey"));
+    greyBox_->setGeometry(10, 22, 181, 22);
+    resetGrey_ = new QPushButton(tr("Reset"), levels);
+    resetGrey_->setObjectName(QStringLiteral("btResetGrey"));
+    resetGrey_->setGeometry(10, 50, 71, 22);
+    connect(greyBox_, &QComboBox::activated, this, &Lumaframe::chooseGrey);
+    connect(resetGrey_, &QPushButton::clicked, this, [this] { chooseGrey(0); });
+
+    auto* frames = new QGroupBox(tr("Frames"), ui_->tab_5);
+    frames->setObjectName(QStringLiteral("groupFrames"));
+    frames->setGeometry(10, 292, 201, 82);
+    frameLabel_ = new QLabel(frames);
+    frameLabel_->setObjectName(QStringLiteral("lbFrame"));
+    frameLabel_->setGeometry(10, 20, 181, 20);
+    frameSlider_ = new QSlider(Qt::Horizontal, frames);
+    frameSlider_->setObjectName(QStringLiteral("sliderFrame"));
+    frameSlider_->setGeometry(10, 48, 181, 22);
+    connect(frameSlider_, &QSlider::valueChanged, this, &Lumaframe::showFrame);
+
+    levelsLabel_ = new QLabel(ui_->lbPic);
+    levelsLabel_->setObjectName(QStringLiteral("lbLevels"));
+    levelsLabel_->setStyleSheet(QStringLiteral("color: white; background: rgba(0, 0, 0, 150); padding: 2px;"));
+    levelsLabel_->move(4, 4);
+    levelsLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ui_->lbPic->setFocusPolicy(Qt::StrongFocus);
+
+    // PageUp and PageDown step through frames wherever the focus is; Home, End, the arrows and
+    // the wheel do on the preview (the fields keep them for their text).
+    const std::pair<int, int> steps[] = {{Qt::Key_PageUp, -1}, {Qt::Key_PageDown, 1}};
+    for (const auto& [key, step] : steps) {
+        auto* action = new QAction(this);
+        action->setShortcut(QKeySequence(key));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step = step] { showFrame(frame_ + step); });
+        addAction(action);
+    }
+    fillGreyChoices();
+}
+
+// File, the file's own windows, the standard rendering, min-max, full range, the CT presets.
+void Lumaframe::fillGreyChoices() {
+    greyChoices_.clear();
+    greyBox_->clear();
+    const auto add = [this](const QString& label, const GreyChoice& choice) {
+        greyChoices_.push_back(choice);
+        greyBox_->addItem(label);
+    };
+    const auto number = [](double value) { return QString::number(value, 'g', 10); };
+    add(tr("File"), {});
+    const std::vector<VoiWindow>& windows = details_.windows;
+    for (size_t i = 0; i < windows.size(); ++i) {
+        if (!(windows[i].width >= 1.0) || !std::isfinite(windows[i].centre)) continue;  // not usable
+        const QString name = windows[i].explanation.empty() ? tr("Window %1").arg(i + 1)
+                                                             : QString::fromStdString(windows[i].explanation);
+        add(QStringLiteral("%1 (%2/%3)").arg(name, number(windows[i].centre), number(windows[i].width)),
+            {GreyChoiceKind::FileWindow, static_cast<int>(i + 1)});
+    }
+    add(tr("Standard"), {GreyChoiceKind::Standard});
+    add(tr("Min-max"), {GreyChoiceKind::MinMax});
+    add(tr("Full range"), {GreyChoiceKind::FullRange});
+    for (const CtPreset& preset : CtPresets())
+        add(QStringLiteral("%1 (%2/%3)").arg(QCoreApplication::translate("Lumaframe", preset.name),
+                                             number(preset.centre), number(preset.width)),
+            {GreyChoiceKind::Window, 0, preset.centre, preset.width});
+    greyChoice_ = {};
+    greyBox_->setCurrentIndex(0);
+    // Colour pictures are never windowed.
+    const bool grey = !openedPath_.isEmpty() && !details_.colour;
+    greyBox_->setEnabled(grey);
+    resetGrey_->setEnabled(grey);
+}
+
+void Lumaframe::chooseGrey(int index) {
+    if (index < 0 || index >= static_cast<int>(greyChoices_.size())) return;
+    greyBox_->setCurrentIndex(index);
+    greyChoice_ = greyChoices_[static_cast<size_t>(index)];
+    renderView();
+}
+
+// A window set by hand (the right-button drag) shows as the list's last entry.
+void Lumaframe::setCustomWindow(double centre, double width) {
+    greyChoice_ = {GreyChoiceKind::Window, 0, centre, width};
+    const QString label = tr("Custom (%1/%2)").arg(QString::number(centre, 'g', 10), QString::number(width, 'g', 10));
+    if (greyChoices_.size() == static_cast<size_t>(greyBox_->count()) && greyBox_->count() > 0 &&
+        greyBox_->itemData(greyBox_->count() - 1).toBool()) {
+        greyChoices_.back() = greyChoice_;
+        greyBox_->setItemText(greyBox_->count() - 1, label);
+    } else {
+        greyChoices_.push_back(greyChoice_);
+        greyBox_->addItem(label, true);  // marked as the hand-set entry
+    }
+    greyBox_->setCurrentIndex(greyBox_->count() - 1);
+    renderView();
+}
+
+void Lumaframe::showFrame(int index) {
+    if (openedPath_.isEmpty() || details_.frames < 1) return;
+    index = std::clamp(index, 0, details_.frames - 1);
+    if (index == frame_ && !picture_.empty()) return;
+    frame_ = index;
+    if (frameSlider_->value() != index) {
+        const QSignalBlocker quiet(frameSlider_);
+        frameSlider_->setValue(index);
+    }
+    renderView();
+}
+
+// Reads the frame shown with the grey levels chosen, exactly as the converter would for the
+// same options; on failure the last picture stays and the reason shows over it.
+bool Lumaframe::renderView() {
+    DicomPicture picture;
+    PictureFailure failure;
+    LfImage image;
+    if (!ReadDicomPicture(Narrow(openedPath_), frame_, RenderingFor(greyChoice_), true, picture, failure) ||
+        !PictureToImage(picture, GreyPixels::OneChannel, image)) {
+        viewProblem_ = OpenFailureText(openedPath_, failure);
+        updatePreviewLabels();
+        return false;
+    }
+    viewProblem_.clear();
+    picture_ = std::move(picture);
+    current_.Transfer(image);
+    ShowImage(current_);
+    updatePreviewLabels();
+    return true;
+}
+
+void Lumaframe::updatePreviewLabels() {
+    const int frames = std::max(details_.frames, 1);
+    frameLabel_->setText(tr("Frame %1 of %2").arg(frame_ + 1).arg(frames));
+    QStringList lines;
+    if (!viewProblem_.isEmpty())
+        lines << viewProblem_;
+    else if (picture_.windowed && picture_.grey())
+        lines << tr("C %1  W %2").arg(QString::number(picture_.windowCentre, 'g', 10), QString::number(picture_.windowWidth, 'g', 10));
+    if (frames > 1) lines << tr("Frame %1 of %2").arg(frame_ + 1).arg(frames);
+    levelsLabel_->setText(lines.join(QLatin1Char('\n')));
+    levelsLabel_->setVisible(!openedPath_.isEmpty() && !lines.isEmpty());
+    levelsLabel_->adjustSize();
+}
+
+// Right-button drag on the preview, as viewing stations do: right widens the window, down
+// raises its centre. The start is the window in force (a stretch as the window spanning it).
+bool Lumaframe::dragLevels(QEvent* event) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mouse->globalPosition().toPoint();
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
+        if (openedPath_.isEmpty() || details_.colour) return true;
+        DicomPicture start = picture_;
+        if (!start.windowed) {
+            PictureFailure failure;
+            if (!ReadDicomPicture(Narrow(openedPath_), frame_, RenderingFor({GreyChoiceKind::MinMax}), true, start,
+                                  failure) || !start.windowed)
+                return true;
+        }
+        levelDrag_ = LevelDrag{at, start.windowCentre, std::max(start.windowWidth, 1.0)};
+        return true;
+    }
+    if (event->type() == QEvent::MouseMove && levelDrag_ && (mouse->buttons() & Qt::RightButton)) {
+        // One pixel of movement is a 256th of the starting width, at least one level.
+        const double step = std::max(1.0, levelDrag_->width / 256.0);
+        const QPoint moved = at - levelDrag_->pressed;
+        setCustomWindow(std::round(levelDrag_->centre + moved.y() * step),
+                        std::max(1.0, std::round(levelDrag_->width + moved.x() * step)));
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton && levelDrag_) {
+        levelDrag_.reset();
+        return true;
+    }
+    return false;
+}
+
+bool Lumaframe::previewKeyOrWheel(QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+        if (delta != 0) showFrame(frame_ + (delta < 0 ? 1 : -1));
+        return true;
+    }
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int last = std::max(details_.frames, 1) - 1;
+    switch (key) {
+    case Qt::Key_Home: showFrame(0); return true;
+    case Qt::Key_End: showFrame(last); return true;
+    case Qt::Key_Right:
+    case Qt::Key_Down: showFrame(frame_ + 1); return true;
+    case Qt::Key_Left:
+    case Qt::Key_Up: showFrame(frame_ - 1); return true;
     default: return false;
     }
 }
@@ -263,7 +477,7 @@ QString Lumaframe::detailsText() const {
         if (!text.has(tag) || shown.empty()) return QString();
         return hide ? tr("hidden") : QString::fromStdString(shown);
     };
-    add(tr("File"), QFileInfo(openedPath_).fileName());
+    add(tr("File name"), QFileInfo(openedPath_).fileName());
     add(tr("Patient name"), identifying(tags::PatientName, PersonNameForDisplay(text.value(tags::PatientName))));
     add(tr("Patient ID"), identifying(tags::PatientId, text.value(tags::PatientId)));
     add(tr("Study date"), QString::fromStdString(DateForDisplay(text.value(tags::StudyDate))));
@@ -467,6 +681,16 @@ bool Lumaframe::OpenDicom(const QString& path) {
     }
     details_ = ReadFileDetails(Narrow(path));
     showDetails();
+    frame_ = 0;
+    viewProblem_.clear();
+    fillGreyChoices();
+    {
+        const QSignalBlocker quiet(frameSlider_);
+        frameSlider_->setRange(0, std::max(details_.frames, 1) - 1);
+        frameSlider_->setValue(0);
+    }
+    frameSlider_->setEnabled(details_.frames > 1);
+    updatePreviewLabels();
     return true;
 }
 

@@ -12,9 +12,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DicomPictures.h"
 #include "FileDetails.h"
+#include "GreyChoices.h"
 #include "LfImage.h"
 #include "WindowServices.h"
 
@@ -22,7 +24,10 @@ namespace Ui {
 class LumaframeClass;
 }
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QPushButton;
+class QSlider;
 class QStringListModel;
 struct PictureFailure;
 struct BatchSummary;
@@ -53,6 +58,11 @@ public:
     const QString& openedPath() const { return openedPath_; }
     // The details panel's text (rich text) for the opened file.
     QString detailsText() const;
+    // The picture shown: the frame and grey levels chosen, as the converter renders them.
+    const DicomPicture& currentPicture() const { return picture_; }
+    int frameShown() const { return frame_; }
+    // Shows frame index (from 0) of the opened file, within its frames.
+    void showFrame(int index);
 
     // Save As proposes the opened file's folder and base name with the target extension;
     // empty before any file was opened.
@@ -116,6 +126,14 @@ private:
     void showDetails();
     void openTypedPath();
     void rememberChoice(const QString& key, const QVariant& value);
+    void setupGreyAndFrames();
+    void fillGreyChoices();
+    void chooseGrey(int index);
+    void setCustomWindow(double centre, double width);
+    bool renderView();
+    void updatePreviewLabels();
+    bool dragLevels(QEvent* event);
+    bool previewKeyOrWheel(QEvent* event);
     void showBatchProgress(int value, int maximum);
     void finishBatch(const BatchSummary& summary);
 
@@ -138,6 +156,23 @@ private:
         QRect geometry;
     };
     std::optional<BorderDrag> borderDrag_;
+    // Grey levels and frames of the opened file.
+    std::vector<GreyChoice> greyChoices_;  // the entries of greyBox_, in order
+    GreyChoice greyChoice_;
+    int frame_ = 0;
+    QString viewProblem_;  // why the last choice could not be shown
+    QComboBox* greyBox_ = nullptr;
+    QPushButton* resetGrey_ = nullptr;
+    QSlider* frameSlider_ = nullptr;
+    QLabel* frameLabel_ = nullptr;
+    QLabel* levelsLabel_ = nullptr;  // centre, width and frame, over the preview
+    // A right-button drag on the preview: where it started, the window it started from.
+    struct LevelDrag {
+        QPoint pressed;
+        double centre;
+        double width;
+    };
+    std::optional<LevelDrag> levelDrag_;
     bool maximised_ = false;
     QPoint dragOffset_;
     QRect savedGeometry_;

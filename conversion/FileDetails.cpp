@@ -24,6 +24,9 @@ FileDetails ReadFileDetails(const std::string& path) {
     details.described = header || (reader.refusal() == DicomRefusal::TransferSyntax && !reader.pixelEncoding().empty());
     if (details.described) details.summary = convert::DescribeDicomHeader(reader, header);
     details.text = reader.textAttributes();
+    details.frames = header ? reader.frameCount() : 0;
+    details.colour = reader.samplesPerPixel() != 1 || reader.photometricInterpretation() == "PALETTE COLOR";
+    details.windows = reader.greyAttributes().windows;
     return details;
 }
 

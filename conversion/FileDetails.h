@@ -3,13 +3,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "GreyRendering.h"
 #include "TextAttributes.h"
 
 struct FileDetails {
     bool described = false;  // the header step could describe the file
     std::string summary;     // as glintwise-convert --info says it
     TextAttributes text;     // the descriptive attributes, absent ones empty
+    int frames = 0;          // frames the pixel data holds
+    bool colour = false;     // never windowed
+    std::vector<VoiWindow> windows;  // the file's own windows, with their explanations
 };
 
 // The details of a DICOM file or bare data set.

@@ -562,6 +562,10 @@ bool DicomReader::renderPicture(int index) {
             picture.bytes[i] = invert ? static_cast<uint8_t>(255 - level) : level;
         }
     } else {
+        // The reader's own conversion: the file's window when it has one, else a stretch.
+        picture.windowed = !UsesStretch(settings_);
+        picture.windowCentre = settings_.windowCenter;
+        picture.windowWidth = settings_.windowWidth;
         picture.bytes.resize(count);
         const int bytes = layout_.sampleBytes();
         for (size_t i = 0; i < count; ++i)
@@ -705,6 +709,7 @@ bool DicomReader::renderStandardLevels(int index, const uint8_t* samples, DicomP
     if (!levels.prepare(ValuesForFrame(grey_, index), bits, monochrome1, rendering_, lowestModality_,
                         highestModality_, error))
         return refuse(DicomRefusal::Rendering, error);
+    picture.windowed = levels.window(picture.windowCentre, picture.windowWidth);
     const int bytes = layout_.sampleBytes();
     const size_t count = layout_.pixels();
     std::vector<uint16_t> deep(count);

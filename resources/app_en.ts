@@ -155,6 +155,82 @@
         <source>This file cannot be opened (%1).</source>
         <translation>This file cannot be opened (%1).</translation>
     </message>
+    <message>
+        <source>File name</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>Grey levels</source>
+        <translation>Grey levels</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>Frames</translation>
+    </message>
+    <message>
+        <source>Window %1</source>
+        <translation>Window %1</translation>
+    </message>
+    <message>
+        <source>Standard</source>
+        <translation>Standard</translation>
+    </message>
+    <message>
+        <source>Min-max</source>
+        <translation>Min-max</translation>
+    </message>
+    <message>
+        <source>Full range</source>
+        <translation>Full range</translation>
+    </message>
+    <message>
+        <source>Custom (%1/%2)</source>
+        <translation>Custom (%1/%2)</translation>
+    </message>
+    <message>
+        <source>Frame %1 of %2</source>
+        <translation>Frame %1 of %2</translation>
+    </message>
+    <message>
+        <source>C %1  W %2</source>
+        <translation>C %1  W %2</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>Brain</translation>
+    </message>
+    <message>
+        <source>Subdural</source>
+        <translation>Subdural</translation>
+    </message>
+    <message>
+        <source>Stroke</source>
+        <translation>Stroke</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>Lung</translation>
+    </message>
+    <message>
+        <source>Mediastinum</source>
+        <translation>Mediastinum</translation>
+    </message>
+    <message>
+        <source>Abdomen</source>
+        <translation>Abdomen</translation>
+    </message>
+    <message>
+        <source>Liver</source>
+        <translation>Liver</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>Bone</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -101,7 +101,7 @@
     </message>
     <message>
         <source>File</source>
-        <translation>文件</translation>
+        <translation>文件默认</translation>
     </message>
     <message>
         <source>Patient name</source>
@@ -154,6 +154,82 @@
     <message>
         <source>This file cannot be opened (%1).</source>
         <translation>无法打开此文件（%1）。</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Grey levels</source>
+        <translation>灰阶</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>重置</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>帧</translation>
+    </message>
+    <message>
+        <source>Window %1</source>
+        <translation>窗 %1</translation>
+    </message>
+    <message>
+        <source>Standard</source>
+        <translation>标准</translation>
+    </message>
+    <message>
+        <source>Min-max</source>
+        <translation>最小-最大</translation>
+    </message>
+    <message>
+        <source>Full range</source>
+        <translation>全范围</translation>
+    </message>
+    <message>
+        <source>Custom (%1/%2)</source>
+        <translation>自定义（%1/%2）</translation>
+    </message>
+    <message>
+        <source>Frame %1 of %2</source>
+        <translation>第 %1 帧，共 %2 帧</translation>
+    </message>
+    <message>
+        <source>C %1  W %2</source>
+        <translation>窗位 %1  窗宽 %2</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>脑</translation>
+    </message>
+    <message>
+        <source>Subdural</source>
+        <translation>硬膜下</translation>
+    </message>
+    <message>
+        <source>Stroke</source>
+        <translation>卒中</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>肺</translation>
+    </message>
+    <message>
+        <source>Mediastinum</source>
+        <translation>纵隔</translation>
+    </message>
+    <message>
+        <source>Abdomen</source>
+        <translation>腹部</translation>
+    </message>
+    <message>
+        <source>Liver</source>
+        <translation>肝</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>骨</translation>
     </message>
 </context>
 <context>

@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "FakeServices.h"
+#include "GreyChoices.h"
 #include "Lumaframe.h"
 #include "Startup.h"
 #include "TestSupport.h"
@@ -210,6 +211,7 @@ TEST(Catalogue, EveryWindowTextIsInBothCatalogues) {
                                 "This file cannot be opened (%1).",
                                 "The grey levels asked for cannot be applied to this file (%1)."})
         texts.emplace_back("Lumaframe", refusal);
+    for (const CtPreset& preset : CtPresets()) texts.emplace_back("Lumaframe", preset.name);
     for (bool chinese : {false, true}) {
         QTranslator catalogue;
         ASSERT_TRUE(LoadCatalogue(catalogue, chinese));
