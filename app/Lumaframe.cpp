@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QSpinBox>
 #include <QWheelEvent>
 #include <QSettings>
 #include <QStringListModel>
@@ -30,6 +31,7 @@
 
 #include <cmath>
 
+#include "ConvertJob.h"
 #include "Conversion.h"
 #include "DicomPictures.h"
 #include "FileDetails.h"
@@ -49,7 +51,7 @@ namespace {
 constexpr int kMaskBand = 11;
 
 // The least size the window can be resized to: the title bar's frames and the panel fit.
-constexpr QSize kMinimumWindowSize(680, 460);
+constexpr QSize kMinimumWindowSize(680, 600);
 
 // Longer values (a hostile or broken file) are cut so the details stay readable.
 constexpr qsizetype kLongestDetail = 256;
@@ -148,11 +150,18 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
     setupResizeBorders();
     setupDetails();
     setupGreyAndFrames();
+    setupSaveOptions();
     connect(ui_->lineEdit, &QLineEdit::returnPressed, this, &Lumaframe::openTypedPath);
     // Leaving the field without Enter, or a typed path that failed, shows the opened file again.
     connect(ui_->lineEdit, &QLineEdit::editingFinished, this, [this] { ui_->lineEdit->setText(openedPath_); });
     connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this,
             [this](const QString& type) { rememberChoice(QStringLiteral("format"), type); });
+    // Chosen by the user (not restored from the settings): a target that cannot be written
+    // says so at once.
+    connect(ui_->comboBoxType, &QComboBox::activated, this, [this](int) {
+        if (const QString why = unwritableTargetText(ui_->comboBoxType->currentText()); !why.isEmpty())
+            services_->warning(this, tr("Failure"), why);
+    });
 }
 
 void Lumaframe::setConfigPath(const QString& path) {
@@ -161,6 +170,9 @@ void Lumaframe::setConfigPath(const QString& path) {
     const int format = ui_->comboBoxType->findText(settings.value(QStringLiteral("format")).toString());
     if (format >= 0) ui_->comboBoxType->setCurrentIndex(format);
     privacyBox_->setChecked(settings.value(QStringLiteral("privacy"), false).toBool());
+    qualityBox_->setValue(settings.value(QStringLiteral("quality"), 90).toInt());
+    deepBox_->setChecked(settings.value(QStringLiteral("depth16"), false).toBool());
+    allFramesBox_->setChecked(settings.value(QStringLiteral("allFrames"), false).toBool());
     choicesBound_ = true;
 }
 
@@ -236,7 +248,7 @@ bool Lumaframe::resizeFromBorder(QWidget* border, QEvent* event) {
 void Lumaframe::setupGreyAndFrames() {
     auto* levels = new QGroupBox(tr("Grey levels"), ui_->tab_5);
     levels->setObjectName(QStringLiteral("groupGrey"));
-    levels->setGeometry(10, 200, 201, 82);
+    levels->setGeometry(10, 190, 201, 78);
     greyBox_ = new QComboBox(levels);
     greyBox_->setObjectName(QStringLiteral("comboGrey"));
     greyBox_->setGeometry(10, 22, 181, 22);
@@ -248,7 +260,7 @@ void Lumaframe::setupGreyAndFrames() {
 
     auto* frames = new QGroupBox(tr("Frames"), ui_->tab_5);
     frames->setObjectName(QStringLiteral("groupFrames"));
-    frames->setGeometry(10, 292, 201, 82);
+    frames->setGeometry(10, 274, 201, 78);
     frameLabel_ = new QLabel(frames);
     frameLabel_->setObjectName(QStringLiteral("lbFrame"));
     frameLabel_->setGeometry(10, 20, 181, 20);
@@ -275,6 +287,49 @@ void Lumaframe::setupGreyAndFrames() {
         addAction(action);
     }
     fillGreyChoices();
+}
+
+// Below the frames: what Save As writes beyond the picture shown.
+void Lumaframe::setupSaveOptions() {
+    auto* group = new QGroupBox(tr("Save options"), ui_->tab_5);
+    group->setObjectName(QStringLiteral("groupSave"));
+    group->setGeometry(10, 358, 201, 118);
+    auto* qualityLabel = new QLabel(tr("Quality"), group);
+    qualityLabel->setGeometry(10, 22, 90, 22);
+    qualityLabel->setToolTip(tr("JPEG and JPEG 2000"));
+    qualityBox_ = new QSpinBox(group);
+    qualityBox_->setObjectName(QStringLiteral("spinQuality"));
+    qualityBox_->setGeometry(110, 22, 81, 22);
+    qualityBox_->setRange(1, 100);
+    qualityBox_->setValue(90);
+    qualityBox_->setToolTip(tr("JPEG and JPEG 2000"));
+    deepBox_ = new QCheckBox(tr("16-bit grey levels"), group);
+    deepBox_->setObjectName(QStringLiteral("chk16Bit"));
+    deepBox_->setGeometry(10, 48, 181, 20);
+    deepNote_ = new QLabel(tr("File: the standard rendering"), group);
+    deepNote_->setObjectName(QStringLiteral("lb16BitNote"));
+    deepNote_->setGeometry(28, 68, 163, 18);
+    allFramesBox_ = new QCheckBox(tr("All frames"), group);
+    allFramesBox_->setObjectName(QStringLiteral("chkAllFrames"));
+    allFramesBox_->setGeometry(10, 90, 181, 20);
+    connect(deepBox_, &QCheckBox::toggled, this, [this](bool on) {
+        rememberChoice(QStringLiteral("depth16"), on);
+        updateSaveOptions();
+    });
+    connect(allFramesBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("allFrames"), on); });
+    connect(qualityBox_, &QSpinBox::valueChanged, this, [this](int value) { rememberChoice(QStringLiteral("quality"), value); });
+    connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this, &Lumaframe::updateSaveOptions);
+    updateSaveOptions();
+}
+
+// 16 bits only where the registry says the target holds them, and for grey pictures; the
+// note says what "File" becomes at 16 bits.
+void Lumaframe::updateSaveOptions() {
+    const LfFormatInfo* row = nullptr;
+    LfFindSaveName(ui_->comboBoxType->currentText().toStdString(), &row);
+    const bool deepTarget = row != nullptr && row->writesGrey16;
+    deepBox_->setEnabled(deepTarget && !details_.colour);
+    deepNote_->setVisible(deepBox_->isEnabled() && deepBox_->isChecked() && greyChoice_.kind == GreyChoiceKind::File);
 }
 
 // File, the file's own windows, the standard rendering, min-max, full range, the CT presets.
@@ -308,6 +363,7 @@ void Lumaframe::fillGreyChoices() {
     const bool grey = !openedPath_.isEmpty() && !details_.colour;
     greyBox_->setEnabled(grey);
     resetGrey_->setEnabled(grey);
+    if (deepBox_ != nullptr) updateSaveOptions();
 }
 
 void Lumaframe::chooseGrey(int index) {
@@ -315,6 +371,7 @@ void Lumaframe::chooseGrey(int index) {
     greyBox_->setCurrentIndex(index);
     greyChoice_ = greyChoices_[static_cast<size_t>(index)];
     renderView();
+    updateSaveOptions();
 }
 
 // A window set by hand (the right-button drag) shows as the list's last entry.
@@ -762,9 +819,16 @@ void Lumaframe::on_btSave_clicked() {
                                            SaveFilters(), &selected);
     if (path.isEmpty()) return;
     path = CompletedSavePath(path, selected, type);
-    // The extension typed, not the filter selected, decides the format; the picture is saved
-    // exactly as glintwise-convert saves it.
-    if (!picture_.empty() && SaveDicomPicture(picture_, Narrow(path), SaveChoices{}).empty())
+    // The extension typed, not the filter selected, decides the format. The picture shown
+    // (frame and grey levels), or every frame, is saved by the converter's own step with the
+    // options the converter would be given, so both write the same bytes.
+    convert::Options options;
+    options.frame = frame_;
+    options.allFrames = allFramesBox_->isChecked();
+    options.quality = qualityBox_->value();
+    options.rendering = RenderingFor(greyChoice_, deepBox_->isEnabled() && deepBox_->isChecked() ? 16 : 8);
+    const convert::Job job{Narrow(openedPath_), Narrow(openedPath_), Narrow(path), ""};
+    if (!openedPath_.isEmpty() && convert::ConvertOne(job, options).ok)
         services_->information(this, tr("Success"), tr("Image has been saved."));
     else
         services_->warning(this, tr("Failure"), tr("Failed to save image."));
@@ -818,6 +882,11 @@ void Lumaframe::on_btCovPics_clicked() {
         services_->warning(this, tr("Failure"), tr("Selected directory errors."));
         return;
     }
+    // A target that cannot be written is refused before any file is read.
+    if (const QString why = unwritableTargetText(ui_->comboBoxType->currentText()); !why.isEmpty()) {
+        services_->warning(this, tr("Failure"), why);
+        return;
+    }
     ui_->progressBar->setVisible(true);
     ui_->progressBar->reset();
     ui_->btCovPics->setText(tr("Cancel"));
@@ -838,6 +907,16 @@ void Lumaframe::on_btCovPics_clicked() {
     });
 }
 
+QString Lumaframe::unwritableTargetText(const QString& type) const {
+    const LfFormatInfo* row = nullptr;
+    if (LfFindSaveName(type.toStdString(), &row) == nullptr)
+        return tr("%1 names no format that can be written.").arg(type.toUpper());
+    if (row->writes) return QString();
+    QStringList names;
+    for (const LfSaveName& name : row->saveExtensions) names << QString::fromStdString(name.ext).toUpper();
+    return tr("%1 files can be read but not written.").arg(names.join(tr(" and ")));
+}
+
 void Lumaframe::showBatchProgress(int value, int maximum) {
     if (value == 0)
         ui_->progressBar->setRange(0, maximum);
@@ -850,8 +929,13 @@ void Lumaframe::finishBatch(const BatchSummary& summary) {
     batchRunning_ = false;
     ui_->btCovPics->setText(QCoreApplication::translate("LumaframeClass", "Batch Generate"));
     ui_->btCovPics->setEnabled(true);
-    services_->information(this, tr("Success"),
-                           tr("Converted %1 of %2 files.").arg(summary.written).arg(summary.files));
+    // A run stopped by Cancel never ends in "Success".
+    if (summary.stopped)
+        services_->information(this, tr("Cancelled"),
+                               tr("Cancelled after %1 of %2 files.").arg(summary.tried).arg(summary.files));
+    else
+        services_->information(this, tr("Success"),
+                               tr("Converted %1 of %2 files.").arg(summary.written).arg(summary.files));
     if (summary.failures.empty()) return;
     QStringList details;
     for (const BatchFailure& failure : summary.failures) {

@@ -28,6 +28,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QStringListModel;
 struct PictureFailure;
 struct BatchSummary;
@@ -127,6 +128,8 @@ private:
     void openTypedPath();
     void rememberChoice(const QString& key, const QVariant& value);
     void setupGreyAndFrames();
+    void setupSaveOptions();
+    void updateSaveOptions();
     void fillGreyChoices();
     void chooseGrey(int index);
     void setCustomWindow(double centre, double width);
@@ -135,6 +138,9 @@ private:
     bool dragLevels(QEvent* event);
     bool previewKeyOrWheel(QEvent* event);
     void showBatchProgress(int value, int maximum);
+    // Why the target cannot be written ("WMF and EMF files can be read but not written."),
+    // empty when it can.
+    QString unwritableTargetText(const QString& type) const;
     void finishBatch(const BatchSummary& summary);
 
     std::unique_ptr<Ui::LumaframeClass> ui_;
@@ -166,6 +172,11 @@ private:
     QSlider* frameSlider_ = nullptr;
     QLabel* frameLabel_ = nullptr;
     QLabel* levelsLabel_ = nullptr;  // centre, width and frame, over the preview
+    // Save As beyond the name: quality, 16 bits, every frame.
+    QSpinBox* qualityBox_ = nullptr;
+    QCheckBox* deepBox_ = nullptr;
+    QCheckBox* allFramesBox_ = nullptr;
+    QLabel* deepNote_ = nullptr;
     // A right-button drag on the preview: where it started, the window it started from.
     struct LevelDrag {
         QPoint pressed;

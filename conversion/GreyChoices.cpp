@@ -17,10 +17,13 @@ void UseDefaultOverlays(GreyRendering& rendering) {
     rendering.overlays = rendering.mode == VoiMode::File ? kNoOverlays : kAllOverlays;
 }
 
-GreyRendering RenderingFor(const GreyChoice& choice) {
+GreyRendering RenderingFor(const GreyChoice& choice, int depth) {
     GreyRendering rendering;
+    rendering.depth = depth;
     switch (choice.kind) {
-    case GreyChoiceKind::File: break;
+    case GreyChoiceKind::File:
+        if (depth == 16) rendering.mode = VoiMode::Standard;
+        break;
     case GreyChoiceKind::FileWindow:
         rendering.mode = VoiMode::Standard;
         rendering.windowIndex = choice.windowIndex;

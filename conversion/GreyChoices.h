@@ -30,7 +30,8 @@ struct GreyChoice {
     double width = 0.0;
 };
 
-GreyRendering RenderingFor(const GreyChoice& choice);
+// At 16 bits, "File" renders as --depth 16 alone does: the standard rendering.
+GreyRendering RenderingFor(const GreyChoice& choice, int depth = 8);
 
 // Overlay planes as the converter draws them when not told: none over the default picture
 // (--voi file), every graphics plane over the others.

@@ -231,6 +231,50 @@
         <source>Bone</source>
         <translation>Bone</translation>
     </message>
+    <message>
+        <source>Save options</source>
+        <translation>Save options</translation>
+    </message>
+    <message>
+        <source>Quality</source>
+        <translation>Quality</translation>
+    </message>
+    <message>
+        <source>JPEG and JPEG 2000</source>
+        <translation>JPEG and JPEG 2000</translation>
+    </message>
+    <message>
+        <source>16-bit grey levels</source>
+        <translation>16-bit grey levels</translation>
+    </message>
+    <message>
+        <source>File: the standard rendering</source>
+        <translation>File: the standard rendering</translation>
+    </message>
+    <message>
+        <source>All frames</source>
+        <translation>All frames</translation>
+    </message>
+    <message>
+        <source>%1 names no format that can be written.</source>
+        <translation>%1 names no format that can be written.</translation>
+    </message>
+    <message>
+        <source>%1 files can be read but not written.</source>
+        <translation>%1 files can be read but not written.</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> and </translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>Cancelled after %1 of %2 files.</source>
+        <translation>Cancelled after %1 of %2 files.</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

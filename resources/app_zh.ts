@@ -231,6 +231,50 @@
         <source>Bone</source>
         <translation>骨</translation>
     </message>
+    <message>
+        <source>Save options</source>
+        <translation>保存选项</translation>
+    </message>
+    <message>
+        <source>Quality</source>
+        <translation>质量</translation>
+    </message>
+    <message>
+        <source>JPEG and JPEG 2000</source>
+        <translation>JPEG 与 JPEG 2000</translation>
+    </message>
+    <message>
+        <source>16-bit grey levels</source>
+        <translation>16 位灰阶</translation>
+    </message>
+    <message>
+        <source>File: the standard rendering</source>
+        <translation>文件默认：按标准方式呈现</translation>
+    </message>
+    <message>
+        <source>All frames</source>
+        <translation>全部帧</translation>
+    </message>
+    <message>
+        <source>%1 names no format that can be written.</source>
+        <translation>%1 不对应任何可写入的格式。</translation>
+    </message>
+    <message>
+        <source>%1 files can be read but not written.</source>
+        <translation>%1 文件只能读取，不能写入。</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> 和 </translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>已取消</translation>
+    </message>
+    <message>
+        <source>Cancelled after %1 of %2 files.</source>
+        <translation>已在 %2 个文件中的第 %1 个之后取消。</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QSpinBox>
 #include <QWheelEvent>
 #include <sstream>
 
@@ -42,14 +44,19 @@ std::vector<uint8_t> MakeCt(const char* centres = "40\\500", const char* widths 
     return b.bytes();
 }
 
+// Runs glintwise-convert with the options, writing to the output path.
+void RunConverter(const fs::path& input, const std::string& options, const fs::path& output) {
+    const std::string command = ShellQuote(std::string(GLINTWISE_BINARY_DIR) + "/cli/glintwise-convert") + " " +
+                                options + " -o " + ShellQuote(output.string()) + " " + ShellQuote(input.string()) +
+                                " > /dev/null 2>&1";
+    EXPECT_EQ(Run(command), 0) << command;
+}
+
 // The 8-bit grey picture glintwise-convert writes for the options, as PGM samples.
 std::vector<uint8_t> Converted(const fs::path& input, const std::string& options, const fs::path& folder) {
     const fs::path out = folder / "converted.pgm";
     fs::remove(out);
-    const std::string command = ShellQuote(std::string(GLINTWISE_BINARY_DIR) + "/cli/glintwise-convert") + " " +
-                                options + " -o " + ShellQuote(out.string()) + " " + ShellQuote(input.string()) +
-                                " > /dev/null 2>&1";
-    EXPECT_EQ(Run(command), 0) << command;
+    RunConverter(input, options, out);
     const std::vector<uint8_t> pgm = ReadFile(out);
     // P5, width, height, maximum, one whitespace byte, then the samples.
     std::istringstream header(std::string(pgm.begin(), pgm.begin() + std::min<size_t>(pgm.size(), 40)));
@@ -64,7 +71,9 @@ std::vector<uint8_t> Converted(const fs::path& input, const std::string& options
 class Levels : public ::testing::Test {
 protected:
     void SetUp() override {
-        window.setServices(std::make_unique<FakeServices>());
+        auto fake = std::make_unique<FakeServices>();
+        services = fake.get();
+        window.setServices(std::move(fake));
         window.show();
         WriteFile(dir / "ct.dcm", MakeCt());
         ASSERT_TRUE(window.OpenDicom(Q(dir / "ct.dcm")));
@@ -83,6 +92,7 @@ protected:
 
     TempDir dir;
     Lumaframe window;
+    FakeServices* services = nullptr;
 };
 
 }  // namespace
@@ -197,4 +207,68 @@ TEST_F(Levels, ControlsThatDoNotApplyAreDisabled) {
     ASSERT_TRUE(window.OpenDicom(Q(dir / "rgb.dcm")));
     EXPECT_FALSE(list()->isEnabled());
     EXPECT_FALSE(window.findChild<QPushButton*>("btResetGrey")->isEnabled());
+}
+
+// Catches a Save As that writes the file's first frame with its own window whatever is shown,
+// options that do not reach the file (16 bits, every frame, quality), and names that differ
+// from the converter's --all-frames names.
+TEST_F(Levels, SaveAsWritesWhatIsShownAsTheConverterDoes) {
+    window.showFrame(1);
+    const struct {
+        const char* grey;  // list entry chosen before saving
+        bool deep, allFrames;
+        int quality;
+        const char* name;
+        std::string options;
+        std::vector<std::pair<const char*, const char*>> files;  // the window's, the converter's
+    } cases[] = {
+        {"Lung (-600/1500)", false, false, 90, "lung.png", "--voi=-600,1500 --frame 1", {{"lung.png", "lung.png"}}},
+        {"WINDOW1 (40/400)", true, false, 90, "deep.png", "--voi standard --window-index 1 --depth 16 --frame 1", {{"deep.png", "deep.png"}}},
+        {"File", true, false, 90, "file16.tif", "--depth 16 --frame 1", {{"file16.tif", "file16.tif"}}},
+        // The converter names frames after the input; the window after the name typed.
+        {"Min-max", false, true, 90, "all.png", "--voi minmax --all-frames -f png", 
+         {{"all_0000.png", "ct_0000.png"}, {"all_0001.png", "ct_0001.png"}, {"all_0002.png", "ct_0002.png"}}},
+        {"BONE (500/2000)", false, false, 40, "bone.jpg", "--voi standard --window-index 2 --quality 40 --frame 1", {{"bone.jpg", "bone.jpg"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Choose(c.grey);
+        window.findChild<QComboBox*>("comboBoxType")->setCurrentText(fs::path(c.name).extension().string().substr(1).c_str());
+        window.findChild<QCheckBox*>("chk16Bit")->setChecked(c.deep);
+        window.findChild<QCheckBox*>("chkAllFrames")->setChecked(c.allFrames);
+        window.findChild<QSpinBox*>("spinQuality")->setValue(c.quality);
+        services->answers = {Q(dir / "window" / c.name)};
+        window.findChild<QAbstractButton*>("btCov")->click();
+        ASSERT_EQ(services->boxes.size(), 1u);
+        EXPECT_FALSE(services->boxes[0].warning) << services->boxes[0].text.toStdString();
+        services->boxes.clear();
+        RunConverter(dir / "ct.dcm", c.options, c.allFrames ? dir / "converter" : dir / "converter" / c.name);
+        for (const auto& [ours, theirs] : c.files) {
+            const std::vector<uint8_t> saved = ReadFile(dir / "window" / ours);
+            EXPECT_FALSE(saved.empty()) << ours;
+            EXPECT_EQ(saved, ReadFile(dir / "converter" / theirs)) << ours;
+        }
+    }
+    // The 16-bit PNG holds 16-bit samples (the bit depth byte of its header).
+    EXPECT_EQ(ReadFile(dir / "window" / "deep.png").at(24), 16);
+}
+
+// Catches the drag's window lost on saving.
+TEST_F(Levels, SaveAsAfterADragWritesTheWindowShown) {
+    const QPoint start = preview()->mapToGlobal(QPoint(40, 40));
+    const auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+        Send(QMouseEvent(type, QPointF(preview()->mapFromGlobal(at)), QPointF(at), button, held, Qt::NoModifier));
+    };
+    mouse(QEvent::MouseButtonPress, start, Qt::RightButton, Qt::RightButton);
+    mouse(QEvent::MouseMove, start + QPoint(-20, 15), Qt::NoButton, Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, start + QPoint(-20, 15), Qt::RightButton, Qt::NoButton);
+    window.showFrame(2);
+    const QRegularExpressionMatch values =
+        QRegularExpression("C (-?[0-9.]+)  W ([0-9.]+)").match(window.findChild<QLabel*>("lbLevels")->text());
+    ASSERT_TRUE(values.hasMatch());
+    services->answers = {Q(dir / "dragged.png")};
+    window.findChild<QAbstractButton*>("btCov")->click();
+    RunConverter(dir / "ct.dcm", "--voi=" + values.captured(1).toStdString() + "," + values.captured(2).toStdString() + " --frame 2",
+                 dir / "converted.png");
+    EXPECT_EQ(ReadFile(dir / "dragged.png"), ReadFile(dir / "converted.png"));
 }

@@ -63,7 +63,7 @@ TEST(WindowTree, NamesClassesAndHandPlacedGeometry) {
     Window w;
     const Lumaframe& win = w.window;
     EXPECT_EQ(win.objectName(), "LumaframeClass");
-    EXPECT_EQ(win.size(), QSize(746, 528));
+    EXPECT_EQ(win.size(), QSize(760, 600));
     EXPECT_TRUE(win.windowFlags() & Qt::FramelessWindowHint);
 
     const struct { const char* name; const char* cls; QRect geometry; } placed[] = {
@@ -169,14 +169,14 @@ TEST(WindowTree, TextsHiddenWidgetsAndTargetFormats) {
     for (int i = 0; i < types->count(); ++i) entries << types->itemText(i);
     EXPECT_EQ(entries, QStringList({"bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga",
                                     "pcx", "wbmp", "wmf", "emf", "jp2", "j2c", "jpc", "pgx",
-                                    "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw"}));
+                                    "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw", "gif", "ico"}));
     EXPECT_EQ(types->currentIndex(), 0);
 }
 
 TEST(WindowChrome, MaskFollowsTheSizeAndCentringUsesTheWholeDesktop) {
     Window w;
     w.window.show();
-    EXPECT_EQ(w.window.mask().boundingRect(), QRect(11, 11, 724, 506));
+    EXPECT_EQ(w.window.mask().boundingRect(), QRect(11, 11, 738, 578));
     EXPECT_EQ(w.window.mask().rectCount(), 1);
     w.window.resize(800, 600);
     EXPECT_EQ(w.window.mask().boundingRect(), QRect(11, 11, 778, 578));
