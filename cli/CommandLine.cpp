@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "CineTiming.h"
 #include "Conversion.h"
 #include "GreyChoices.h"
 #include "LfFormatRegistry.h"
@@ -31,6 +32,17 @@ bool ParseInt(const std::string& text, int low, int high, int& value) {
     return true;
 }
 
+// A decimal rate within the range a movie can play at.
+bool ParseRate(const std::string& text, double& rate) {
+    double parsed = 0.0;
+    const char* end = text.data() + text.size();
+    auto [next, error] = std::from_chars(text.data(), end, parsed);
+    if (text.empty() || error != std::errc() || next != end) return false;
+    if (!(parsed >= kSlowestCineRate && parsed <= kFastestCineRate)) return false;
+    rate = parsed;
+    return true;
+}
+
 enum class Kind { Flag, Value };
 
 struct OptionSpec {
@@ -51,6 +63,7 @@ constexpr OptionSpec kOptions[] = {
     {0, "voi", Kind::Value},       {0, "window-index", Kind::Value},
     {0, "voi-lut-index", Kind::Value}, {0, "depth", Kind::Value},
     {0, "overlays", Kind::Value},  {0, "name", Kind::Value},
+    {0, "fps", Kind::Value},       {0, "series", Kind::Flag},
 };
 
 std::string JoinedFormats() {
@@ -167,6 +180,13 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
         NamePattern pattern;
         if (!ParseNamePattern(value, pattern, error)) return false;
         options.namePattern = value;
+    } else if (name == "fps") {
+        if (!ParseRate(value, options.fps)) {
+            error = "--fps wants a number of frames a second above 0 and at most 1000, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "series") {
+        options.series = true;
     } else if (name == "skip-existing") {
         options.skipExisting = true;
     } else if (name == "all-frames") {
@@ -333,7 +353,7 @@ std::string HelpText() {
         "  -r, --recursive    also convert the files of sub-folders, mirroring them under\n"
         "                     the output folder\n"
         "  -j, --jobs N       convert on N threads (default: one per processor core)\n"
-        "      --quality N    JPEG and JPEG 2000 quality, 1 to 100 (default 90)\n"
+        "      --quality N    JPEG, JPEG 2000 and movie quality, 1 to 100 (default 90)\n"
         "      --frame N      frame of multi-frame inputs, DICOM included, 0 = the first\n"
         "                     (default 0)\n"
         "      --all-frames   write every frame of a DICOM input: NAME_0000.EXT,\n"
@@ -365,6 +385,12 @@ std::string HelpText() {
         "                     none with --voi file\n"
         "      --depth 8|16   16: 16-bit grey levels (0..65535), PNG and TIFF only, through\n"
         "                     --voi standard unless another mode than file is given\n"
+        "      --fps N        a movie's frames a second (default: the file's Recommended\n"
+        "                     Display Frame Rate, Cine Rate, Frame Time or Frame Time\n"
+        "                     Vector, else 10)\n"
+        "      --series       with -f mp4 or webm and folder inputs: one movie per series of\n"
+        "                     single-frame DICOM files (Series Instance UID), in Instance\n"
+        "                     Number order, named NUMBER_DESCRIPTION.EXT\n"
         "      --files-from FILE  also convert the paths listed in FILE, one a line\n"
         "                     (- reads standard input)\n"
         "      --shard K/N    convert only part K of N of the planned files (1 <= K <= N),\n"
@@ -397,6 +423,10 @@ std::string HelpText() {
         "{PatientID}/{StudyDate}_{StudyDescription}/{SeriesNumber}_{SeriesDescription}/\n"
         "{InstanceNumber} unless --name is given; the files it lists but the folder lacks\n"
         "fail.\n"
+        "\n"
+        "Movies (mp4: H.264; webm: VP9): a DICOM file gives one movie of its frames, Start\n"
+        "Trim to Stop Trim, in the grey levels --voi chooses; --quality 90 is the default\n"
+        "constant quality, 100 the best.\n"
         "\n"
         "Without --name, output names are the input's name without its last extension,\n"
         "a dot and EXT (a.b.dcm gives a.b.png); when two inputs give the same name, the\n"

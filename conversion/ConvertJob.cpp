@@ -13,6 +13,7 @@
 #include "LfImage.h"
 #include "DicomPictures.h"
 #include "GroupCommit.h"
+#include "MovieSaving.h"
 #include "RefusalWords.h"
 
 namespace convert {
@@ -230,22 +231,36 @@ std::string FormatName(uint32_t type) {
 
 JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink) {
     if (!job.error.empty()) return Fail(job.error);
+    const bool movie = IsMovieTarget(job.output);
+    const MovieChoices movieChoices{options.quality, options.fps};
+    if (movie && !job.series.empty()) {
+        JobResult result = Saved(SaveSeriesMovie(job.series, options.rendering, job.output, movieChoices, sink));
+        result.pictureMade = result.ok;
+        return result;
+    }
+    const auto saveDicom = [&](DicomReader& reader) {
+        if (!movie) return SaveDicom(reader, job, options, sink);
+        JobResult result = Saved(SaveDicomMovie(reader, job.output, movieChoices, sink));
+        result.pictureMade = result.ok;
+        return result;
+    };
     DicomReader reader;
     reader.setRendering(options.rendering);
     // Data sets without a meta group are tried only once no image codec takes the file.
     reader.setAcceptBareDataSet(options.dicomOnly);
-    if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options, sink);
+    if (reader.parse(job.input.c_str(), 2) == 0) return saveDicom(reader);
     if (reader.refusal() != DicomRefusal::NotDicom || options.dicomOnly) return Fail(DicomRefusalReason(reader));
     LfImage image;
     JobResult loaded = LoadImage(job, options, image);
     if (!loaded.ok) {
         reader.setAcceptBareDataSet(true);
-        if (reader.parse(job.input.c_str(), 2) == 0) return SaveDicom(reader, job, options, sink);
+        if (reader.parse(job.input.c_str(), 2) == 0) return saveDicom(reader);
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
         return loaded;
     }
     if (options.rendering.depth == 16)
         return Fail("--depth 16 renders grey DICOM pictures; this input is a " + FormatName(image.Type()) + " image");
+    if (movie) return Fail("movies are made from DICOM frames; this input is a " + FormatName(image.Type()) + " image");
     return Saved(SaveImage(image, job.output, ChoicesOf(options), false, sink));
 }
 

@@ -29,6 +29,8 @@ struct Options {
     int shardIndex = 1;                  // --shard K/N: this run writes part K of N
     int shardCount = 1;
     bool skipExisting = false;           // keep outputs newer than their inputs
+    double fps = 0.0;                    // --fps: a movie's rate; 0: the files' own
+    bool series = false;                 // --series: a folder's single-frame files, one movie a series
     bool dicomOnly = false;              // other files fail as "not a DICOM file" (the window's batch)
     // --name: output paths from the inputs' attributes (see OutputNames.h); empty: the
     // input's name, or for the files of a DICOMDIR its patient / study / series tree.

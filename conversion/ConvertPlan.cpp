@@ -17,6 +17,7 @@
 #include "DicomReader.h"
 #include "LfFormatRegistry.h"
 #include "OutputNames.h"
+#include "SeriesPlan.h"
 
 namespace convert {
 
@@ -295,7 +296,7 @@ Plan MakePlan(const Options& options) {
     const std::vector<Found> found = ExpandInputs(options, anyFolder);
     if (options.info) {
         for (size_t i = 0; i < found.size(); ++i) {
-            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error});
+            plan.jobs.push_back({found[i].path, found[i].display, "", found[i].error, {}});
             plan.groups.push_back({i});
         }
         return plan;
@@ -315,6 +316,8 @@ Plan MakePlan(const Options& options) {
         if (row == nullptr || !row->writesGrey16)
             plan.usageError = "--depth 16 writes PNG or TIFF, not " + LowerExtension(target);
     }
+    if (plan.usageError.empty())
+        plan.usageError = CheckMovieOptions(options, outputIsFile ? options.output : "x." + options.format, anyFolder);
     if (!plan.usageError.empty()) return plan;
     // The outputs' folder exists before any input is read: one usage error instead of a
     // failure for every file.
@@ -331,11 +334,12 @@ Plan MakePlan(const Options& options) {
             outputIsFile ? fs::absolute(options.output, ec).lexically_normal().string()
                          : BatchOutputPath((fs::path(folder) / f.subFolder).string(), f.path,
                                            options.format);
-        plan.jobs.push_back({f.path, f.display, output, f.error});
+        plan.jobs.push_back({f.path, f.display, output, f.error, {}});
     }
     NamePattern given;
     if (!options.namePattern.empty() && !ParseNamePattern(options.namePattern, given, plan.usageError)) return plan;
     if (!outputIsFile) NameFromPatterns(options, found, folder, options.namePattern.empty() ? nullptr : &given, plan);
+    if (options.series) GroupSeries(plan, options.format);
     GroupByOutput(plan);
     return plan;
 }

@@ -17,6 +17,8 @@ struct Job {
     std::string error;    // set when the job fails before it starts (missing input, ...)
     // With --all-frames and a {frame} name: the output of each frame the header announced.
     std::vector<std::string> frameOutputs = {};
+    // --series: the files whose frames make the movie, in order (input is the first).
+    std::vector<std::string> series = {};
 };
 
 struct Plan {

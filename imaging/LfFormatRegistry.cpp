@@ -16,6 +16,7 @@
 #include "LfImageTIF.h"
 #include "LfImageWBMP.h"
 #include "LfImageWMF.h"
+#include "LfVideoWriter.h"
 
 namespace {
 
@@ -25,6 +26,20 @@ constexpr bool kGrey = true;
 constexpr bool kColour = false;
 // The TIFF codec's option word is a TIFF compression code; LZW comes with the predictor.
 constexpr uint32_t kTiffLzwWithPredictor = 5;
+
+// H.264 at CRF 18 by default (hardly told from the frames), yuv420p for every player, the
+// index at the front so that a browser plays it while it loads.
+constexpr LfVideoCodec kMp4Video = {.container = "mp4", .encoder = "libx264", .crfAtQuality90 = 18, .crfWorst = 51,
+                                    .encoderOptions = "preset=medium", .muxerOptions = "movflags=+faststart"};
+// VP9 in constant-quality mode; "good" at speed 4 keeps the encode within a few times H.264's.
+constexpr LfVideoCodec kWebmVideo = {.container = "webm", .encoder = "libvpx-vp9", .crfAtQuality90 = 24,
+                                     .crfWorst = 63, .encoderOptions = "deadline=good:cpu-used=4:row-mt=1",
+                                     .muxerOptions = ""};
+
+template <const LfVideoCodec& codec>
+std::unique_ptr<LfSequenceWriter> MakeVideoWriter() {
+    return std::make_unique<LfVideoWriter>(codec);
+}
 
 // One row per identifier, in the probe order. A row without codec calls names a format the
 // window offers but no codec serves yet: encoding and decoding it fail, the probe skips it.
@@ -91,6 +106,12 @@ const std::vector<LfFormatInfo> kFormats = {
                          "mos", "rwl"},
      .reads = true, .writes = false, .writesGrey16 = false, .probed = true, .reportsFrames = false, .dicomOption = 0,
      .codec = LfCodecOf<LfImageRAW>()},
+    {.id = LF_FORMAT_MP4, .slot = 19, .name = "MP4 movie", .saveExtensions = {{"mp4", 0, kColour}}, .inputExtensions = {},
+     .reads = false, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
+     .codec = {}, .endMarker = {}, .sequenceWriter = &MakeVideoWriter<kMp4Video>},
+    {.id = LF_FORMAT_WEBM, .slot = 20, .name = "WebM movie", .saveExtensions = {{"webm", 0, kColour}}, .inputExtensions = {},
+     .reads = false, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
+     .codec = {}, .endMarker = {}, .sequenceWriter = &MakeVideoWriter<kWebmVideo>},
 };
 
 // The window's last target: a name without a format, kept because the window has always

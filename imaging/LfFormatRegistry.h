@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "LfImage.h"
+#include "LfSequenceWriter.h"
 
 // How the dispatch runs one codec class: encode on a ghost of the caller's image, decode into
 // a temporary carrying the caller's settings. Null for a format without a codec.
@@ -46,6 +48,9 @@ struct LfFormatInfo {
     // The bytes every complete file of the format ends with (empty when the format has no
     // such marker): a file cut short, as a killed writer leaves it, lacks them.
     std::string_view endMarker = {};
+    // Formats written from a sequence of frames (movies) make their writer here; such a row
+    // has no codec calls, since no single image is encoded or decoded. Null for the others.
+    std::unique_ptr<LfSequenceWriter> (*sequenceWriter)() = nullptr;
 };
 
 // Every row, in the probe order of Decode with identifier 0.

@@ -35,9 +35,11 @@ enum LfFormat : uint32_t {
     LF_FORMAT_MNG = 17,
     LF_FORMAT_SKA = 18,
     LF_FORMAT_RAW = 19,
+    LF_FORMAT_MP4 = 20,   // movies: written from a sequence of frames, never read
+    LF_FORMAT_WEBM = 21,
 };
 
-constexpr int LF_CODEC_SLOTS = 19;
+constexpr int LF_CODEC_SLOTS = 21;
 constexpr size_t LF_ERROR_SIZE = 256;
 
 #pragma pack(push, 1)

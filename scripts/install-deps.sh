@@ -17,6 +17,8 @@ RUN_PACKAGES=(
   libmng-dev libraw-dev libcairo2-dev libcharls-dev
   # the 12-bit IJG library for 12-bit JPEG frames
   libgdcm-dev
+  # movies (MP4, WebM): encoders and containers
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
   # glyphs for the window, the Chinese interface included
   fonts-noto-cjk fonts-dejavu-core
 )
@@ -40,6 +42,8 @@ TEST_PACKAGES=(
   # metafiles: Inkscape writes them, librsvg, libwmf (with its fonts) and emf2svg render them
   inkscape librsvg2-bin libwmf-bin fonts-urw-base35 emf2svg
   openjph-tools
+  # ffprobe and ffmpeg check our movies and stand beside them in the benchmark
+  ffmpeg
   # the package installed into a fresh Debian root (scripts/try-package.sh)
   debootstrap
   # benchmarks

@@ -155,7 +155,8 @@ TEST(RegistryWalk, GreyAndDicomOptionColumnsDecideWhatTheConverterWrites) {
     ASSERT_TRUE(PictureToImage(picture, GreyPixels::OneChannel, expected));
 
     for (const LfFormatInfo& row : LfFormats()) {
-        if (!row.writes) continue;
+        // Movies are written, never read back: ffprobe and ffmpeg check them (cli_movies).
+        if (!row.writes || !row.reads) continue;
         for (const LfSaveName& name : row.saveExtensions) {
             SCOPED_TRACE(name.ext);
             const std::string out = (dir / ("out." + name.ext)).string();

@@ -494,7 +494,8 @@ TEST_F(Workflow, SaveAsAndBatchWriteTheConvertersBytes) {
     WriteFile(dir / "in" / "frames.dcm", frames.bytes());
 
     for (const LfFormatInfo& row : LfFormats()) {
-        if (!row.writes) continue;
+        // Movies (mp4, webm) are the converter's only, until the window saves them.
+        if (!row.writes || row.sequenceWriter) continue;
         for (const LfSaveName& name : row.saveExtensions) {
             for (const char* file : {"grey", "colour", "frames"}) {
                 SCOPED_TRACE(std::string(file) + "." + name.ext);
