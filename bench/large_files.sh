@@ -14,6 +14,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bench_init dicom_bench 3 "$@"
+bench=$(cd "$(dirname "$bench")" && pwd)/$(basename "$bench")  # the runs start in $work/out
 bench_workdir
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tool=$(cd "$build" && pwd)/cli/glintwise-convert
