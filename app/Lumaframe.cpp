@@ -1,6 +1,8 @@
 #include "Lumaframe.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -9,18 +11,32 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QRegion>
 #include <QScreen>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QWheelEvent>
 #include <QSettings>
 #include <QStringListModel>
+#include <QVBoxLayout>
+#include <QWindow>
 
+#include <cmath>
+
+#include "ConvertJob.h"
 #include "Conversion.h"
 #include "DicomPictures.h"
+#include "FileDetails.h"
 #include "FolderBatch.h"
+#include "GreyChoices.h"
 #include "LfFormatRegistry.h"
 #include "PreviewFit.h"
 #include "RefusalWords.h"
@@ -33,6 +49,23 @@ namespace {
 // Width of the band around the window that the mask cuts away; the same as the outer
 // layout's margins, so the mask ends exactly where the drawn borders begin.
 constexpr int kMaskBand = 11;
+
+// The least size the window can be resized to: the title bar's frames and the panel fit.
+constexpr QSize kMinimumWindowSize(680, 600);
+
+// Longer values (a hostile or broken file) are cut so the details stay readable.
+constexpr qsizetype kLongestDetail = 256;
+
+// The geometry a border drag gives: the moved edges follow the cursor, the others stay, and
+// the window never gets smaller than its minimum.
+QRect DraggedGeometry(Qt::Edges edges, const QRect& start, QPoint moved, const QSize& minimum) {
+    QRect g = start;
+    if (edges & Qt::LeftEdge) g.setLeft(std::min(start.left() + moved.x(), start.right() + 1 - minimum.width()));
+    if (edges & Qt::RightEdge) g.setRight(std::max(start.right() + moved.x(), start.left() - 1 + minimum.width()));
+    if (edges & Qt::TopEdge) g.setTop(std::min(start.top() + moved.y(), start.bottom() + 1 - minimum.height()));
+    if (edges & Qt::BottomEdge) g.setBottom(std::max(start.bottom() + moved.y(), start.top() - 1 + minimum.height()));
+    return g;
+}
 
 std::string Narrow(const QString& text) {
     return QFile::encodeName(text).toStdString();
@@ -109,6 +142,407 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
     setupTypes();
     addShortcuts();
     setAcceptDrops(true);
+
+    // The preview takes whatever room the window leaves it and is fitted again on every change.
+    setMinimumSize(kMinimumWindowSize);
+    ui_->lbPic->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    ui_->lbPic->installEventFilter(this);
+    setupResizeBorders();
+    setupDetails();
+    setupGreyAndFrames();
+    setupSaveOptions();
+    connect(ui_->lineEdit, &QLineEdit::returnPressed, this, &Lumaframe::openTypedPath);
+    // Leaving the field without Enter, or a typed path that failed, shows the opened file again.
+    connect(ui_->lineEdit, &QLineEdit::editingFinished, this, [this] { ui_->lineEdit->setText(openedPath_); });
+    connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this,
+            [this](const QString& type) { rememberChoice(QStringLiteral("format"), type); });
+}
+
+void Lumaframe::setConfigPath(const QString& path) {
+    configPath_ = path;
+    const QSettings settings(configPath_, QSettings::IniFormat);
+    const int format = ui_->comboBoxType->findText(settings.value(QStringLiteral("format")).toString());
+    if (format >= 0) ui_->comboBoxType->setCurrentIndex(format);
+    privacyBox_->setChecked(settings.value(QStringLiteral("privacy"), false).toBool());
+    qualityBox_->setValue(settings.value(QStringLiteral("quality"), 90).toInt());
+    deepBox_->setChecked(settings.value(QStringLiteral("depth16"), false).toBool());
+    allFramesBox_->setChecked(settings.value(QStringLiteral("allFrames"), false).toBool());
+    choicesBound_ = true;
+}
+
+void Lumaframe::rememberChoice(const QString& key, const QVariant& value) {
+    if (!choicesBound_) return;
+    QSettings settings(configPath_, QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+// The side and bottom borders resize the window (the title bar moves it).
+void Lumaframe::setupResizeBorders() {
+    const struct {
+        QWidget* border;
+        Qt::Edges edges;
+        Qt::CursorShape cursor;
+    } borders[] = {
+        {ui_->label_Left, Qt::LeftEdge, Qt::SizeHorCursor},
+        {ui_->label_Right, Qt::RightEdge, Qt::SizeHorCursor},
+        {ui_->label_Bottom, Qt::BottomEdge, Qt::SizeVerCursor},
+        {ui_->label_BLeft, Qt::BottomEdge | Qt::LeftEdge, Qt::SizeBDiagCursor},
+        {ui_->label_BRight, Qt::BottomEdge | Qt::RightEdge, Qt::SizeFDiagCursor},
+    };
+    for (const auto& [border, edges, cursor] : borders) {
+        border->setCursor(cursor);
+        border->setProperty("resizeEdges", static_cast<int>(edges));
+        border->installEventFilter(this);
+    }
+}
+
+bool Lumaframe::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->lbPic) {
+        switch (event->type()) {
+        case QEvent::Resize: ShowImage(current_); return false;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease: return dragLevels(event);
+        case QEvent::Wheel:
+        case QEvent::KeyPress: return previewKeyOrWheel(event);
+        default: return false;
+        }
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && widget->property("resizeEdges").isValid()) return resizeFromBorder(widget, event);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool Lumaframe::resizeFromBorder(QWidget* border, QEvent* event) {
+    const auto edges = static_cast<Qt::Edges>(border->property("resizeEdges").toInt());
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton || maximised_) return false;
+        // The window manager resizes when it can (it knows the screen's edges); else by hand.
+        if (windowHandle() != nullptr && windowHandle()->startSystemResize(edges)) return true;
+        borderDrag_ = BorderDrag{edges, mouse->globalPosition().toPoint(), geometry()};
+        return true;
+    case QEvent::MouseMove:
+        if (!borderDrag_ || !(mouse->buttons() & Qt::LeftButton)) return false;
+        setGeometry(DraggedGeometry(borderDrag_->edges, borderDrag_->geometry,
+                                    mouse->globalPosition().toPoint() - borderDrag_->pressed,
+                                    minimumSize().expandedTo(minimumSizeHint())));
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!borderDrag_) return false;
+        borderDrag_.reset();
+        return true;
+    default: return false;
+    }
+}
+
+// Below Save As: the grey-level list with its reset, and the frame slider; over the preview,
+// the centre, width and frame shown.
+void Lumaframe::setupGreyAndFrames() {
+    auto* levels = new QGroupBox(tr("Grey levels"), ui_->tab_5);
+    levels->setObjectName(QStringLiteral("groupGrey"));
+    levels->setGeometry(10, 190, 201, 78);
+    greyBox_ = new QComboBox(levels);
+    greyBox_->setObjectName(QStringLiteral("comboGrey"));
+    greyBox_->setGeometry(10, 22, 181, 22);
+    resetGrey_ = new QPushButton(tr("Reset"), levels);
+    resetGrey_->setObjectName(QStringLiteral("btResetGrey"));
+    resetGrey_->setGeometry(10, 50, 71, 22);
+    connect(greyBox_, &QComboBox::activated, this, &Lumaframe::chooseGrey);
+    connect(resetGrey_, &QPushButton::clicked, this, [this] { chooseGrey(0); });
+
+    auto* frames = new QGroupBox(tr("Frames"), ui_->tab_5);
+    frames->setObjectName(QStringLiteral("groupFrames"));
+    frames->setGeometry(10, 274, 201, 78);
+    frameLabel_ = new QLabel(frames);
+    frameLabel_->setObjectName(QStringLiteral("lbFrame"));
+    frameLabel_->setGeometry(10, 20, 181, 20);
+    frameSlider_ = new QSlider(Qt::Horizontal, frames);
+    frameSlider_->setObjectName(QStringLiteral("sliderFrame"));
+    frameSlider_->setGeometry(10, 48, 181, 22);
+    connect(frameSlider_, &QSlider::valueChanged, this, &Lumaframe::showFrame);
+
+    levelsLabel_ = new QLabel(ui_->lbPic);
+    levelsLabel_->setObjectName(QStringLiteral("lbLevels"));
+    levelsLabel_->setStyleSheet(QStringLiteral("color: white; background: rgba(0, 0, 0, 150); padding: 2px;"));
+    levelsLabel_->move(4, 4);
+    levelsLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ui_->lbPic->setFocusPolicy(Qt::StrongFocus);
+
+    // PageUp and PageDown step through frames wherever the focus is; Home, End, the arrows and
+    // the wheel do on the preview (the fields keep them for their text).
+    const std::pair<int, int> steps[] = {{Qt::Key_PageUp, -1}, {Qt::Key_PageDown, 1}};
+    for (const auto& [key, step] : steps) {
+        auto* action = new QAction(this);
+        action->setShortcut(QKeySequence(key));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step = step] { showFrame(frame_ + step); });
+        addAction(action);
+    }
+    fillGreyChoices();
+}
+
+// Below the frames: what Save As writes beyond the picture shown.
+void Lumaframe::setupSaveOptions() {
+    auto* group = new QGroupBox(tr("Save options"), ui_->tab_5);
+    group->setObjectName(QStringLiteral("groupSave"));
+    group->setGeometry(10, 358, 201, 118);
+    auto* qualityLabel = new QLabel(tr("Quality"), group);
+    qualityLabel->setGeometry(10, 22, 90, 22);
+    qualityLabel->setToolTip(tr("JPEG and JPEG 2000"));
+    qualityBox_ = new QSpinBox(group);
+    qualityBox_->setObjectName(QStringLiteral("spinQuality"));
+    qualityBox_->setGeometry(110, 22, 81, 22);
+    qualityBox_->setRange(1, 100);
+    qualityBox_->setValue(90);
+    qualityBox_->setToolTip(tr("JPEG and JPEG 2000"));
+    deepBox_ = new QCheckBox(tr("16-bit grey levels"), group);
+    deepBox_->setObjectName(QStringLiteral("chk16Bit"));
+    deepBox_->setGeometry(10, 48, 181, 20);
+    deepNote_ = new QLabel(tr("File: the standard rendering"), group);
+    deepNote_->setObjectName(QStringLiteral("lb16BitNote"));
+    deepNote_->setGeometry(28, 68, 163, 18);
+    allFramesBox_ = new QCheckBox(tr("All frames"), group);
+    allFramesBox_->setObjectName(QStringLiteral("chkAllFrames"));
+    allFramesBox_->setGeometry(10, 90, 181, 20);
+    connect(deepBox_, &QCheckBox::toggled, this, [this](bool on) {
+        rememberChoice(QStringLiteral("depth16"), on);
+        updateSaveOptions();
+    });
+    connect(allFramesBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("allFrames"), on); });
+    connect(qualityBox_, &QSpinBox::valueChanged, this, [this](int value) { rememberChoice(QStringLiteral("quality"), value); });
+    connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this, &Lumaframe::updateSaveOptions);
+    updateSaveOptions();
+}
+
+// 16 bits only where the registry says the target holds them, and for grey pictures; the
+// note says what "File" becomes at 16 bits.
+void Lumaframe::updateSaveOptions() {
+    const LfFormatInfo* row = nullptr;
+    LfFindSaveName(ui_->comboBoxType->currentText().toStdString(), &row);
+    const bool deepTarget = row != nullptr && row->writesGrey16;
+    deepBox_->setEnabled(deepTarget && !details_.colour);
+    deepNote_->setVisible(deepBox_->isEnabled() && deepBox_->isChecked() && greyChoice_.kind == GreyChoiceKind::File);
+}
+
+// File, the file's own windows, the standard rendering, min-max, full range, the CT presets.
+void Lumaframe::fillGreyChoices() {
+    greyChoices_.clear();
+    greyBox_->clear();
+    const auto add = [this](const QString& label, const GreyChoice& choice) {
+        greyChoices_.push_back(choice);
+        greyBox_->addItem(label);
+    };
+    const auto number = [](double value) { return QString::number(value, 'g', 10); };
+    add(tr("File"), {});
+    const std::vector<VoiWindow>& windows = details_.windows;
+    for (size_t i = 0; i < windows.size(); ++i) {
+        if (!(windows[i].width >= 1.0) || !std::isfinite(windows[i].centre)) continue;  // not usable
+        const QString name = windows[i].explanation.empty() ? tr("Window %1").arg(i + 1)
+                                                             : QString::fromStdString(windows[i].explanation);
+        add(QStringLiteral("%1 (%2/%3)").arg(name, number(windows[i].centre), number(windows[i].width)),
+            {GreyChoiceKind::FileWindow, static_cast<int>(i + 1)});
+    }
+    add(tr("Standard"), {GreyChoiceKind::Standard});
+    add(tr("Min-max"), {GreyChoiceKind::MinMax});
+    add(tr("Full range"), {GreyChoiceKind::FullRange});
+    for (const CtPreset& preset : CtPresets())
+        add(QStringLiteral("%1 (%2/%3)").arg(QCoreApplication::translate("Lumaframe", preset.name),
+                                             number(preset.centre), number(preset.width)),
+            {GreyChoiceKind::Window, 0, preset.centre, preset.width});
+    greyChoice_ = {};
+    greyBox_->setCurrentIndex(0);
+    // Colour pictures are never windowed.
+    const bool grey = !openedPath_.isEmpty() && !details_.colour;
+    greyBox_->setEnabled(grey);
+    resetGrey_->setEnabled(grey);
+    if (deepBox_ != nullptr) updateSaveOptions();
+}
+
+void Lumaframe::chooseGrey(int index) {
+    if (index < 0 || index >= static_cast<int>(greyChoices_.size())) return;
+    greyBox_->setCurrentIndex(index);
+    greyChoice_ = greyChoices_[static_cast<size_t>(index)];
+    renderView();
+    updateSaveOptions();
+}
+
+// A window set by hand (the right-button drag) shows as the list's last entry.
+void Lumaframe::setCustomWindow(double centre, double width) {
+    greyChoice_ = {GreyChoiceKind::Window, 0, centre, width};
+    const QString label = tr("Custom (%1/%2)").arg(QString::number(centre, 'g', 10), QString::number(width, 'g', 10));
+    if (greyChoices_.size() == static_cast<size_t>(greyBox_->count()) && greyBox_->count() > 0 &&
+        greyBox_->itemData(greyBox_->count() - 1).toBool()) {
+        greyChoices_.back() = greyChoice_;
+        greyBox_->setItemText(greyBox_->count() - 1, label);
+    } else {
+        greyChoices_.push_back(greyChoice_);
+        greyBox_->addItem(label, true);  // marked as the hand-set entry
+    }
+    greyBox_->setCurrentIndex(greyBox_->count() - 1);
+    renderView();
+}
+
+void Lumaframe::showFrame(int index) {
+    if (openedPath_.isEmpty() || details_.frames < 1) return;
+    index = std::clamp(index, 0, details_.frames - 1);
+    if (index == frame_ && !picture_.empty()) return;
+    frame_ = index;
+    if (frameSlider_->value() != index) {
+        const QSignalBlocker quiet(frameSlider_);
+        frameSlider_->setValue(index);
+    }
+    renderView();
+}
+
+// Reads the frame shown with the grey levels chosen, exactly as the converter would for the
+// same options; on failure the last picture stays and the reason shows over it.
+bool Lumaframe::renderView() {
+    DicomPicture picture;
+    PictureFailure failure;
+    LfImage image;
+    if (!ReadDicomPicture(Narrow(openedPath_), frame_, RenderingFor(greyChoice_), true, picture, failure) ||
+        !PictureToImage(picture, GreyPixels::OneChannel, image)) {
+        viewProblem_ = OpenFailureText(openedPath_, failure);
+        updatePreviewLabels();
+        return false;
+    }
+    viewProblem_.clear();
+    picture_ = std::move(picture);
+    current_.Transfer(image);
+    ShowImage(current_);
+    updatePreviewLabels();
+    return true;
+}
+
+void Lumaframe::updatePreviewLabels() {
+    const int frames = std::max(details_.frames, 1);
+    frameLabel_->setText(tr("Frame %1 of %2").arg(frame_ + 1).arg(frames));
+    QStringList lines;
+    if (!viewProblem_.isEmpty())
+        lines << viewProblem_;
+    else if (picture_.windowed && picture_.grey())
+        lines << tr("C %1  W %2").arg(QString::number(picture_.windowCentre, 'g', 10), QString::number(picture_.windowWidth, 'g', 10));
+    if (frames > 1) lines << tr("Frame %1 of %2").arg(frame_ + 1).arg(frames);
+    levelsLabel_->setText(lines.join(QLatin1Char('\n')));
+    levelsLabel_->setVisible(!openedPath_.isEmpty() && !lines.isEmpty());
+    levelsLabel_->adjustSize();
+}
+
+// Right-button drag on the preview, as viewing stations do: right widens the window, down
+// raises its centre. The start is the window in force (a stretch as the window spanning it).
+bool Lumaframe::dragLevels(QEvent* event) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mouse->globalPosition().toPoint();
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
+        if (openedPath_.isEmpty() || details_.colour) return true;
+        DicomPicture start = picture_;
+        if (!start.windowed) {
+            PictureFailure failure;
+            if (!ReadDicomPicture(Narrow(openedPath_), frame_, RenderingFor({GreyChoiceKind::MinMax}), true, start,
+                                  failure) || !start.windowed)
+                return true;
+        }
+        levelDrag_ = LevelDrag{at, start.windowCentre, std::max(start.windowWidth, 1.0)};
+        return true;
+    }
+    if (event->type() == QEvent::MouseMove && levelDrag_ && (mouse->buttons() & Qt::RightButton)) {
+        // One pixel of movement is a 256th of the starting width, at least one level.
+        const double step = std::max(1.0, levelDrag_->width / 256.0);
+        const QPoint moved = at - levelDrag_->pressed;
+        setCustomWindow(std::round(levelDrag_->centre + moved.y() * step),
+                        std::max(1.0, std::round(levelDrag_->width + moved.x() * step)));
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton && levelDrag_) {
+        levelDrag_.reset();
+        return true;
+    }
+    return false;
+}
+
+bool Lumaframe::previewKeyOrWheel(QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+        if (delta != 0) showFrame(frame_ + (delta < 0 ? 1 : -1));
+        return true;
+    }
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int last = std::max(details_.frames, 1) - 1;
+    switch (key) {
+    case Qt::Key_Home: showFrame(0); return true;
+    case Qt::Key_End: showFrame(last); return true;
+    case Qt::Key_Right:
+    case Qt::Key_Down: showFrame(frame_ + 1); return true;
+    case Qt::Key_Left:
+    case Qt::Key_Up: showFrame(frame_ - 1); return true;
+    default: return false;
+    }
+}
+
+// A third tab: what --info says of the opened file, with its patient, study and series.
+void Lumaframe::setupDetails() {
+    auto* tab = new QWidget();
+    tab->setObjectName(QStringLiteral("tab_Details"));
+    auto* layout = new QVBoxLayout(tab);
+    layout->setContentsMargins(6, 6, 6, 6);
+    auto* scroll = new QScrollArea(tab);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    detailsView_ = new QLabel(scroll);
+    detailsView_->setObjectName(QStringLiteral("lbDetails"));
+    detailsView_->setWordWrap(true);
+    detailsView_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    detailsView_->setTextFormat(Qt::RichText);
+    detailsView_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    scroll->setWidget(detailsView_);
+    privacyBox_ = new QCheckBox(tr("Hide names and IDs"), tab);
+    privacyBox_->setObjectName(QStringLiteral("chkPrivacy"));
+    layout->addWidget(scroll);
+    layout->addWidget(privacyBox_);
+    ui_->tabWidget->addTab(tab, tr("Details"));
+    // The panel widens to show all three tabs rather than hiding one behind scroll arrows.
+    ui_->tabWidget->setUsesScrollButtons(false);
+    connect(privacyBox_, &QCheckBox::toggled, this, [this](bool hide) {
+        rememberChoice(QStringLiteral("privacy"), hide);
+        showDetails();
+    });
+    showDetails();
+}
+
+QString Lumaframe::detailsText() const {
+    if (openedPath_.isEmpty()) return tr("Open a DICOM file to see its details here.");
+    QString html;
+    const auto add = [&html](const QString& label, QString value) {
+        value = value.trimmed();
+        if (value.isEmpty()) return;
+        if (value.size() > kLongestDetail) value = value.left(kLongestDetail) + QChar(0x2026);
+        html += QStringLiteral("<p style=\"margin:0 0 6px 0\"><b>%1</b><br/>%2</p>").arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+    };
+    const TextAttributes& text = details_.text;
+    const auto value = [&text](uint32_t tag) { return QString::fromStdString(text.value(tag)); };
+    // Names and IDs are hidden when the screen is shared; the other rows identify no one.
+    const bool hide = privacyBox_->isChecked();
+    const auto identifying = [&](uint32_t tag, const std::string& shown) {
+        if (!text.has(tag) || shown.empty()) return QString();
+        return hide ? tr("hidden") : QString::fromStdString(shown);
+    };
+    add(tr("File name"), QFileInfo(openedPath_).fileName());
+    add(tr("Patient name"), identifying(tags::PatientName, PersonNameForDisplay(text.value(tags::PatientName))));
+    add(tr("Patient ID"), identifying(tags::PatientId, text.value(tags::PatientId)));
+    add(tr("Study date"), QString::fromStdString(DateForDisplay(text.value(tags::StudyDate))));
+    add(tr("Study description"), value(tags::StudyDescription));
+    add(tr("Series number"), value(tags::SeriesNumber));
+    add(tr("Series description"), value(tags::SeriesDescription));
+    add(tr("Modality"), value(tags::Modality));
+    add(tr("Body part"), value(tags::BodyPartExamined));
+    add(tr("Picture"), QString::fromStdString(details_.summary));
+    return html;
+}
+
+void Lumaframe::showDetails() {
+    detailsView_->setText(detailsText());
 }
 
 Lumaframe::~Lumaframe() {
@@ -203,11 +637,9 @@ void Lumaframe::on_btnMax_clicked() {
         const int top = geometry().y() - frame.y();
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         move(available.x() - kMaskBand - side, available.y() - kMaskBand - top);
-        setFixedSize(available.width() + side + 2 * kMaskBand,
-                     available.height() + 2 * kMaskBand);
+        resize(available.width() + side + 2 * kMaskBand, available.height() + 2 * kMaskBand);
         maximised_ = true;
     } else {
-        setFixedSize(savedGeometry_.size());
         setGeometry(savedGeometry_);
         maximised_ = false;
     }
@@ -241,8 +673,9 @@ void Lumaframe::SetLanguage() {
     QSettings settings(configPath_, QSettings::IniFormat);
     settings.setValue(QStringLiteral("language"), ToggledLanguage(language_));
     settings.sync();
-    // The new instance starts in the other language; this one ends with its window.
-    services_->startDetached(QCoreApplication::applicationFilePath(), QStringList{QString()},
+    // The new instance starts in the other language with the same file open (the target
+    // format is kept in the settings); this one ends with its window.
+    services_->startDetached(QCoreApplication::applicationFilePath(), QStringList{openedPath_},
                              QCoreApplication::applicationDirPath());
     close();
 }
@@ -258,10 +691,21 @@ void Lumaframe::on_btAddPic_clicked() {
     OpenDicom(path);
 }
 
-// A valid file the reader cannot show (a compressed syntax it lacks, a layout it does not
-// render, no pixel data at all) is named as such in plain words; anything else may be damaged.
-QString Lumaframe::OpenFailureText(const PictureFailure& failure) const {
-    if (IsUnreadable(failure.refusal)) return tr("Please check whether the image is damaged.");
+QString Lumaframe::OpenFailureText(const QString& path, const PictureFailure& failure) const {
+    switch (failure.refusal) {
+    case DicomRefusal::CannotOpen:
+        if (!QFileInfo::exists(path)) return tr("This file cannot be opened: no such file.");
+        break;
+    case DicomRefusal::NotDicom: {
+        const std::string format = PictureFormatOf(Narrow(path));
+        if (format.empty()) return tr("This is not a DICOM file.");
+        return tr("This is a %1 picture, not a DICOM file.").arg(QString::fromStdString(format));
+    }
+    case DicomRefusal::Damaged:
+    case DicomRefusal::None: return tr("Please check whether the image is damaged.");
+    default: break;
+    }
+    // A valid file the reader cannot show is named as such in plain words.
     const QString message = QCoreApplication::translate("Lumaframe", failure.words.message);
     return failure.words.argument.empty() ? message : message.arg(QString::fromStdString(failure.words.argument));
 }
@@ -273,18 +717,38 @@ bool Lumaframe::OpenDicom(const QString& path) {
     // The current picture is replaced only once a frame has been read.
     if (!ReadDicomPicture(Narrow(path), 0, GreyRendering{}, true, picture, failure) ||
         !PictureToImage(picture, GreyPixels::OneChannel, opened)) {
-        services_->warning(this, tr("Failure"), OpenFailureText(failure));
+        ui_->lineEdit->setText(openedPath_);
+        services_->warning(this, tr("Failure"), OpenFailureText(path, failure));
         return false;
     }
     picture_ = std::move(picture);
     current_.Transfer(opened);
+    openedPath_ = path;
+    ui_->lineEdit->setText(path);
     try {
         ShowImage(current_);
     } catch (...) {
         // The picture is open even when its preview cannot be drawn.
     }
-    ui_->lineEdit->setText(path);
+    details_ = ReadFileDetails(Narrow(path));
+    showDetails();
+    frame_ = 0;
+    viewProblem_.clear();
+    fillGreyChoices();
+    {
+        const QSignalBlocker quiet(frameSlider_);
+        frameSlider_->setRange(0, std::max(details_.frames, 1) - 1);
+        frameSlider_->setValue(0);
+    }
+    frameSlider_->setEnabled(details_.frames > 1);
+    updatePreviewLabels();
     return true;
+}
+
+void Lumaframe::openTypedPath() {
+    const QString typed = ui_->lineEdit->text().trimmed();
+    if (!typed.isEmpty() && typed != openedPath_) OpenDicom(typed);
+    ui_->lineEdit->setText(openedPath_);
 }
 
 void Lumaframe::ShowImage(LfImage& image) {
@@ -292,21 +756,30 @@ void Lumaframe::ShowImage(LfImage& image) {
         ui_->lbPic->setPixmap(QPixmap());
         return;
     }
-    // The preview works on a copy, so saving always writes the full-size picture.
-    LfImage copy(image);
-    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
+    // The preview works on a copy, so saving always writes the full-size picture. A large
+    // picture is shrunk before its grey levels become 24-bit pixels: nearest-pixel shrinking
+    // picks the same pixels either way, and only the small copy is widened.
     const PreviewSize fit =
-        FitPreview(copy.Width(), copy.Height(), ui_->lbPic->width(), ui_->lbPic->height());
-    if (fit.resampled && !copy.Resample(fit.width, fit.height, 1)) {
-        ui_->lbPic->setPixmap(QPixmap());
-        return;
+        FitPreview(image.Width(), image.Height(), ui_->lbPic->width(), ui_->lbPic->height());
+    LfImage copy;
+    if (fit.resampled && !fit.enlarged) {
+        if (!image.Resample(fit.width, fit.height, 1, &copy)) {
+            ui_->lbPic->setPixmap(QPixmap());
+            return;
+        }
+    } else {
+        copy.Copy(image, true, true, true);
     }
+    if (copy.BitCount() != 24) copy.IncreaseBitCount(24);
     // Top-down RGB rows for the toolkit.
     copy.Flip(false, true);
     copy.SwapRedBlue();
-    const QImage view(copy.Row(0), static_cast<int>(copy.Width()),
-                      static_cast<int>(copy.Height()), static_cast<qsizetype>(copy.EffectiveWidth()),
-                      QImage::Format_RGB888);
+    QImage view(copy.Row(0), static_cast<int>(copy.Width()), static_cast<int>(copy.Height()),
+                static_cast<qsizetype>(copy.EffectiveWidth()), QImage::Format_RGB888);
+    // Enlarged by the toolkit: smooth, or nearest-pixel where single pixels must stay visible.
+    if (fit.enlarged)
+        view = view.scaled(fit.width, fit.height, Qt::IgnoreAspectRatio,
+                           fit.nearest ? Qt::FastTransformation : Qt::SmoothTransformation);
     ui_->lbPic->setPixmap(QPixmap::fromImage(view));  // the pixmap holds its own copy
 }
 
@@ -315,7 +788,7 @@ void Lumaframe::on_btCov_clicked() {
 }
 
 QString Lumaframe::ProposedSavePath(const QString& type) const {
-    const QString opened = ui_->lineEdit->text();
+    const QString& opened = openedPath_;
     if (opened.isEmpty()) return QString();
     const QFileInfo info(opened);
     QString name = info.fileName();
@@ -340,9 +813,16 @@ void Lumaframe::on_btSave_clicked() {
                                            SaveFilters(), &selected);
     if (path.isEmpty()) return;
     path = CompletedSavePath(path, selected, type);
-    // The extension typed, not the filter selected, decides the format; the picture is saved
-    // exactly as glintwise-convert saves it.
-    if (!picture_.empty() && SaveDicomPicture(picture_, Narrow(path), SaveChoices{}).empty())
+    // The extension typed, not the filter selected, decides the format. The picture shown
+    // (frame and grey levels), or every frame, is saved by the converter's own step with the
+    // options the converter would be given, so both write the same bytes.
+    convert::Options options;
+    options.frame = frame_;
+    options.allFrames = allFramesBox_->isChecked();
+    options.quality = qualityBox_->value();
+    options.rendering = RenderingFor(greyChoice_, deepBox_->isEnabled() && deepBox_->isChecked() ? 16 : 8);
+    const convert::Job job{Narrow(openedPath_), Narrow(openedPath_), Narrow(path), ""};
+    if (!openedPath_.isEmpty() && convert::ConvertOne(job, options).ok)
         services_->information(this, tr("Success"), tr("Image has been saved."));
     else
         services_->warning(this, tr("Failure"), tr("Failed to save image."));

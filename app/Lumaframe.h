@@ -6,18 +6,29 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QVariant>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DicomPictures.h"
+#include "FileDetails.h"
+#include "GreyChoices.h"
 #include "LfImage.h"
 #include "WindowServices.h"
 
 namespace Ui {
 class LumaframeClass;
 }
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
 class QStringListModel;
 struct PictureFailure;
 struct BatchSummary;
@@ -32,15 +43,27 @@ public:
     // language toggle.
     void setLanguageText(const QString& language) { language_ = language; }
     const QString& languageText() const { return language_; }
-    // The settings file the language toggle writes.
-    void setConfigPath(const QString& path) { configPath_ = path; }
+    // The settings file: the language toggle writes it; the window's choices (target format,
+    // privacy switch) are restored from it here and written to it when changed.
+    void setConfigPath(const QString& path);
     // Replaces the dialogs, message boxes and process start (tests answer them).
     void setServices(std::unique_ptr<WindowServices> services);
 
     // Opens a DICOM file as the current image and previews it; false (after the warning)
     // when the file gives no picture. The Browse button and the screenshot tool use it.
     bool OpenDicom(const QString& path);
-    QString OpenFailureText(const PictureFailure& failure) const;
+    // Why the path gave no picture: no such file, not DICOM (naming a picture format it
+    // holds), a picture the reader cannot show yet, or damaged.
+    QString OpenFailureText(const QString& path, const PictureFailure& failure) const;
+    // The file whose picture is shown; empty before the first open.
+    const QString& openedPath() const { return openedPath_; }
+    // The details panel's text (rich text) for the opened file.
+    QString detailsText() const;
+    // The picture shown: the frame and grey levels chosen, as the converter renders them.
+    const DicomPicture& currentPicture() const { return picture_; }
+    int frameShown() const { return frame_; }
+    // Shows frame index (from 0) of the opened file, within its frames.
+    void showFrame(int index);
 
     // Save As proposes the opened file's folder and base name with the target extension;
     // empty before any file was opened.
@@ -85,6 +108,8 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Refits the preview when its label changes size; resizes the window from its borders.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     // A dropped file opens; a dropped folder becomes the batch source.
@@ -96,6 +121,22 @@ private slots:
 
 private:
     void addShortcuts();
+    void setupResizeBorders();
+    bool resizeFromBorder(QWidget* border, QEvent* event);
+    void setupDetails();
+    void showDetails();
+    void openTypedPath();
+    void rememberChoice(const QString& key, const QVariant& value);
+    void setupGreyAndFrames();
+    void setupSaveOptions();
+    void updateSaveOptions();
+    void fillGreyChoices();
+    void chooseGrey(int index);
+    void setCustomWindow(double centre, double width);
+    bool renderView();
+    void updatePreviewLabels();
+    bool dragLevels(QEvent* event);
+    bool previewKeyOrWheel(QEvent* event);
     void showBatchProgress(int value, int maximum);
     void finishBatch(const BatchSummary& summary);
 
@@ -106,6 +147,40 @@ private:
     LfImage current_;       // the same picture as an image, for the preview
     QString language_;
     QString configPath_;
+    bool choicesBound_ = false;  // setConfigPath was called: choices are read and written
+    QString openedPath_;
+    FileDetails details_;
+    QLabel* detailsView_ = nullptr;
+    QCheckBox* privacyBox_ = nullptr;
+    // A resize by a border under way: the edges it moves, where it started.
+    struct BorderDrag {
+        Qt::Edges edges;
+        QPoint pressed;
+        QRect geometry;
+    };
+    std::optional<BorderDrag> borderDrag_;
+    // Grey levels and frames of the opened file.
+    std::vector<GreyChoice> greyChoices_;  // the entries of greyBox_, in order
+    GreyChoice greyChoice_;
+    int frame_ = 0;
+    QString viewProblem_;  // why the last choice could not be shown
+    QComboBox* greyBox_ = nullptr;
+    QPushButton* resetGrey_ = nullptr;
+    QSlider* frameSlider_ = nullptr;
+    QLabel* frameLabel_ = nullptr;
+    QLabel* levelsLabel_ = nullptr;  // centre, width and frame, over the preview
+    // Save As beyond the name: quality, 16 bits, every frame.
+    QSpinBox* qualityBox_ = nullptr;
+    QCheckBox* deepBox_ = nullptr;
+    QCheckBox* allFramesBox_ = nullptr;
+    QLabel* deepNote_ = nullptr;
+    // A right-button drag on the preview: where it started, the window it started from.
+    struct LevelDrag {
+        QPoint pressed;
+        double centre;
+        double width;
+    };
+    std::optional<LevelDrag> levelDrag_;
     bool maximised_ = false;
     QPoint dragOffset_;
     QRect savedGeometry_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Conversion.h"
+#include "GreyChoices.h"
 #include "LfFormatRegistry.h"
 
 namespace convert {
@@ -182,7 +183,7 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
 // Overlays are drawn by default, except over the window's own picture (--voi file).
 std::string CheckRendering(GreyRendering& rendering, bool voiGiven, bool overlaysGiven) {
     if (rendering.depth == 16 && !voiGiven) rendering.mode = VoiMode::Standard;
-    if (!overlaysGiven) rendering.overlays = rendering.mode == VoiMode::File ? kNoOverlays : kAllOverlays;
+    if (!overlaysGiven) UseDefaultOverlays(rendering);
     if (rendering.depth == 16 && rendering.mode == VoiMode::File)
         return "--depth 16 renders through --voi standard, minmax, none or CENTRE,WIDTH, not file";
     if (rendering.windowIndex > 0 && rendering.voiLutIndex > 0)

@@ -306,6 +306,22 @@ JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sin
     return Saved(SaveImage(image, job.output, ChoicesOf(options), false, sink));
 }
 
+std::string DescribeDicomHeader(const DicomReader& reader, bool header) {
+    std::string text = "DICOM, rows " + std::to_string(reader.rows()) + ", columns " +
+                       std::to_string(reader.columns()) + ", " + std::to_string(reader.bitsAllocated()) + " bits";
+    if (reader.windowWidth() != 0.0f)
+        text += ", window centre " + FormatFloat(reader.windowCenter()) + " width " + FormatFloat(reader.windowWidth());
+    else if (reader.samplesPerPixel() == 1 && reader.photometricInterpretation() != "PALETTE COLOR")
+        text += ", no window (min-max stretch)";
+    const int frames = header ? reader.frameCount() : std::max<int>(reader.numberOfFrames(), 1);
+    if (frames > 1) text += ", " + std::to_string(frames) + " frames";
+    text += DicomDetails(reader);
+    if (reader.samplesPerPixel() == 1) text += GreyDetails(reader.greyAttributes());
+    text += DescribeOverlays(reader.overlays());
+    if (!header) text += "; " + reader.refusalText();
+    return text;
+}
+
 JobResult DescribeOne(const Job& job, const Options& options) {
     if (!job.error.empty()) return Fail(job.error);
     {
@@ -324,23 +340,7 @@ JobResult DescribeOne(const Job& job, const Options& options) {
         // A picture the reader cannot convert yet is still described.
         const bool describable = header || (reader.refusal() == DicomRefusal::TransferSyntax &&
                                             !reader.pixelEncoding().empty());
-        if (describable) {
-            std::string text = "DICOM, rows " + std::to_string(reader.rows()) + ", columns " +
-                               std::to_string(reader.columns()) + ", " +
-                               std::to_string(reader.bitsAllocated()) + " bits";
-            if (reader.windowWidth() != 0.0f)
-                text += ", window centre " + FormatFloat(reader.windowCenter()) + " width " +
-                        FormatFloat(reader.windowWidth());
-            else if (reader.samplesPerPixel() == 1 && reader.photometricInterpretation() != "PALETTE COLOR")
-                text += ", no window (min-max stretch)";
-            const int frames = header ? reader.frameCount() : std::max<int>(reader.numberOfFrames(), 1);
-            if (frames > 1) text += ", " + std::to_string(frames) + " frames";
-            text += DicomDetails(reader);
-            if (reader.samplesPerPixel() == 1) text += GreyDetails(reader.greyAttributes());
-            text += DescribeOverlays(reader.overlays());
-            if (!header) text += "; " + reader.refusalText();
-            return {true, text};
-        }
+        if (describable) return {true, DescribeDicomHeader(reader, header)};
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
     }
     LfImage image;

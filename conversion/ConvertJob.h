@@ -32,6 +32,10 @@ JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sin
 // bit depth and frames.
 JobResult DescribeOne(const Job& job, const Options& options);
 
+// What --info says of a DICOM file after the header step (header: the step succeeded; else
+// the reader refused a picture it can still describe, and the reason is added).
+std::string DescribeDicomHeader(const DicomReader& reader, bool header);
+
 // Display name of a format identifier ("PNG", "JPEG 2000 code stream", ...).
 std::string FormatName(uint32_t type);
 

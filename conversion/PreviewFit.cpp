@@ -9,6 +9,8 @@ int32_t AtLeastOne(double value) {
     return side < 1 ? 1 : side;
 }
 
+constexpr int32_t kNearestFrom = 4;  // enlargement factor from which pixels stay square
+
 }  // namespace
 
 PreviewSize FitPreview(uint32_t imageWidth, uint32_t imageHeight, int32_t labelWidth,
@@ -24,15 +26,14 @@ PreviewSize FitPreview(uint32_t imageWidth, uint32_t imageHeight, int32_t labelW
     const float labelAspect = static_cast<float>(lw) / static_cast<float>(lh);
     if (labelAspect < aspect) {
         // The picture is relatively wider than the label: its width decides.
-        if (static_cast<int64_t>(lw) < static_cast<int64_t>(imageWidth)) {
-            size.width = lw;
-            size.height = AtLeastOne(static_cast<double>(lw) / static_cast<double>(aspect));
-            size.resampled = true;
-        }
-    } else if (static_cast<int64_t>(lh) < static_cast<int64_t>(imageHeight)) {
+        size.width = lw;
+        size.height = AtLeastOne(static_cast<double>(lw) / static_cast<double>(aspect));
+    } else {
         size.width = AtLeastOne(static_cast<double>(lh) * static_cast<double>(aspect));
         size.height = lh;
-        size.resampled = true;
     }
+    size.resampled = size.width != static_cast<int64_t>(imageWidth) || size.height != static_cast<int64_t>(imageHeight);
+    size.enlarged = size.width > static_cast<int64_t>(imageWidth);
+    size.nearest = size.enlarged && static_cast<int64_t>(size.width) >= kNearestFrom * static_cast<int64_t>(imageWidth);
     return size;
 }

@@ -1,4 +1,5 @@
-// The size at which the preview label shows a picture: fitted to the label, never enlarged.
+// The size at which the preview label shows a picture: fitted to the label both ways, so small
+// pictures are enlarged and large ones shrunk.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,10 @@ struct PreviewSize {
     int32_t width = 0;
     int32_t height = 0;
     bool resampled = false;  // false: the picture is shown at its own size
+    bool enlarged = false;   // resampled to a larger size
+    // Enlarged four times or more: shown with nearest-pixel scaling, so single pixels stay
+    // visible as squares instead of being smoothed into blurs.
+    bool nearest = false;
 };
 
 // labelWidth and labelHeight are the label's widget size including its one-pixel frame.

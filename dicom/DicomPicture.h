@@ -13,6 +13,11 @@ struct DicomPicture {
     int bits = 8;                 // 8, or 16 for grey pictures rendered at 16 bits
     std::vector<uint8_t> bytes;   // 8 bits: width * samples bytes a row, top row first
     std::vector<uint16_t> words;  // 16 bits: width levels a row, top row first
+    // The window the grey levels were made with, in modality values (a stretch gives the
+    // window spanning its range); false for colour pictures and VOI LUTs.
+    bool windowed = false;
+    double windowCentre = 0.0;
+    double windowWidth = 0.0;
 
     bool grey() const { return samples == 1; }
     bool empty() const { return width <= 0 || height <= 0; }

@@ -176,6 +176,7 @@ void DicomReader::resetAttributes() {
     overlays_.clear();
     extendedOffsets_.clear();
     extendedLengths_.clear();
+    text_.clear();
 }
 
 void DicomReader::releaseFrame() {
@@ -286,6 +287,8 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     if (h.is(0x0008, 0x0016)) return readText(sopClass_);
     if (h.is(0x7FE0, 0x0001)) return readOffsets(extendedOffsets_);
     if (h.is(0x7FE0, 0x0002)) return readOffsets(extendedLengths_);
+    if (const size_t kept = TextAttributes::keptLength(Tag(h.group, h.element)); kept != 0)
+        return keepText(reader, h, kept) || damaged();
     if (h.group != 0x0028) return reader.skipValue(h) || damaged();
     switch (h.element) {
     case 0x0002: return readNumber(samplesPerPixel_);
@@ -323,6 +326,15 @@ bool DicomReader::readAttribute(ElementReader& reader, const ElementHeader& h) {
     case 0x1223: return readWords(paletteSource_.segmented[h.element - 0x1221], kMaxPaletteBytes);
     default: return reader.skipValue(h) || damaged();
     }
+}
+
+// A descriptive attribute; one too long to be a real value (or a sequence) reads as absent.
+bool DicomReader::keepText(ElementReader& reader, const ElementHeader& h, size_t limit) {
+    if (h.undefinedLength() || h.length > limit) return reader.skipValue(h);
+    std::vector<uint8_t> value;
+    if (!reader.readValue(h, value, limit)) return false;
+    text_.keep(Tag(h.group, h.element), std::string(value.begin(), value.end()));
+    return true;
 }
 
 // The elements of the grey rendering. The window and rescale values also feed the reader's
@@ -638,6 +650,10 @@ bool DicomReader::renderPicture(int index) {
             picture.bytes[i] = invert ? static_cast<uint8_t>(255 - level) : level;
         }
     } else {
+        // The reader's own conversion: the file's window when it has one, else a stretch.
+        picture.windowed = !UsesStretch(settings_);
+        picture.windowCentre = settings_.windowCenter;
+        picture.windowWidth = settings_.windowWidth;
         picture.bytes.resize(count);
         const int bytes = layout_.sampleBytes();
         for (size_t i = 0; i < count; ++i)
@@ -783,6 +799,7 @@ bool DicomReader::renderStandardLevels(int index, const uint8_t* samples, DicomP
     if (!levels.prepare(ValuesForFrame(grey_, index), bits, monochrome1, rendering_, lowestModality_,
                         highestModality_, error))
         return refuse(DicomRefusal::Rendering, error);
+    picture.windowed = levels.window(picture.windowCentre, picture.windowWidth);
     const int bytes = layout_.sampleBytes();
     const size_t count = layout_.pixels();
     std::vector<uint16_t> deep(count);

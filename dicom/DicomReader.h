@@ -18,6 +18,7 @@
 #include "GreyRendering.h"
 #include "Overlays.h"
 #include "Palette.h"
+#include "TextAttributes.h"
 #include "PixelLayout.h"
 #include "TransferSyntax.h"
 
@@ -87,6 +88,8 @@ public:
     void setRendering(const GreyRendering& rendering) { rendering_ = rendering; }
     // The grey attributes of the last parse (windows, VOI LUTs, functional groups, ...).
     const GreyAttributes& greyAttributes() const { return grey_; }
+    // The descriptive attributes of the last parse (patient, study, series, cine timing).
+    const TextAttributes& textAttributes() const { return text_; }
     // The overlay planes of the last parse, with the reason for each that is not drawn.
     const std::vector<OverlayPlane>& overlays() const { return overlays_; }
 
@@ -159,6 +162,7 @@ private:
     void prepareWideMapping();
     bool renderPicture(int index);
     bool readGreyAttribute(ElementReader& reader, const ElementHeader& header);
+    bool keepText(ElementReader& reader, const ElementHeader& header, size_t limit);
     bool prepareStandardRendering();
     bool renderStandardLevels(int index, const uint8_t* samples, DicomPicture& picture);
     StoredBits storedBits() const;
@@ -228,6 +232,7 @@ private:
     GreyRendering rendering_;
     OverlayReader overlayReader_;
     std::vector<OverlayPlane> overlays_;
+    TextAttributes text_;
     double lowestModality_ = 0.0, highestModality_ = 0.0;  // over every frame, for the min-max stretch
 
     DicomPicture picture_;  // the rendered frame; the GreyFrame below is made from it

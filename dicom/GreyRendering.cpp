@@ -207,3 +207,17 @@ uint16_t StandardLevels::level(int64_t stored) const {
     // Truncated, as viewing stations do.
     return static_cast<uint16_t>(std::floor(y * top_));
 }
+
+bool StandardLevels::window(double& centre, double& width) const {
+    switch (step_) {
+    case Step::Lut: return false;
+    case Step::Range:
+        centre = (rangeLow_ + rangeHigh_) / 2.0;
+        width = rangeHigh_ - rangeLow_;
+        return true;
+    default:
+        centre = centre_;
+        width = width_;
+        return true;
+    }
+}

@@ -125,6 +125,8 @@ public:
                  const GreyRendering& rendering, double lowestModality, double highestModality,
                  std::string& error);
     uint16_t level(int64_t stored) const;
+    // The window of the prepared step, a range as the window spanning it; false for a VOI LUT.
+    bool window(double& centre, double& width) const;
 
 private:
     enum class Step { Linear, LinearExact, Sigmoid, Lut, Range };

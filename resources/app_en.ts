@@ -83,6 +83,178 @@
         <source>%1 files could not be converted.</source>
         <translation>%1 files could not be converted.</translation>
     </message>
+    <message>
+        <source>Hide names and IDs</source>
+        <translation>Hide names and IDs</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>Open a DICOM file to see its details here.</source>
+        <translation>Open a DICOM file to see its details here.</translation>
+    </message>
+    <message>
+        <source>hidden</source>
+        <translation>hidden</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Patient name</source>
+        <translation>Patient name</translation>
+    </message>
+    <message>
+        <source>Patient ID</source>
+        <translation>Patient ID</translation>
+    </message>
+    <message>
+        <source>Study date</source>
+        <translation>Study date</translation>
+    </message>
+    <message>
+        <source>Study description</source>
+        <translation>Study description</translation>
+    </message>
+    <message>
+        <source>Series number</source>
+        <translation>Series number</translation>
+    </message>
+    <message>
+        <source>Series description</source>
+        <translation>Series description</translation>
+    </message>
+    <message>
+        <source>Modality</source>
+        <translation>Modality</translation>
+    </message>
+    <message>
+        <source>Body part</source>
+        <translation>Body part</translation>
+    </message>
+    <message>
+        <source>Picture</source>
+        <translation>Picture</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened: no such file.</source>
+        <translation>This file cannot be opened: no such file.</translation>
+    </message>
+    <message>
+        <source>This is not a DICOM file.</source>
+        <translation>This is not a DICOM file.</translation>
+    </message>
+    <message>
+        <source>This is a %1 picture, not a DICOM file.</source>
+        <translation>This is a %1 picture, not a DICOM file.</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened (%1).</source>
+        <translation>This file cannot be opened (%1).</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>Grey levels</source>
+        <translation>Grey levels</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>Frames</translation>
+    </message>
+    <message>
+        <source>Window %1</source>
+        <translation>Window %1</translation>
+    </message>
+    <message>
+        <source>Standard</source>
+        <translation>Standard</translation>
+    </message>
+    <message>
+        <source>Min-max</source>
+        <translation>Min-max</translation>
+    </message>
+    <message>
+        <source>Full range</source>
+        <translation>Full range</translation>
+    </message>
+    <message>
+        <source>Custom (%1/%2)</source>
+        <translation>Custom (%1/%2)</translation>
+    </message>
+    <message>
+        <source>Frame %1 of %2</source>
+        <translation>Frame %1 of %2</translation>
+    </message>
+    <message>
+        <source>C %1  W %2</source>
+        <translation>C %1  W %2</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>Brain</translation>
+    </message>
+    <message>
+        <source>Subdural</source>
+        <translation>Subdural</translation>
+    </message>
+    <message>
+        <source>Stroke</source>
+        <translation>Stroke</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>Lung</translation>
+    </message>
+    <message>
+        <source>Mediastinum</source>
+        <translation>Mediastinum</translation>
+    </message>
+    <message>
+        <source>Abdomen</source>
+        <translation>Abdomen</translation>
+    </message>
+    <message>
+        <source>Liver</source>
+        <translation>Liver</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>Bone</translation>
+    </message>
+    <message>
+        <source>Save options</source>
+        <translation>Save options</translation>
+    </message>
+    <message>
+        <source>Quality</source>
+        <translation>Quality</translation>
+    </message>
+    <message>
+        <source>JPEG and JPEG 2000</source>
+        <translation>JPEG and JPEG 2000</translation>
+    </message>
+    <message>
+        <source>16-bit grey levels</source>
+        <translation>16-bit grey levels</translation>
+    </message>
+    <message>
+        <source>File: the standard rendering</source>
+        <translation>File: the standard rendering</translation>
+    </message>
+    <message>
+        <source>All frames</source>
+        <translation>All frames</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -83,6 +83,178 @@
         <source>%1 files could not be converted.</source>
         <translation>%1 个文件无法转换。</translation>
     </message>
+    <message>
+        <source>Hide names and IDs</source>
+        <translation>隐藏姓名和编号</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>详细信息</translation>
+    </message>
+    <message>
+        <source>Open a DICOM file to see its details here.</source>
+        <translation>打开 DICOM 文件后，此处显示其详细信息。</translation>
+    </message>
+    <message>
+        <source>hidden</source>
+        <translation>已隐藏</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件默认</translation>
+    </message>
+    <message>
+        <source>Patient name</source>
+        <translation>患者姓名</translation>
+    </message>
+    <message>
+        <source>Patient ID</source>
+        <translation>患者编号</translation>
+    </message>
+    <message>
+        <source>Study date</source>
+        <translation>检查日期</translation>
+    </message>
+    <message>
+        <source>Study description</source>
+        <translation>检查描述</translation>
+    </message>
+    <message>
+        <source>Series number</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Series description</source>
+        <translation>序列描述</translation>
+    </message>
+    <message>
+        <source>Modality</source>
+        <translation>设备类型</translation>
+    </message>
+    <message>
+        <source>Body part</source>
+        <translation>检查部位</translation>
+    </message>
+    <message>
+        <source>Picture</source>
+        <translation>图像</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened: no such file.</source>
+        <translation>无法打开此文件：文件不存在。</translation>
+    </message>
+    <message>
+        <source>This is not a DICOM file.</source>
+        <translation>这不是 DICOM 文件。</translation>
+    </message>
+    <message>
+        <source>This is a %1 picture, not a DICOM file.</source>
+        <translation>这是 %1 图像，不是 DICOM 文件。</translation>
+    </message>
+    <message>
+        <source>This file cannot be opened (%1).</source>
+        <translation>无法打开此文件（%1）。</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Grey levels</source>
+        <translation>灰阶</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>重置</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>帧</translation>
+    </message>
+    <message>
+        <source>Window %1</source>
+        <translation>窗 %1</translation>
+    </message>
+    <message>
+        <source>Standard</source>
+        <translation>标准</translation>
+    </message>
+    <message>
+        <source>Min-max</source>
+        <translation>最小-最大</translation>
+    </message>
+    <message>
+        <source>Full range</source>
+        <translation>全范围</translation>
+    </message>
+    <message>
+        <source>Custom (%1/%2)</source>
+        <translation>自定义（%1/%2）</translation>
+    </message>
+    <message>
+        <source>Frame %1 of %2</source>
+        <translation>第 %1 帧，共 %2 帧</translation>
+    </message>
+    <message>
+        <source>C %1  W %2</source>
+        <translation>窗位 %1  窗宽 %2</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>脑</translation>
+    </message>
+    <message>
+        <source>Subdural</source>
+        <translation>硬膜下</translation>
+    </message>
+    <message>
+        <source>Stroke</source>
+        <translation>卒中</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>肺</translation>
+    </message>
+    <message>
+        <source>Mediastinum</source>
+        <translation>纵隔</translation>
+    </message>
+    <message>
+        <source>Abdomen</source>
+        <translation>腹部</translation>
+    </message>
+    <message>
+        <source>Liver</source>
+        <translation>肝</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>骨</translation>
+    </message>
+    <message>
+        <source>Save options</source>
+        <translation>保存选项</translation>
+    </message>
+    <message>
+        <source>Quality</source>
+        <translation>质量</translation>
+    </message>
+    <message>
+        <source>JPEG and JPEG 2000</source>
+        <translation>JPEG 与 JPEG 2000</translation>
+    </message>
+    <message>
+        <source>16-bit grey levels</source>
+        <translation>16 位灰阶</translation>
+    </message>
+    <message>
+        <source>File: the standard rendering</source>
+        <translation>文件默认：按标准方式呈现</translation>
+    </message>
+    <message>
+        <source>All frames</source>
+        <translation>全部帧</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Regenerates docs/screenshot-en.png and docs/screenshot-zh.png (the main window under a
 # virtual X server with pydicom's CT_small.dcm open, once per language) and
-# docs/screenshot-batch-en.png (the box that ends a batch over a few of pydicom's files).
+# docs/screenshot-batch-en.png (the box that ends a batch over a few of pydicom's files),
+# docs/screenshot-enlarged-en.png (the 64 x 64 MR_small.dcm enlarged in a window resized to
+# 1000 x 700) and docs/screenshot-details-en.png (the Details tab of CT_small.dcm).
 #   scripts/screenshot.sh [build folder]      (default: build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +18,12 @@ for lang in en zh; do
   xvfb-run -a -s "-screen 0 1280x800x24" "$tool" "$lang" "$picture" "$root/docs/screenshot-$lang.png"
   echo "wrote docs/screenshot-$lang.png"
 done
+
+mr=$(dirname "$picture")/MR_small.dcm
+xvfb-run -a -s "-screen 0 1280x800x24" "$tool" en "$mr" "$root/docs/screenshot-enlarged-en.png" --size 1000x700
+echo "wrote docs/screenshot-enlarged-en.png"
+xvfb-run -a -s "-screen 0 1280x800x24" "$tool" en "$picture" "$root/docs/screenshot-details-en.png" --size 900x600 --details
+echo "wrote docs/screenshot-details-en.png"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

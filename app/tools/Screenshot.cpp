@@ -4,6 +4,8 @@
 //       the window with the picture open
 //   glintwise-screenshot en|zh <dicom file> <output.png> <source folder> <result folder>
 //       the same window after a batch over the source folder, with its end box on top
+//   glintwise-screenshot en|zh <dicom file> <output.png> --size WxH [--details]
+//       the window resized to W x H, with the Details tab shown when asked
 #include <QApplication>
 #include <QAbstractButton>
 #include <QComboBox>
@@ -14,6 +16,7 @@
 #include <QTabWidget>
 #include <QTranslator>
 #include <cstdio>
+#include <cstring>
 
 #include "Lumaframe.h"
 #include "Startup.h"
@@ -44,9 +47,10 @@ struct BoxShooter : WindowServices {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 && argc != 6) {
+    const bool sized = argc >= 6 && std::strcmp(argv[4], "--size") == 0;
+    if (argc != 4 && argc != 6 && !(sized && argc <= 7)) {
         std::fprintf(stderr,
-                     "usage: %s en|zh <dicom file> <output.png> [<source folder> <result folder>]\n",
+                     "usage: %s en|zh <dicom file> <output.png> [<source folder> <result folder> | --size WxH [--details]]\n",
                      argv[0]);
         return 2;
     }
@@ -65,7 +69,14 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const QString output = QString::fromLocal8Bit(argv[3]);
 
-    if (argc == 6) {
+    if (sized) {
+        int width = 0, height = 0;
+        if (std::sscanf(argv[5], "%dx%d", &width, &height) != 2) return 2;
+        window.resize(width, height);
+        if (argc == 7 && std::strcmp(argv[6], "--details") == 0)
+            window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(2);
+        for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    } else if (argc == 6) {
         auto shooter = std::make_unique<BoxShooter>();
         BoxShooter* box = shooter.get();
         box->window = &window;

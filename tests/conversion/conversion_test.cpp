@@ -153,37 +153,38 @@ TEST(PictureToImageCopy, GreyTargetsGetOneChannelColourPicturesKeepThree) {
     }
 }
 
-TEST(PreviewFitting, ShrinksToTheDecidingSideNeverEnlarges) {
-    // A 402 x 302 label holds 400 x 300 inside its frame.
-    PreviewSize square = FitPreview(512, 512, 402, 302);
-    EXPECT_TRUE(square.resampled);
-    EXPECT_EQ(square.width, 300);
-    EXPECT_EQ(square.height, 300);
-
-    PreviewSize wide = FitPreview(1024, 256, 402, 302);
-    EXPECT_TRUE(wide.resampled);
-    EXPECT_EQ(wide.width, 400);
-    EXPECT_EQ(wide.height, 100);
-
-    PreviewSize small = FitPreview(200, 100, 402, 302);
-    EXPECT_FALSE(small.resampled);
-    EXPECT_EQ(small.width, 200);
-    EXPECT_EQ(small.height, 100);
-
-    PreviewSize tall = FitPreview(300, 900, 402, 302);
-    EXPECT_EQ(tall.width, 100);
-    EXPECT_EQ(tall.height, 300);
-}
-
-TEST(PreviewFitting, DegenerateSizesStayDrawable) {
-    PreviewSize thin = FitPreview(1, 100000, 402, 302);
-    EXPECT_EQ(thin.height, 300);
-    EXPECT_EQ(thin.width, 1) << "a fitted side never truncates to nothing";
-    PreviewSize flat = FitPreview(100000, 1, 402, 302);
-    EXPECT_EQ(flat.width, 400);
-    EXPECT_EQ(flat.height, 1);
-    EXPECT_FALSE(FitPreview(0, 0, 402, 302).resampled);  // the empty image
-    EXPECT_FALSE(FitPreview(512, 512, 2, 2).resampled);  // a label with no inside
+// A 402 x 302 label holds 400 x 300 inside its frame. Catches a side that overflows the
+// label, a small picture left small, smoothing where pixels must stay square, and a thin
+// picture fitted to nothing.
+TEST(PreviewFitting, FitsBothWaysAndKeepsEnlargedPixelsSquare) {
+    const struct {
+        uint32_t width, height;
+        int32_t labelWidth, labelHeight;
+        int32_t shownWidth, shownHeight;
+        bool enlarged, nearest;
+    } cases[] = {
+        {512, 512, 402, 302, 300, 300, false, false},
+        {1024, 256, 402, 302, 400, 100, false, false},
+        {300, 900, 402, 302, 100, 300, false, false},
+        {200, 100, 402, 302, 400, 200, true, false},     // twice: smooth
+        {64, 64, 402, 302, 300, 300, true, true},        // 4.7 times: nearest pixel
+        {100, 75, 402, 302, 400, 300, true, true},       // exactly 4 times
+        {400, 300, 402, 302, 400, 300, false, false},    // already fits: not resampled
+        {2048, 2048, 1602, 1002, 1000, 1000, false, false},
+        {1, 100000, 402, 302, 1, 300, false, false},     // never truncated to nothing
+        {100000, 1, 402, 302, 400, 1, false, false},
+        {0, 0, 402, 302, 0, 0, false, false},            // the empty image
+        {512, 512, 2, 2, 512, 512, false, false},        // a label with no inside
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const PreviewSize fit = FitPreview(c.width, c.height, c.labelWidth, c.labelHeight);
+        EXPECT_EQ(fit.width, c.shownWidth);
+        EXPECT_EQ(fit.height, c.shownHeight);
+        EXPECT_EQ(fit.resampled, fit.width != static_cast<int32_t>(c.width) || fit.height != static_cast<int32_t>(c.height));
+        EXPECT_EQ(fit.enlarged, c.enlarged);
+        EXPECT_EQ(fit.nearest, c.nearest);
+    }
 }
 
 TEST(SaveResult, ExtensionChoosesTheFormatAndFailuresWriteNothing) {

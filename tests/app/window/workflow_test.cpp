@@ -92,7 +92,10 @@ TEST_F(Workflow, OpenShowsThePictureAndRemembersThePath) {
     EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "scan.dcm"));
     EXPECT_EQ(window.currentImage().Width(), 40u);
     EXPECT_EQ(window.currentImage().Height(), 20u);
-    EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().size(), QSize(40, 20));
+    // Enlarged until its width fills the label (inside its frame).
+    const QLabel* preview = Child<QLabel>(window, "lbPic");
+    EXPECT_EQ(preview->pixmap().width(), preview->width() - 2);
+    EXPECT_EQ(preview->pixmap().height(), preview->pixmap().width() / 2);
 }
 
 TEST_F(Workflow, ColourPicturesShowInColourAndValidFilesTheyCannotShowAreNamed) {
@@ -106,7 +109,7 @@ TEST_F(Workflow, ColourPicturesShowInColourAndValidFilesTheyCannotShowAreNamed) 
     ASSERT_TRUE(services->boxes.empty());
     const QImage shown = Child<QLabel>(window, "lbPic")->pixmap().toImage();
     EXPECT_EQ(shown.pixelColor(0, 0), QColor(255, 0, 0));
-    EXPECT_EQ(shown.pixelColor(1, 0), QColor(0, 0, 255));
+    EXPECT_EQ(shown.pixelColor(shown.width() - 1, 0), QColor(0, 0, 255));
 
     dicomtest::DicomFileBuilder plan;
     plan.text(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.481.5");
@@ -129,11 +132,17 @@ TEST_F(Workflow, FailedOpenKeepsTheOldPictureAndPath) {
     ASSERT_TRUE(services->boxes.empty());
     const QImage before = Child<QLabel>(window, "lbPic")->pixmap().toImage();
 
-    for (const char* bad : {"damaged.dcm", "truncated.dcm", "missing.dcm"}) {
-        SCOPED_TRACE(bad);
-        services->answers = {Q(dir / bad)};
+    // Each failure names its reason; only a damaged DICOM file asks the user to check it.
+    const std::pair<const char*, const char*> bad[] = {
+        {"damaged.dcm", "This is not a DICOM file."},
+        {"truncated.dcm", "Please check whether the image is damaged."},
+        {"missing.dcm", "This file cannot be opened: no such file."},
+    };
+    for (const auto& [name, reason] : bad) {
+        SCOPED_TRACE(name);
+        services->answers = {Q(dir / name)};
         Click("btAddPic");
-        ExpectOneBox(true, "Failure", "Please check whether the image is damaged.");
+        ExpectOneBox(true, "Failure", reason);
         EXPECT_EQ(Child<QLineEdit>(window, "lineEdit")->text(), Q(dir / "good.dcm"));
         EXPECT_EQ(window.currentImage().Width(), 30u);
         EXPECT_EQ(Child<QLabel>(window, "lbPic")->pixmap().toImage(), before);
