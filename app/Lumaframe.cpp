@@ -156,6 +156,12 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
     connect(ui_->lineEdit, &QLineEdit::editingFinished, this, [this] { ui_->lineEdit->setText(openedPath_); });
     connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this,
             [this](const QString& type) { rememberChoice(QStringLiteral("format"), type); });
+    // Chosen by the user (not restored from the settings): a target that cannot be written
+    // says so at once.
+    connect(ui_->comboBoxType, &QComboBox::activated, this, [this](int) {
+        if (const QString why = unwritableTargetText(ui_->comboBoxType->currentText()); !why.isEmpty())
+            services_->warning(this, tr("Failure"), why);
+    });
 }
 
 void Lumaframe::setConfigPath(const QString& path) {
@@ -876,6 +882,11 @@ void Lumaframe::on_btCovPics_clicked() {
         services_->warning(this, tr("Failure"), tr("Selected directory errors."));
         return;
     }
+    // A target that cannot be written is refused before any file is read.
+    if (const QString why = unwritableTargetText(ui_->comboBoxType->currentText()); !why.isEmpty()) {
+        services_->warning(this, tr("Failure"), why);
+        return;
+    }
     ui_->progressBar->setVisible(true);
     ui_->progressBar->reset();
     ui_->btCovPics->setText(tr("Cancel"));
@@ -896,6 +907,16 @@ void Lumaframe::on_btCovPics_clicked() {
     });
 }
 
+QString Lumaframe::unwritableTargetText(const QString& type) const {
+    const LfFormatInfo* row = nullptr;
+    if (LfFindSaveName(type.toStdString(), &row) == nullptr)
+        return tr("%1 names no format that can be written.").arg(type.toUpper());
+    if (row->writes) return QString();
+    QStringList names;
+    for (const LfSaveName& name : row->saveExtensions) names << QString::fromStdString(name.ext).toUpper();
+    return tr("%1 files can be read but not written.").arg(names.join(tr(" and ")));
+}
+
 void Lumaframe::showBatchProgress(int value, int maximum) {
     if (value == 0)
         ui_->progressBar->setRange(0, maximum);
@@ -908,8 +929,13 @@ void Lumaframe::finishBatch(const BatchSummary& summary) {
     batchRunning_ = false;
     ui_->btCovPics->setText(QCoreApplication::translate("LumaframeClass", "Batch Generate"));
     ui_->btCovPics->setEnabled(true);
-    services_->information(this, tr("Success"),
-                           tr("Converted %1 of %2 files.").arg(summary.written).arg(summary.files));
+    // A run stopped by Cancel never ends in "Success".
+    if (summary.stopped)
+        services_->information(this, tr("Cancelled"),
+                               tr("Cancelled after %1 of %2 files.").arg(summary.tried).arg(summary.files));
+    else
+        services_->information(this, tr("Success"),
+                               tr("Converted %1 of %2 files.").arg(summary.written).arg(summary.files));
     if (summary.failures.empty()) return;
     QStringList details;
     for (const BatchFailure& failure : summary.failures) {

@@ -138,6 +138,9 @@ private:
     bool dragLevels(QEvent* event);
     bool previewKeyOrWheel(QEvent* event);
     void showBatchProgress(int value, int maximum);
+    // Why the target cannot be written ("WMF and EMF files can be read but not written."),
+    // empty when it can.
+    QString unwritableTargetText(const QString& type) const;
     void finishBatch(const BatchSummary& summary);
 
     std::unique_ptr<Ui::LumaframeClass> ui_;

@@ -255,6 +255,26 @@
         <source>All frames</source>
         <translation>All frames</translation>
     </message>
+    <message>
+        <source>%1 names no format that can be written.</source>
+        <translation>%1 names no format that can be written.</translation>
+    </message>
+    <message>
+        <source>%1 files can be read but not written.</source>
+        <translation>%1 files can be read but not written.</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> and </translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>Cancelled after %1 of %2 files.</source>
+        <translation>Cancelled after %1 of %2 files.</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

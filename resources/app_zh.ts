@@ -255,6 +255,26 @@
         <source>All frames</source>
         <translation>全部帧</translation>
     </message>
+    <message>
+        <source>%1 names no format that can be written.</source>
+        <translation>%1 不对应任何可写入的格式。</translation>
+    </message>
+    <message>
+        <source>%1 files can be read but not written.</source>
+        <translation>%1 文件只能读取，不能写入。</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> 和 </translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>已取消</translation>
+    </message>
+    <message>
+        <source>Cancelled after %1 of %2 files.</source>
+        <translation>已在 %2 个文件中的第 %1 个之后取消。</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

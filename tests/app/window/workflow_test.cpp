@@ -32,7 +32,7 @@ const char kSaveFilters[] =
     "bmp(*.bmp)\njpg(*.jpg)\njpeg(*.jpeg)\njpe(*.jpe)\npng(*.png)\ntiff(*.tiff)\ntif(*.tif)\n"
     "tga(*.tga)\npcx(*.pcx)\nwbmp(*.wbmp)\nwmf(*.wmf)\nemf(*.emf)\njp2(*.jp2)\nj2c(*.j2c)\n"
     "jpc(*.jpc)\npgx(*.pgx)\npnm(*.pnm)\npgm(*.pgm)\nppm(*.ppm)\nras(*.ras)\nmng(*.mng)\n"
-    "jng(*.jng)\nska(*.ska)\nraw(*.raw)";
+    "jng(*.jng)\nska(*.ska)\nraw(*.raw)\ngif(*.gif)\nico(*.ico)";
 
 QString Q(const fs::path& p) {
     return QString::fromStdString(p.string());
@@ -444,8 +444,9 @@ TEST_F(Workflow, CancelledBatchLeavesOnlyCompleteFilesAndCountsThem) {
         ++written;
     }
     EXPECT_LT(written, kFiles);
-    EXPECT_EQ(services->boxes[0].text,
-              QStringLiteral("Converted %1 of %2 files.").arg(written).arg(kFiles));
+    // Never "Success" for a run that did not finish.
+    EXPECT_EQ(services->boxes[0].title, "Cancelled");
+    EXPECT_EQ(services->boxes[0].text, QStringLiteral("Cancelled after %1 of %2 files.").arg(written).arg(kFiles));
 }
 
 // Catches the window and the converter drifting apart: for every target the registry writes,
@@ -510,4 +511,32 @@ TEST_F(Workflow, SaveAsAndBatchWriteTheConvertersBytes) {
         EXPECT_EQ(ReadFile(dir / "batch" / file), ReadFile(dir / "run" / file));
         EXPECT_FALSE(ReadFile(dir / "run" / file).empty());
     }
+}
+
+// Catches a batch that runs a whole folder only to fail every file in a format that cannot be
+// written: the reason comes when the target is chosen, and the batch does not start.
+TEST_F(Workflow, UnwritableTargetsAreRefusedBeforeAnyFileIsRead) {
+    fs::create_directory(dir / "in");
+    WriteFile(dir / "in" / "scan.dcm", tinydicom::MakeRamp(8, 8, 1));
+    auto* types = Child<QComboBox>(window, "comboBoxType");
+    const std::pair<const char*, const char*> targets[] = {
+        {"wmf", "WMF and EMF files can be read but not written."},
+        {"emf", "WMF and EMF files can be read but not written."},
+        {"raw", "RAW names no format that can be written."},
+    };
+    for (const auto& [type, reason] : targets) {
+        SCOPED_TRACE(type);
+        types->setCurrentText(type);
+        emit types->activated(types->currentIndex());
+        ExpectOneBox(true, "Failure", reason);
+        Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
+        Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "out"));
+        Click("btCovPics");
+        EXPECT_FALSE(window.batchRunning());
+        ExpectOneBox(true, "Failure", reason);
+        EXPECT_FALSE(fs::exists(dir / "out")) << "nothing was started";
+    }
+    types->setCurrentText("gif");
+    emit types->activated(types->currentIndex());
+    EXPECT_TRUE(services->boxes.empty()) << "gif is written";
 }
