@@ -8,6 +8,8 @@
 //                                       prints the best time and the process's peak memory
 //   dicom_bench --measure REPEAT CMD... runs a command REPEAT times and prints its best wall
 //                                       and CPU (user + system) time and its peak memory
+//   dicom_bench --frame-bytes FILE N    renders frame N alone and prints the bytes the reader
+//                                       took from the file and those the process read
 #include "BenchSupport.h"
 #include "DicomReader.h"
 
@@ -134,6 +136,30 @@ int Read(const char* path, int repeat) {
     return 0;
 }
 
+// What this process has read so far, as the kernel counts it (every read call, any file).
+long long ProcessReadBytes() {
+    std::FILE* io = std::fopen("/proc/self/io", "r");
+    if (!io) return -1;
+    char key[32];
+    long long value = -1, rchar = -1;
+    while (std::fscanf(io, "%31s %lld", key, &value) == 2)
+        if (std::strcmp(key, "rchar:") == 0) rchar = value;
+    std::fclose(io);
+    return rchar;
+}
+
+int FrameBytes(const char* path, int index) {
+    const long long before = ProcessReadBytes();
+    DicomReader reader;
+    DicomPicture picture;
+    if (reader.parse(path, 2) != 0 || !reader.picture(index, picture))
+        return std::fprintf(stderr, "%s: %s\n", path, reader.refusalText().c_str()), 1;
+    const long long after = ProcessReadBytes();
+    std::printf("reader_bytes %llu\nprocess_bytes %lld\n", static_cast<unsigned long long>(reader.bytesRead()),
+                before < 0 || after < 0 ? -1 : after - before);
+    return 0;
+}
+
 // Each run in a child of its own, so its resource use is the command's alone.
 int Measure(int repeat, char** command) {
     double bestWall = 0, bestCpu = 0;
@@ -170,6 +196,8 @@ int main(int argc, char** argv) {
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--read") == 0)
         return Read(argv[2], argc == 4 ? std::max(1, std::atoi(argv[3])) : 1);
     if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0) return Measure(std::max(1, std::atoi(argv[2])), argv + 3);
-    std::fprintf(stderr, "usage: dicom_bench --write FILE SIZE [nowindow] | --read FILE [REPEAT] | --measure REPEAT CMD...\n");
+    if (argc == 4 && std::strcmp(argv[1], "--frame-bytes") == 0) return FrameBytes(argv[2], std::atoi(argv[3]));
+    std::fprintf(stderr, "usage: dicom_bench --write FILE SIZE [nowindow] | --read FILE [REPEAT] | --measure REPEAT CMD... |"
+                         " --frame-bytes FILE N\n");
     return 2;
 }

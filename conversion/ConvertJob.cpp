@@ -1,10 +1,14 @@
 #include "ConvertJob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "Conversion.h"
 #include "DicomDirInput.h"
@@ -116,9 +120,75 @@ JobResult SaveDicomFrame(DicomReader& reader, int index, const Job& job, const O
     return result;
 }
 
+// The frames of --all-frames that did not save: the first by number, and how many.
+struct FrameFailures {
+    std::mutex lock;
+    int first = -1;
+    std::string text;
+    int count = 0;
+    void add(int frame, const std::string& reason) {
+        std::lock_guard<std::mutex> hold(lock);
+        ++count;
+        if (first < 0 || frame < first) first = frame, text = reason;
+    }
+};
+
+// Frames from the shared counter, each saved to its numbered output; --skip-existing keeps
+// the frames already written, so a run cut short resumes. Returns the frames kept.
+int SaveNumberedFrames(DicomReader& reader, std::atomic<int>& next, const Job& job, const Options& options,
+                       const SaveSink& sink, FrameFailures& failures) {
+    int kept = 0;
+    for (int i = next++; i < reader.frameCount(); i = next++) {
+        Job one = job;
+        // A {frame} name pattern planned each frame's output; else NAME_0000.EXT, ...
+        one.output = static_cast<size_t>(i) < job.frameOutputs.size() ? job.frameOutputs[static_cast<size_t>(i)]
+                                                                       : FrameOutputPath(job.output, i);
+        if (options.skipExisting && OutputIsUpToDate(job.input, one.output)) {
+            ++kept;
+            continue;
+        }
+        JobResult saved = SaveDicomFrame(reader, i, one, options, sink);
+        if (!saved.ok) failures.add(i, one.output + ": " + saved.text);
+    }
+    return kept;
+}
+
+// Every frame to its own numbered file. With several threads each has a reader of its own on
+// the same file (set up by open): a frame renders the same whichever reader reads it. A frame
+// that fails does not stop the others; the job fails with the first of them.
+JobResult SaveAllFrames(DicomReader& reader, const Job& job, const Options& options, const SaveSink& sink,
+                        int threads, const std::function<bool(DicomReader&)>& open) {
+    const int frames = reader.frameCount();
+    std::atomic<int> next{0};
+    std::atomic<int> kept{0};
+    FrameFailures failures;
+    reader.setDecodeThreads(1);
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < std::min(threads, frames); ++t)
+        helpers.emplace_back([&] {
+            DicomReader own;
+            if (!open(own)) return;  // the other readers take its frames
+            own.setDecodeThreads(1);
+            kept += SaveNumberedFrames(own, next, job, options, sink, failures);
+        });
+    kept += SaveNumberedFrames(reader, next, job, options, sink, failures);
+    for (std::thread& helper : helpers) helper.join();
+    if (failures.count > 0) {
+        std::string text = failures.text;
+        if (failures.count > 1)
+            text += " (" + std::to_string(failures.count - 1) + (failures.count == 2 ? " more frame" : " more frames") +
+                    " failed)";
+        return Fail(text);
+    }
+    JobResult result{true, ""};
+    result.skipped = kept == frames;
+    return result;
+}
+
 // The frame asked for, or with --all-frames every frame to its own numbered file (a
 // single-frame file keeps the plain name).
-JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options, const SaveSink& sink) {
+JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options, const SaveSink& sink, int threads,
+                    const std::function<bool(DicomReader&)>& open) {
     const int frames = reader.frameCount();
     if (!options.allFrames) {
         if (options.frame >= frames)
@@ -134,22 +204,7 @@ JobResult SaveDicom(DicomReader& reader, const Job& job, const Options& options,
         kept.skipped = true;
         return kept;
     }
-    // --skip-existing keeps the frames already written: a run cut short resumes.
-    int kept = 0;
-    for (int i = 0; i < frames; ++i) {
-        Job one = job;
-        one.output = static_cast<size_t>(i) < job.frameOutputs.size() ? job.frameOutputs[static_cast<size_t>(i)]
-                                                                       : FrameOutputPath(job.output, i);
-        if (options.skipExisting && OutputIsUpToDate(job.input, one.output)) {
-            ++kept;
-            continue;
-        }
-        JobResult saved = SaveDicomFrame(reader, i, one, options, sink);
-        if (!saved.ok) return Fail(one.output + ": " + saved.text);
-    }
-    JobResult result{true, ""};
-    result.skipped = kept == frames;
-    return result;
+    return SaveAllFrames(reader, job, options, sink, threads, open);
 }
 
 // The facts of a DICOM picture the common case leaves unsaid: a transfer syntax other than
@@ -229,7 +284,7 @@ std::string FormatName(uint32_t type) {
     return row ? row->name : "unknown";
 }
 
-JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink) {
+JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink, int threads) {
     if (!job.error.empty()) return Fail(job.error);
     const bool movie = IsMovieTarget(job.output);
     const MovieChoices movieChoices{options.quality, options.fps};
@@ -238,23 +293,28 @@ JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sin
         result.pictureMade = result.ok;
         return result;
     }
+    // Data sets without a meta group are tried only once no image codec takes the file.
+    bool acceptBare = options.dicomOnly;
+    const auto open = [&](DicomReader& reader) {
+        reader.setRendering(options.rendering);
+        reader.setAcceptBareDataSet(acceptBare);
+        reader.setDecodeThreads(threads);
+        return reader.parse(job.input.c_str(), 2) == 0;
+    };
     const auto saveDicom = [&](DicomReader& reader) {
-        if (!movie) return SaveDicom(reader, job, options, sink);
+        if (!movie) return SaveDicom(reader, job, options, sink, threads, open);
         JobResult result = Saved(SaveDicomMovie(reader, job.output, movieChoices, sink));
         result.pictureMade = result.ok;
         return result;
     };
     DicomReader reader;
-    reader.setRendering(options.rendering);
-    // Data sets without a meta group are tried only once no image codec takes the file.
-    reader.setAcceptBareDataSet(options.dicomOnly);
-    if (reader.parse(job.input.c_str(), 2) == 0) return saveDicom(reader);
+    if (open(reader)) return saveDicom(reader);
     if (reader.refusal() != DicomRefusal::NotDicom || options.dicomOnly) return Fail(DicomRefusalReason(reader));
     LfImage image;
     JobResult loaded = LoadImage(job, options, image);
     if (!loaded.ok) {
-        reader.setAcceptBareDataSet(true);
-        if (reader.parse(job.input.c_str(), 2) == 0) return saveDicom(reader);
+        acceptBare = true;
+        if (open(reader)) return saveDicom(reader);
         if (reader.refusal() != DicomRefusal::NotDicom) return Fail(DicomRefusalReason(reader));
         return loaded;
     }

@@ -23,8 +23,10 @@ bool OutputIsUpToDate(const std::string& input, const std::string& output);
 // DICOM files go through the reader and the one picture-saving path; a file named with a
 // camera raw extension that the raw codec recognises is decoded as raw; any other file is
 // loaded by the image layer's probe. The result is saved to job.output in the format its
-// extension names, with a sync of its own, or through the sink when one is given.
-JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink = nullptr);
+// extension names, with a sync of its own, or through the sink when one is given. `threads`
+// threads may work inside the file: the frames of --all-frames are converted side by side
+// (with the same outputs as one thread), and one JPEG 2000 frame is decoded with them.
+JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink = nullptr, int threads = 1);
 
 // What the input is: DICOM rows, columns, bits and window, or the image's format, size,
 // bit depth and frames.

@@ -18,14 +18,14 @@ namespace {
 
 // One job; whatever it throws (an allocation failure, say) fails that job alone instead of
 // ending the process from a worker thread.
-JobResult RunJob(const Job& job, const Options& options, bool keep, const SaveSink& sink) {
+JobResult RunJob(const Job& job, const Options& options, bool keep, const SaveSink& sink, int threads) {
     if (keep) {
         JobResult kept{true, ""};
         kept.skipped = true;
         return kept;
     }
     try {
-        return options.info ? DescribeOne(job, options) : ConvertOne(job, options, sink);
+        return options.info ? DescribeOne(job, options) : ConvertOne(job, options, sink, threads);
     } catch (const std::exception& e) {
         return {false, std::string("internal error: ") + e.what()};
     } catch (...) {
@@ -71,6 +71,9 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
     if (!options.info) RemoveStaleTemporaries(plan);
     GroupCommit commit(report, [](const std::string& notice) { std::cerr << notice << '\n'; });
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    const size_t workers = std::min<size_t>(std::max(threads, 1), std::max<size_t>(plan.groups.size(), 1));
+    // With fewer files than threads the spare ones work inside the files.
+    const int inside = std::max(1, std::max(threads, 1) / static_cast<int>(workers));
     auto work = [&] {
         for (;;) {
             if (stopped()) return;
@@ -80,7 +83,7 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
             for (size_t index : plan.groups[group]) {
                 if (stopped()) return;
                 const SaveSink sink = [&commit, index](LfPendingSave save) { commit.Add(index, std::move(save)); };
-                JobResult result = RunJob(plan.jobs[index], options, keep, sink);
+                JobResult result = RunJob(plan.jobs[index], options, keep, sink, inside);
                 {
                     std::lock_guard<std::mutex> lock(reportLock);
                     ran[index] = true;
@@ -89,7 +92,6 @@ std::vector<bool> RunPlan(const Plan& plan, const Options& options, int threads,
             }
         }
     };
-    const size_t workers = std::min<size_t>(std::max(threads, 1), std::max<size_t>(plan.groups.size(), 1));
     if (workers == 1) {
         work();
     } else {

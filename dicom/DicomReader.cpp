@@ -72,10 +72,12 @@ DicomReader::~DicomReader() = default;
 GreyFrame* DicomReader::read(const char* path) {
     if (parse(path, 2) != 0) return nullptr;
     GreyFrame* first = frame();
-    // Only the first frame is asked for: the samples can go.
-    samples_.reset();
+    // Only the first frame is asked for: the file can be closed.
+    closeSource();
     return first;
 }
+
+uint64_t DicomReader::bytesRead() const { return file_ ? file_->bytesRead() : bytesRead_; }
 
 GreyFrame* DicomReader::frame() { return pictureIndex_ < 0 ? nullptr : renderFrame(pictureIndex_); }
 
@@ -85,18 +87,20 @@ int DicomReader::parse(const char* path, int mode) {
         refuse(DicomRefusal::CannotOpen, "cannot open the file: no path");
         return -1;
     }
-    FileSource source(path);
-    if (!source.isOpen()) {
-        refuse(DicomRefusal::CannotOpen, "cannot open the file: " + source.error());
+    auto source = std::make_unique<FileSource>(path);
+    if (!source->isOpen()) {
+        refuse(DicomRefusal::CannotOpen, "cannot open the file: " + source->error());
         return -1;
     }
-    return parseSource(source, mode);
+    return parseSource(std::move(source), mode);
 }
 
+// The bytes are copied: frames are read from them after the call, when the caller's own may
+// be gone.
 int DicomReader::parseMemory(const uint8_t* data, size_t size, int mode) {
     if (!start(mode)) return -1;
-    MemorySource source(data ? data : reinterpret_cast<const uint8_t*>(""), data ? size : 0);
-    return parseSource(source, mode);
+    if (data) memoryCopy_.assign(data, data + size);
+    return parseSource(std::make_unique<MemorySource>(memoryCopy_.data(), memoryCopy_.size()), mode);
 }
 
 int DicomReader::parseHeader(const char* path) {
@@ -113,26 +117,21 @@ int DicomReader::parseHeaderMemory(const uint8_t* data, size_t size) {
     return result;
 }
 
-int DicomReader::parseSource(DicomSource& source, int mode) {
+int DicomReader::parseSource(std::unique_ptr<DicomSource> source, int mode) {
+    file_ = source.get();
+    source_ = std::move(source);
     bool ok = false;
-    if (openDataSet(source)) {
+    if (openDataSet(*source_)) {
         const DataSetEncoding encoding{syntax_->explicitVr && !implicitVrData_, syntax_->bigEndian};
         if (syntax_->deflated) {
-            std::vector<uint8_t> inflated;
-            std::string error;
-            if (!InflateRest(source, inflated, error)) {
-                refuse(DicomRefusal::Damaged, error);
-            } else {
-                MemorySource dataSet(inflated.data(), inflated.size());
-                ElementReader reader(dataSet, encoding);
-                ok = walkDataSet(reader, mode);
-            }
-        } else {
-            ElementReader reader(source, encoding);
-            ok = walkDataSet(reader, mode);
+            auto inflating = std::make_unique<InflatingSource>(std::move(source_));
+            inflating_ = inflating.get();
+            source_ = std::move(inflating);
         }
+        ElementReader reader(*source_, encoding);
+        ok = walkDataSet(reader, mode);
     }
-    bytesRead_ = source.bytesRead();
+    bytesRead_ = file_->bytesRead();
     if (!ok) {
         releaseFrame();
         releaseSamples();
@@ -189,11 +188,25 @@ void DicomReader::releaseFrame() {
 }
 
 void DicomReader::releaseSamples() {
+    closeSource();
     samples_.reset();
-    sampleCount_ = 0;
+    samplesFrame_ = -1;
     frames_ = 0;
     table_.reset();
     palette_ = PaletteTables{};
+}
+
+// Keeps the count of bytes read; the frames can no longer be read.
+void DicomReader::closeSource() {
+    if (file_) bytesRead_ = file_->bytesRead();
+    source_.reset();
+    file_ = nullptr;
+    inflating_ = nullptr;
+    memoryCopy_ = std::vector<uint8_t>();
+    encapsulated_ = EncapsulatedPixels{};
+    decoder_ = nullptr;
+    packed_ = std::vector<uint8_t>();
+    compressed_ = std::vector<uint8_t>();
 }
 
 // A Part 10 file (preamble, "DICM", meta group), else a bare data set when allowed.
@@ -221,11 +234,13 @@ bool DicomReader::walkDataSet(ElementReader& reader, int mode) {
         ElementHeader h;
         switch (reader.next(h)) {
         case ElementReader::Next::End: {
+            if (inflating_ && !inflating_->error().empty()) return refuse(DicomRefusal::Damaged, inflating_->error());
             const std::string name = SopClassName(sopClass_);
             return refuse(DicomRefusal::NoPixelData, name.empty() ? "no pixel data before the end of the file"
                                                                   : "no pixel data (" + name + ")");
         }
-        case ElementReader::Next::Error: return refuse(DicomRefusal::Damaged, reader.error());
+        case ElementReader::Next::Error:
+            return refuse(DicomRefusal::Damaged, inflating_ && !inflating_->error().empty() ? inflating_->error() : reader.error());
         case ElementReader::Next::Element: break;
         }
         if (h.is(0x7FE0, 0x0010)) return readPixelData(reader, h, mode);
@@ -380,68 +395,43 @@ bool DicomReader::readPixelData(ElementReader& reader, const ElementHeader& h, i
         overlays_ = overlayReader_.finish(layout_, described ? frames_ : 0, nullptr);
         return described;
     }
-    const bool read = h.undefinedLength() ? readEncapsulatedPixels(reader) : readNativePixels(reader, h);
-    overlays_ = overlayReader_.finish(layout_, read ? frames_ : 0, read ? samples_.get() : nullptr);
-    return read && prepareRendering(mode) && renderPicture(0);
+    const bool found = h.undefinedLength() ? findEncapsulatedFrames(reader) : findNativeFrames(reader, h);
+    // Overlay bits kept in the pixel data are taken from each frame as it is rendered.
+    overlays_ = overlayReader_.finish(layout_, found ? frames_ : 0, nullptr);
+    return found && prepareRendering(mode) && renderPicture(0);
 }
 
-// A native value: every whole frame it holds, up to the frames announced.
-bool DicomReader::readNativePixels(ElementReader& reader, const ElementHeader& h) {
+// A native value: where it starts; its frames are read when asked for.
+bool DicomReader::findNativeFrames(ElementReader& reader, const ElementHeader& h) {
     if (!checkNativeLength(reader, h)) return false;
-    DicomSource& source = reader.source();
-    const uint64_t frameBits = layout_.frameBits();
-    const uint64_t announced = std::max<uint64_t>(numberOfFrames_, 1);
-    frames_ = static_cast<int>(nativeFrames(h.length));
-    // Bytes of the frames the value holds (all of them for 8 bits and more, also a partial
-    // last frame, whose samples join the stretch).
-    uint64_t bytes = std::min<uint64_t>(h.length, (announced * frameBits + 7) / 8);
-    if (layout_.bitsAllocated > 1) bytes -= bytes % static_cast<uint64_t>(layout_.sampleBytes());
-    // Big-endian words come whole, so a value read in pairs is read to an even length.
-    const bool swapPairs = reader.encoding().bigEndian && (layout_.bitsAllocated == 16 || h.hasVr("OW"));
-    const uint64_t readBytes = swapPairs ? std::min<uint64_t>(h.length, bytes + (bytes & 1)) : bytes;
-
-    // Room for the samples and, for a single grey frame converted in place, its rows.
-    const uint64_t pixelBytes = static_cast<uint64_t>(FrameStride(columns_)) * rows_;
-    const size_t unpacked = layout_.bitsAllocated == 1 ? static_cast<size_t>(frames_) * layout_.frameSamples() : 0;
-    const size_t bufferBytes = static_cast<size_t>(std::max({readBytes, pixelBytes, uint64_t{unpacked}}));
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
+    frames_ = std::max<int>(numberOfFrames_, 1);
+    valueStart_ = reader.source().position();
+    valueLength_ = h.length;
+    bigEndianPixels_ = reader.encoding().bigEndian;
+    // Big-endian words come whole, so a value read in pairs is read from even positions.
+    swapPairs_ = bigEndianPixels_ && (layout_.bitsAllocated == 16 || h.hasVr("OW"));
+    const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(frameBytes));
     if (!buffer) return refuse(DicomRefusal::Damaged, "out of memory for the pixel data");
-    AdviseLargePages(buffer, bufferBytes);
+    AdviseLargePages(buffer, frameBytes);
     samples_.reset(buffer);
-    if (!source.read(buffer, static_cast<size_t>(readBytes)))
-        return refuse(DicomRefusal::Damaged, "pixel data runs past the end of the file");
-    if (reader.encoding().bigEndian)
-        SwapToLittleEndian(buffer, static_cast<size_t>(readBytes), layout_.bitsAllocated == 32 ? 4 : swapPairs ? 2 : 1);
-    if (layout_.bitsAllocated == 1) {
-        // Unpacked from the last frame backwards, so no frame overwrites bits not yet read.
-        std::vector<uint8_t> packed(buffer, buffer + readBytes);
-        for (int f = frames_ - 1; f >= 0; --f)
-            CopyNativeFrame(packed.data(), layout_, static_cast<size_t>(f), buffer + size_t(f) * layout_.frameSamples());
-        sampleCount_ = unpacked;
-    } else {
-        sampleCount_ = static_cast<size_t>(bytes) / static_cast<size_t>(layout_.sampleBytes());
-    }
     return true;
 }
 
 // A native value must lie inside the file and hold at least one frame.
+// The frames after the first are checked when asked for: those the file holds in full
+// convert whatever became of the rest.
 bool DicomReader::checkNativeLength(ElementReader& reader, const ElementHeader& h) {
     pixelEncoding_ = "native";
     const uint64_t remaining = reader.source().remaining();
-    if (h.length > remaining)
-        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(h.length - remaining) +
-                                                 " bytes early: the value runs past the end of the file");
     const uint64_t frameBytes = (layout_.frameBits() + 7) / 8;
     if (uint64_t{h.length} < frameBytes)
         return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(frameBytes - h.length) +
                                                  " bytes early: it holds fewer than rows x columns samples");
+    if (frameBytes > remaining)
+        return refuse(DicomRefusal::Damaged, "pixel data ends " + std::to_string(frameBytes - remaining) +
+                                                 " bytes early: the value runs past the end of the file");
     return true;
-}
-
-// Whole frames a native value of this length holds, at most those announced.
-uint64_t DicomReader::nativeFrames(uint32_t valueLength) const {
-    const uint64_t announced = std::max<uint64_t>(numberOfFrames_, 1);
-    return std::min<uint64_t>(announced, uint64_t{valueLength} * 8 / layout_.frameBits());
 }
 
 // The header step's end: the checks the full read makes before its first frame, on the
@@ -449,7 +439,7 @@ uint64_t DicomReader::nativeFrames(uint32_t valueLength) const {
 bool DicomReader::readPixelHeader(ElementReader& reader, const ElementHeader& h) {
     if (!h.undefinedLength()) {
         if (!checkNativeLength(reader, h)) return false;
-        frames_ = static_cast<int>(nativeFrames(h.length));
+        frames_ = std::max<int>(numberOfFrames_, 1);
         return true;
     }
     EncapsulatedPixels pixels;
@@ -459,24 +449,24 @@ bool DicomReader::readPixelHeader(ElementReader& reader, const ElementHeader& h)
         return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
                                                         syntax_->uid + ")");
     frames_ = std::max<int>(numberOfFrames_, 1);
-    return checkDecodedSize(static_cast<size_t>(frames_));
+    return checkDecodedSize();
 }
 
-// Takes the layout the decoder gives. Compressed frames may claim far more than the file
-// holds; the decoded frames together stay within what an inflated data set may grow to.
-bool DicomReader::checkDecodedSize(size_t frames) {
+// Takes the layout the decoder gives. A compressed frame may claim far more than the file
+// holds; one decoded frame stays within what an inflated data set may grow to.
+bool DicomReader::checkDecodedSize() {
     layout_ = DecodedLayout(*syntax_, layout_);
     const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
-    if (uint64_t{frameBytes} * frames > kMaxInflatedBytes)
-        return refuse(DicomRefusal::Layout, std::to_string(frames) + " frames of " + std::to_string(frameBytes) +
-                                                " bytes are too large");
+    if (uint64_t{frameBytes} > kMaxInflatedBytes)
+        return refuse(DicomRefusal::Layout, "a frame of " + std::to_string(frameBytes) + " bytes is too large");
     return true;
 }
 
-// Encapsulated pixel data: the fragments are split into frames and each frame goes to the
-// decoder of the transfer syntax.
-bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
-    EncapsulatedPixels pixels;
+// Encapsulated pixel data: the fragments are found and split into frames; a frame's fragments
+// are read and go to the decoder of the transfer syntax when it is asked for.
+bool DicomReader::findEncapsulatedFrames(ElementReader& reader) {
+    EncapsulatedPixels& pixels = encapsulated_;
+    pixels = EncapsulatedPixels{};
     pixels.extendedOffsets = extendedOffsets_;
     pixels.extendedLengths = extendedLengths_;
     if (!ReadEncapsulated(reader, pixels)) return refuse(DicomRefusal::Damaged, reader.error());
@@ -485,29 +475,104 @@ bool DicomReader::readEncapsulatedPixels(ElementReader& reader) {
     std::string error;
     const size_t announced = std::max<size_t>(numberOfFrames_, 1);
     if (!SplitFrames(pixels, announced, error)) return refuse(DicomRefusal::Damaged, error);
-    const FrameDecoder decoder = FindFrameDecoder(*syntax_);
-    if (!decoder)
+    decoder_ = FindFrameDecoder(*syntax_);
+    if (!decoder_)
         return refuse(DicomRefusal::TransferSyntax, std::string(syntax_->name) + " pixel data is not supported yet (" +
                                                         syntax_->uid + ")");
-    if (!checkDecodedSize(announced)) return false;
+    if (!checkDecodedSize()) return false;
     const size_t frameBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
-    const size_t pixelBytes = static_cast<size_t>(FrameStride(columns_)) * rows_;
-    const size_t bufferBytes = std::max(frameBytes * announced, pixelBytes);
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(frameBytes));
     if (!buffer) return refuse(DicomRefusal::Damaged, "out of memory for the pixel data");
     samples_.reset(buffer);
-    for (size_t f = 0; f < announced; ++f) {
-        const std::vector<uint8_t> bytes = FrameBytes(pixels, f);
-        if (!decoder(bytes.data(), bytes.size(), layout_, buffer + f * frameBytes, error))
-            return refuse(DicomRefusal::Damaged, "frame " + std::to_string(f) + ": " + error);
-    }
     frames_ = static_cast<int>(announced);
-    sampleCount_ = announced * layout_.frameSamples();
     return true;
 }
 
-// The grey mapping over every sample held (or the palette, built earlier); a single grey
-// frame of 8 or 16 bits is then converted in place, as it always was.
+// Frame index's samples into samples_, read from the source unless held already.
+bool DicomReader::readFrame(int index) {
+    if (index == samplesFrame_) return true;
+    samplesFrame_ = -1;
+    if (!source_ || !samples_ || index < 0 || index >= frames_)
+        return refuse(DicomRefusal::Layout, "frame " + std::to_string(index) + " requested, the file has " +
+                                                std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames"));
+    const bool read = decoder_ ? readEncapsulatedFrame(index, samples_.get()) : readNativeFrame(index, samples_.get());
+    bytesRead_ = file_->bytesRead();
+    if (read) samplesFrame_ = index;
+    return read;
+}
+
+bool DicomReader::readEncapsulatedFrame(int index, uint8_t* out) {
+    if (!ReadFrameBytes(*source_, encapsulated_, static_cast<size_t>(index), compressed_))
+        return refuse(DicomRefusal::Damaged, "frame " + std::to_string(index) + ": pixel data fragment runs past the end of the file");
+    std::string error;
+    if (!decoder_(compressed_.data(), compressed_.size(), layout_, out, error, decodeThreads_))
+        return refuse(DicomRefusal::Damaged, "frame " + std::to_string(index) + ": " + error);
+    return true;
+}
+
+// Bytes of the native value the source holds: its length, or less when the file ends first.
+uint64_t DicomReader::nativeBytesHeld() const {
+    const uint64_t end = source_->position() + source_->remaining();
+    return end <= valueStart_ ? 0 : std::min<uint64_t>(valueLength_, end - valueStart_);
+}
+
+// A frame the pixel data does not hold in full (frameEnd: the byte of the value after it).
+bool DicomReader::missingFrame(int index, uint64_t frameEnd) {
+    if (inflating_ && !inflating_->error().empty())
+        return refuse(DicomRefusal::Damaged, "frame " + std::to_string(index) + ": " + inflating_->error());
+    return refuse(DicomRefusal::Damaged,
+                  "pixel data ends " + std::to_string(frameEnd - std::min(frameEnd, nativeBytesHeld())) + " bytes early");
+}
+
+// A native frame: its bytes at its offset in the value, swapped to little-endian and 1-bit
+// samples unpacked.
+bool DicomReader::readNativeFrame(int index, uint8_t* out) {
+    const uint64_t frameBits = layout_.frameBits();
+    const uint64_t firstBit = uint64_t(index) * frameBits;
+    const uint64_t first = firstBit / 8, end = (firstBit + frameBits + 7) / 8;
+    uint64_t from = first, to = end;
+    if (swapPairs_) {
+        from &= ~uint64_t{1};
+        to = std::min<uint64_t>(valueLength_, to + (to & 1));
+    }
+    if (end > nativeBytesHeld()) return missingFrame(index, end);
+    const bool direct = layout_.bitsAllocated != 1 && from == first && to == end;
+    if (!direct) packed_.resize(static_cast<size_t>(to - from));
+    uint8_t* bytes = direct ? out : packed_.data();
+    if (!source_->seek(valueStart_ + from) || !source_->read(bytes, static_cast<size_t>(to - from)))
+        return missingFrame(index, end);
+    if (bigEndianPixels_)
+        SwapToLittleEndian(bytes, static_cast<size_t>(to - from), layout_.bitsAllocated == 32 ? 4 : swapPairs_ ? 2 : 1);
+    if (direct) return true;
+    if (layout_.bitsAllocated == 1) {
+        // Packed bits, the first sample in the lowest bit of each byte; frames start mid-byte.
+        const uint64_t skipBits = firstBit - from * 8;
+        const size_t samples = layout_.frameSamples();
+        for (size_t i = 0; i < samples; ++i) {
+            const uint64_t bit = skipBits + i;
+            out[i] = static_cast<uint8_t>((packed_[static_cast<size_t>(bit >> 3)] >> (bit & 7)) & 1);
+        }
+        return true;
+    }
+    std::memcpy(out, packed_.data() + (first - from), static_cast<size_t>(end - first));
+    return true;
+}
+
+// Calls visit(index, samples) for every frame the pixel data holds in full, one after another;
+// the frames missing are left for when they are asked for.
+template <typename Visit>
+void DicomReader::forEachWholeFrame(Visit visit) {
+    const DicomRefusal refusal = refusal_;
+    const std::string text = refusalText_;
+    for (int f = 0; f < frames_; ++f)
+        if (readFrame(f)) visit(f, samples_.get());
+    refusal_ = refusal;
+    refusalText_ = text;
+}
+
+// The grey mapping over every frame (or the palette, built earlier). Only a min-max stretch
+// looks at the samples: the frames are then read one after another to find the range, and
+// again when rendered.
 bool DicomReader::prepareRendering(int mode) {
     settings_ = ConversionSettings{};
     settings_.pixelRepresentation = pixelRepresentation_;
@@ -520,15 +585,41 @@ bool DicomReader::prepareRendering(int mode) {
     if (layout_.isColour()) return true;
     if (rendering_.standardPath()) return prepareStandardRendering();
     if (layout_.bitsAllocated == 32) {
-        wide_ = MakeWideMapping(samples_.get(), sampleCount_, settings_);
+        prepareWideMapping();
         return true;
     }
-    table_ = std::make_unique<LevelTable>();
-    MakeLevelTable(samples_.get(), sampleCount_, layout_.sampleBytes(), settings_, *table_);
+    prepareLevelTable();
     // MONOCHROME1 pictures show their smallest value as white.
     if (layout_.photometric == Photometric::Monochrome1)
         for (uint8_t& level : *table_) level = static_cast<uint8_t>(255 - level);
     return true;
+}
+
+void DicomReader::prepareLevelTable() {
+    table_ = std::make_unique<LevelTable>();
+    const int bytes = layout_.sampleBytes();
+    const size_t count = layout_.frameSamples();
+    if (!UsesStretch(settings_)) {
+        MakeLevelTableForPatterns({}, settings_, *table_);
+    } else if (frames_ == 1) {
+        forEachWholeFrame([&](int, const uint8_t* samples) { MakeLevelTable(samples, count, bytes, settings_, *table_); });
+    } else {
+        std::vector<uint8_t> seen;
+        forEachWholeFrame([&](int, const uint8_t* samples) {
+            MarkSamplePatterns(samples, count, bytes, pixelRepresentation_, seen);
+        });
+        MakeLevelTableForPatterns(seen, settings_, *table_);
+    }
+}
+
+void DicomReader::prepareWideMapping() {
+    wide_ = MakeWideMapping(nullptr, 0, settings_);
+    if (!UsesStretch(settings_)) return;
+    bool any = false;
+    forEachWholeFrame([&](int, const uint8_t* samples) {
+        wide_ = JoinWideMappings(wide_, MakeWideMapping(samples, layout_.frameSamples(), settings_), any);
+        any = true;
+    });
 }
 
 int DicomReader::frameCount() const { return frames_; }
@@ -536,11 +627,8 @@ int DicomReader::frameCount() const { return frames_; }
 // Frame index as the neutral picture: the one rendering every other form is made from.
 bool DicomReader::renderPicture(int index) {
     if (index == pictureIndex_) return true;
-    if (!samples_ || index < 0 || index >= frames_)
-        return refuse(DicomRefusal::Layout, "frame " + std::to_string(index) + " requested, the file has " +
-                                                std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames"));
-    const size_t frameSampleBytes = layout_.frameSamples() * static_cast<size_t>(layout_.sampleBytes());
-    const uint8_t* samples = samples_.get() + static_cast<size_t>(index) * frameSampleBytes;
+    if (!readFrame(index)) return false;
+    const uint8_t* samples = samples_.get();
     const size_t count = layout_.pixels();
     DicomPicture picture;
     picture.width = columns_;
@@ -571,7 +659,10 @@ bool DicomReader::renderPicture(int index) {
         for (size_t i = 0; i < count; ++i)
             picture.bytes[i] = (*table_)[SamplePattern(samples + i * static_cast<size_t>(bytes), bytes, pixelRepresentation_)];
     }
-    DrawOverlays(overlays_, rendering_.overlays, index, picture);
+    const bool bitsInPixels = std::any_of(overlays_.begin(), overlays_.end(),
+                                          [](const OverlayPlane& p) { return p.bitPosition >= 0 && p.usable(); });
+    DrawOverlays(bitsInPixels ? PlanesOfFrame(overlays_, layout_, index, samples) : overlays_, rendering_.overlays,
+                 index, picture);
     picture_ = std::move(picture);
     pictureIndex_ = index;
     renderedFrame_ = -1;
@@ -676,9 +767,8 @@ bool DicomReader::prepareStandardRendering() {
     const int bytes = layout_.sampleBytes();
     const size_t frameSamples = layout_.frameSamples();
     bool any = false;
-    for (int f = 0; f < frames_; ++f) {
+    forEachWholeFrame([&](int f, const uint8_t* samples) {
         const FrameGreyValues frame = ValuesForFrame(grey_, f);
-        const uint8_t* samples = samples_.get() + static_cast<size_t>(f) * frameSamples * static_cast<size_t>(bytes);
         int64_t lo = 0, hi = 0;
         for (size_t i = 0; i < frameSamples; ++i) {
             const int64_t v = bits.value(SampleAt(samples, i, bytes));
@@ -694,7 +784,7 @@ bool DicomReader::prepareStandardRendering() {
             if (!any || v > highestModality_) highestModality_ = v;
             any = true;
         }
-    }
+    });
     return true;
 }
 

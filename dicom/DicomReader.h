@@ -45,6 +45,7 @@ struct GreyFrame {
 enum class DicomRefusal { None, CannotOpen, NotDicom, TransferSyntax, Layout, Damaged, NoPixelData, Rendering };
 
 class DicomSource;
+class InflatingSource;
 class ElementReader;
 struct ElementHeader;
 
@@ -67,12 +68,16 @@ public:
     // The header step, for describing a file: the data set up to the pixel data, the pixel
     // data's element header and, for compressed frames, the offset table item; no frame is
     // read or decoded. 0 when the layout is one the reader renders (frameCount() then says
-    // how many frames the pixel data holds or announces), -1 when refused as parse would
-    // refuse it before its first frame.
+    // how many frames the pixel data announces), -1 when refused as parse would refuse it
+    // before its first frame.
     int parseHeader(const char* path);
     int parseHeaderMemory(const uint8_t* data, size_t size);
-    // Bytes the last parse asked the file for.
-    uint64_t bytesRead() const { return bytesRead_; }
+    // Bytes the file gave since the last parse began: the header, and the frames asked for
+    // since (a frame is read from the file when it is rendered, not before).
+    uint64_t bytesRead() const;
+    // Threads a compressed frame may be decoded with (JPEG 2000 shares a frame's code blocks
+    // out); 1 by default.
+    void setDecodeThreads(int threads) { decodeThreads_ = threads < 1 ? 1 : threads; }
     // Whether a file without the preamble and "DICM" is read as a bare data set starting
     // with a group 0008 element in implicit or explicit VR little endian (on by default).
     void setAcceptBareDataSet(bool accept) { acceptBareDataSet_ = accept; }
@@ -90,11 +95,13 @@ public:
 
     // The frame of the last parse when it succeeded, else nullptr.
     GreyFrame* frame();
-    // Frames the last parse can render: those the pixel data holds, at most the announced.
+    // Frames the last parse announces (at least 1). A frame the pixel data does not hold in
+    // full is refused when asked for ("pixel data ends N bytes early").
     int frameCount() const;
     // Converts frame index (from 0) of the last parse into the frame, replacing the one held;
     // nullptr with the refusal set when there is no such frame. All frames share the
-    // mapping to grey levels.
+    // mapping to grey levels. Each frame is read from the file when asked for: the reader
+    // keeps the file open from the parse until the next parse or its end.
     GreyFrame* renderFrame(int index);
 
     // Frame index (from 0) of the last parse in its neutral form; false with the refusal set
@@ -133,18 +140,26 @@ private:
     using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
     bool start(int mode);
-    int parseSource(DicomSource& source, int mode);
+    int parseSource(std::unique_ptr<DicomSource> source, int mode);
     bool openDataSet(DicomSource& source);
     bool walkDataSet(ElementReader& reader, int mode);
     bool readAttribute(ElementReader& reader, const ElementHeader& header);
     bool readPixelData(ElementReader& reader, const ElementHeader& header, int mode);
-    bool readNativePixels(ElementReader& reader, const ElementHeader& header);
+    bool findNativeFrames(ElementReader& reader, const ElementHeader& header);
     bool readPixelHeader(ElementReader& reader, const ElementHeader& header);
     bool checkNativeLength(ElementReader& reader, const ElementHeader& header);
-    uint64_t nativeFrames(uint32_t valueLength) const;
-    bool checkDecodedSize(size_t frames);
-    bool readEncapsulatedPixels(ElementReader& reader);
+    bool checkDecodedSize();
+    bool findEncapsulatedFrames(ElementReader& reader);
+    bool readFrame(int index);
+    bool readNativeFrame(int index, uint8_t* out);
+    bool readEncapsulatedFrame(int index, uint8_t* out);
+    uint64_t nativeBytesHeld() const;
+    bool missingFrame(int index, uint64_t frameEnd);
+    template <typename Visit>
+    void forEachWholeFrame(Visit visit);
     bool prepareRendering(int mode);
+    void prepareLevelTable();
+    void prepareWideMapping();
     bool renderPicture(int index);
     bool readGreyAttribute(ElementReader& reader, const ElementHeader& header);
     bool keepText(ElementReader& reader, const ElementHeader& header, size_t limit);
@@ -155,6 +170,7 @@ private:
     void resetAttributes();
     void releaseFrame();
     void releaseSamples();
+    void closeSource();
 
     // Attributes.
     uint16_t samplesPerPixel_ = 0;
@@ -182,12 +198,30 @@ private:
     bool acceptBareDataSet_ = true;
     bool headerOnly_ = false;  // the parse under way stops after the pixel data's header
     uint64_t bytesRead_ = 0;
+    int decodeThreads_ = 1;
 
-    // Pixel data: every frame's samples, normalised to little-endian and 1 bit to a byte.
+    // Where the frames are read from, open from the parse on: the file, the data set inflated
+    // from it, or parseMemory's own copy of its bytes.
+    std::unique_ptr<DicomSource> source_;
+    const DicomSource* file_ = nullptr;         // the file's bytes under source_
+    const InflatingSource* inflating_ = nullptr;  // source_ when the data set is deflated
+    std::vector<uint8_t> memoryCopy_;
+    // Native pixel data: where its value starts and its length as the header gives it.
+    uint64_t valueStart_ = 0;
+    uint64_t valueLength_ = 0;
+    bool bigEndianPixels_ = false;
+    bool swapPairs_ = false;  // big-endian words of two bytes, read whole
+    std::vector<uint8_t> packed_;  // a native frame before it is unpacked or cut out
+    // Encapsulated pixel data: where each frame's fragments lie.
+    EncapsulatedPixels encapsulated_;
+    FrameDecoder decoder_ = nullptr;
+    std::vector<uint8_t> compressed_;  // one frame's fragments
+
+    // The frame last read, normalised to little-endian and 1 bit to a byte.
     PixelLayout layout_;
     Buffer samples_;
-    size_t sampleCount_ = 0;  // samples held; the grey stretch spans them all
-    int frames_ = 0;          // whole frames among them
+    int samplesFrame_ = -1;   // the frame samples_ holds
+    int frames_ = 0;          // frames announced
     ConversionSettings settings_;
     std::unique_ptr<LevelTable> table_;
     WideMapping wide_;

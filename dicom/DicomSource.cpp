@@ -77,43 +77,100 @@ constexpr size_t kChunk = 256 * 1024;
 
 }  // namespace
 
-bool InflateRest(DicomSource& source, std::vector<uint8_t>& out, std::string& error) {
-    out.clear();
-    const uint64_t inputBytes = source.remaining();
-    const uint64_t budget = std::min(kMaxInflatedBytes, inputBytes * kMaxDeflateRatio + 64);
+struct InflatingSource::Stream {
     z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-        error = "cannot start inflating the data set";
-        return false;
+    bool started = false;
+    std::vector<uint8_t> input = std::vector<uint8_t>(kChunk);
+    std::vector<uint8_t> discard;  // the output of skipped bytes
+    ~Stream() {
+        if (started) inflateEnd(&z);
     }
-    std::vector<uint8_t> input(kChunk);
-    int status = Z_OK;
-    bool ok = true;
-    while (status != Z_STREAM_END) {
+};
+
+InflatingSource::InflatingSource(std::unique_ptr<DicomSource> compressed)
+    : compressed_(std::move(compressed)), stream_(std::make_unique<Stream>()) {
+    start_ = compressed_->position();
+    budget_ = std::min(kMaxInflatedBytes, compressed_->remaining() * kMaxDeflateRatio + 64);
+    if (inflateInit2(&stream_->z, -MAX_WBITS) != Z_OK) {
+        error_ = "cannot start inflating the data set";
+        end_ = 0;
+        return;
+    }
+    stream_->started = true;
+}
+
+InflatingSource::~InflatingSource() = default;
+
+uint64_t InflatingSource::remaining() const {
+    return (end_ != UINT64_MAX ? end_ : budget_) - std::min(pos_, std::min(end_, budget_));
+}
+
+// Inflates the next n bytes into dst (nowhere when dst is null). A stream that ends or
+// breaks first fixes the inflated size where it stopped.
+bool InflatingSource::inflateInto(uint8_t* dst, uint64_t n) {
+    z_stream& z = stream_->z;
+    while (n > 0) {
+        if (pos_ >= end_) return false;
+        if (pos_ >= budget_) {
+            error_ = "deflated data set inflates past its budget";
+            end_ = pos_;
+            return false;
+        }
         if (z.avail_in == 0) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, source.remaining()));
-            if (n == 0 || !source.read(input.data(), n)) break;  // a stream cut short keeps what it gave
-            z.next_in = input.data();
-            z.avail_in = static_cast<uInt>(n);
+            const size_t got = static_cast<size_t>(std::min<uint64_t>(kChunk, compressed_->remaining()));
+            if (got == 0 || !compressed_->read(stream_->input.data(), got)) {
+                end_ = pos_;  // a stream cut short keeps what it gave
+                return false;
+            }
+            z.next_in = stream_->input.data();
+            z.avail_in = static_cast<uInt>(got);
         }
-        const size_t used = out.size();
-        if (used >= budget) {
-            error = "deflated data set inflates past its budget";
-            ok = false;
-            break;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>({n, kChunk, budget_ - pos_}));
+        uint8_t* out = dst;
+        if (!out) {
+            stream_->discard.resize(kChunk);
+            out = stream_->discard.data();
         }
-        out.resize(static_cast<size_t>(std::min<uint64_t>(budget, used + kChunk)));
-        z.next_out = out.data() + used;
-        z.avail_out = static_cast<uInt>(out.size() - used);
-        status = inflate(&z, Z_NO_FLUSH);
-        out.resize(out.size() - z.avail_out);
-        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-            error = "damaged deflated data set";
-            ok = false;
-            break;
+        z.next_out = out;
+        z.avail_out = static_cast<uInt>(want);
+        const int status = inflate(&z, Z_NO_FLUSH);
+        const size_t made = want - z.avail_out;
+        pos_ += made;
+        n -= made;
+        if (dst) dst += made;
+        if (status == Z_STREAM_END) {
+            end_ = pos_;
+            return n == 0;
+        }
+        if (status != Z_OK && status != Z_BUF_ERROR) {
+            error_ = "damaged deflated data set";
+            end_ = pos_;
+            return false;
         }
     }
-    inflateEnd(&z);
-    if (!ok) out.clear();
-    return ok;
+    return true;
+}
+
+bool InflatingSource::restart() {
+    if (!stream_->started || !compressed_->seek(start_) || inflateReset(&stream_->z) != Z_OK) return false;
+    stream_->z.avail_in = 0;
+    pos_ = 0;
+    return true;
+}
+
+bool InflatingSource::read(void* dst, size_t n) {
+    if (n > remaining()) return false;
+    bytesRead_ += n;
+    return inflateInto(static_cast<uint8_t*>(dst), n);
+}
+
+bool InflatingSource::skip(uint64_t n) {
+    if (n > remaining()) return false;
+    return inflateInto(nullptr, n);
+}
+
+bool InflatingSource::seek(uint64_t position) {
+    if (position > std::min(end_, budget_)) return false;
+    if (position < pos_ && !restart()) return false;
+    return inflateInto(nullptr, position - pos_);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,39 @@ private:
 // The largest data set a deflated file may inflate to.
 constexpr uint64_t kMaxInflatedBytes = uint64_t{1} << 30;
 
-// Inflates the rest of the source (raw deflate, no zlib or gzip header) into out. The output
-// may not exceed what deflate can produce from the input, nor kMaxInflatedBytes. False with
-// the reason in error when the stream is damaged or over the budget.
-bool InflateRest(DicomSource& source, std::vector<uint8_t>& out, std::string& error);
+// A deflated data set (raw deflate, no zlib or gzip header) read as its inflated bytes, which
+// are inflated only as far as the reads go: a frame near the start never costs the rest of
+// the file. Moving back inflates again from the start. The output may not exceed what
+// deflate can produce from the input, nor kMaxInflatedBytes.
+class InflatingSource final : public DicomSource {
+public:
+    // Inflates the compressed source from its current position on.
+    explicit InflatingSource(std::unique_ptr<DicomSource> compressed);
+    ~InflatingSource() override;
+    InflatingSource(const InflatingSource&) = delete;
+    InflatingSource& operator=(const InflatingSource&) = delete;
+    bool read(void* dst, size_t n) override;
+    bool skip(uint64_t n) override;
+    bool seek(uint64_t position) override;
+    // Exact once the stream's end was met; until then what the budget still allows.
+    uint64_t remaining() const override;
+    uint64_t position() const override { return pos_; }
+    // Why the inflated bytes stopped before their end: a damaged stream or one over its
+    // budget; empty when they simply ended.
+    const std::string& error() const { return error_; }
+    // The compressed source, whose bytesRead() counts what the file gave.
+    const DicomSource& compressed() const { return *compressed_; }
+
+private:
+    bool inflateInto(uint8_t* dst, uint64_t n);
+    bool restart();
+
+    std::unique_ptr<DicomSource> compressed_;
+    uint64_t start_ = 0;   // where the deflate stream begins in the compressed source
+    uint64_t budget_ = 0;  // most inflated bytes the stream may give
+    uint64_t pos_ = 0;
+    uint64_t end_ = UINT64_MAX;  // the inflated size, once known
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
+    std::string error_;
+};

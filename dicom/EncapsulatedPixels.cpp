@@ -40,8 +40,10 @@ bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels) {
         f.offset = pixels.data.size();
         f.length = length;
         f.itemOffset = itemOffset;
-        pixels.data.resize(pixels.data.size() + length);
-        if (!source.read(pixels.data.data() + f.offset, length))
+        f.position = source.position();
+        const size_t head = std::min<size_t>(length, 2);
+        pixels.data.resize(pixels.data.size() + head);
+        if (!source.read(pixels.data.data() + f.offset, head) || !source.skip(length - head))
             return reader.fail("pixel data fragment runs past the end of the file");
         pixels.fragments.push_back(f);
         itemOffset += 8 + uint64_t{length};
@@ -168,13 +170,19 @@ bool IsJpeg2000(const std::string& uid) {
     return false;
 }
 
+// Decoders that take a frame on one thread.
+template <bool (*Decode)(const uint8_t*, size_t, const PixelLayout&, uint8_t*, std::string&)>
+bool OneThread(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples, std::string& error, int) {
+    return Decode(data, size, layout, samples, error);
+}
+
 }  // namespace
 
 FrameDecoder FindFrameDecoder(const TransferSyntax& syntax) {
     const std::string uid = syntax.uid;
-    if (uid == "1.2.840.10008.1.2.5") return DecodeRleFrame;
-    if (IsJpeg(uid)) return DecodeJpegFrame;
-    if (IsJpegLs(uid)) return DecodeJpegLsFrame;
+    if (uid == "1.2.840.10008.1.2.5") return OneThread<DecodeRleFrame>;
+    if (IsJpeg(uid)) return OneThread<DecodeJpegFrame>;
+    if (IsJpegLs(uid)) return OneThread<DecodeJpegLsFrame>;
     if (IsJpeg2000(uid)) return DecodeJpeg2000Frame;
     return nullptr;
 }
@@ -183,12 +191,18 @@ PixelLayout DecodedLayout(const TransferSyntax& syntax, const PixelLayout& layou
     return IsJpeg(syntax.uid) ? JpegDecodedLayout(layout) : layout;
 }
 
-std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& p, size_t frame) {
-    std::vector<uint8_t> bytes;
-    for (size_t i : p.frames.at(frame)) {
+bool ReadFrameBytes(DicomSource& source, const EncapsulatedPixels& p, size_t frame, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (frame >= p.frames.size()) return false;
+    uint64_t total = 0;
+    for (size_t i : p.frames[frame]) total += p.fragments[i].length;
+    if (total > source.remaining() + source.position()) return false;
+    bytes.resize(static_cast<size_t>(total));
+    size_t at = 0;
+    for (size_t i : p.frames[frame]) {
         const Fragment& f = p.fragments[i];
-        bytes.insert(bytes.end(), p.data.begin() + static_cast<std::ptrdiff_t>(f.offset),
-                     p.data.begin() + static_cast<std::ptrdiff_t>(f.offset + f.length));
+        if (!source.seek(f.position) || !source.read(bytes.data() + at, f.length)) return false;
+        at += f.length;
     }
-    return bytes;
+    return true;
 }

@@ -12,13 +12,17 @@
 #include "TransferSyntax.h"
 
 struct Fragment {
-    size_t offset = 0;      // where its bytes start in EncapsulatedPixels::data
+    size_t offset = 0;      // where its first bytes are kept in EncapsulatedPixels::data
     size_t length = 0;
     uint64_t itemOffset = 0;  // its item tag's position after the offset table item
+    uint64_t position = 0;    // where its bytes start in the source
 };
 
 struct EncapsulatedPixels {
-    std::vector<uint8_t> data;  // the fragments' bytes back to back
+    // The first two bytes of each fragment back to back (fewer for a shorter fragment): enough
+    // to find where frames start. The fragments themselves stay in the file until a frame
+    // is asked for.
+    std::vector<uint8_t> data;
     std::vector<Fragment> fragments;
     std::vector<uint32_t> basicOffsets;
     std::vector<uint64_t> extendedOffsets;  // (7FE0,0001), when the file has one
@@ -29,7 +33,8 @@ struct EncapsulatedPixels {
 // Reads the first item of an undefined-length pixel data value: the basic offset table.
 bool ReadOffsetTable(ElementReader& reader, EncapsulatedPixels& pixels);
 
-// Reads the items of an undefined-length pixel data value up to its sequence delimiter.
+// Walks the items of an undefined-length pixel data value up to its sequence delimiter,
+// noting where each fragment lies without reading it.
 bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels);
 
 // Finds each frame's fragments: by the extended offset table, else the basic one, else one
@@ -40,9 +45,10 @@ bool ReadEncapsulated(ElementReader& reader, EncapsulatedPixels& pixels);
 // find them.
 bool SplitFrames(EncapsulatedPixels& pixels, size_t frames, std::string& error);
 
-// Decodes one frame's compressed bytes into layout.frameSamples() normalised samples.
+// Decodes one frame's compressed bytes into layout.frameSamples() normalised samples, with up
+// to `threads` threads where the decoder can share a frame out.
 using FrameDecoder = bool (*)(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
-                              std::string& error);
+                              std::string& error, int threads);
 
 // The decoder for the syntax's frames; nullptr while the reader has none.
 FrameDecoder FindFrameDecoder(const TransferSyntax& syntax);
@@ -51,5 +57,6 @@ FrameDecoder FindFrameDecoder(const TransferSyntax& syntax);
 // (JPEG gives subsampled colour back full size).
 PixelLayout DecodedLayout(const TransferSyntax& syntax, const PixelLayout& layout);
 
-// The bytes of one frame: its fragments joined.
-std::vector<uint8_t> FrameBytes(const EncapsulatedPixels& pixels, size_t frame);
+// The bytes of one frame, its fragments joined, read from the source the fragments were
+// found in. False when the source no longer holds them.
+bool ReadFrameBytes(DicomSource& source, const EncapsulatedPixels& pixels, size_t frame, std::vector<uint8_t>& bytes);

@@ -201,6 +201,38 @@ void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
         if (seen.empty() || seen[p]) table[p] = level(modalityValue(p));
 }
 
+void MarkSamplePatterns(const uint8_t* samples, size_t count, int bytesPerSample, uint16_t pixelRepresentation,
+                        std::vector<uint8_t>& seen) {
+    seen.resize(65536, 0);
+    if (bytesPerSample == 2)
+        MarkPatterns<2>(samples, count, pixelRepresentation, seen.data());
+    else
+        MarkPatterns<1>(samples, count, pixelRepresentation, seen.data());
+}
+
+void MakeLevelTableForPatterns(const std::vector<uint8_t>& seen, const ConversionSettings& settings,
+                               LevelTable& table) {
+    auto modalityValue = [&](uint32_t pattern) {
+        return int32_t{ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(pattern)), settings)};
+    };
+    const bool marked = seen.size() == table.size();
+    int32_t lowest = 0, highest = 0;
+    bool any = false;
+    if (UsesStretch(settings) && marked) {
+        for (uint32_t p = 0; p < table.size(); ++p) {
+            if (!seen[p]) continue;
+            const int32_t v = modalityValue(p);
+            if (!any || v < lowest) lowest = v;
+            if (!any || v > highest) highest = v;
+            any = true;
+        }
+    }
+    const LevelMapping level(settings, lowest, highest);
+    table.fill(0);
+    for (uint32_t p = 0; p < table.size(); ++p)
+        if (!marked || seen[p]) table[p] = level(modalityValue(p));
+}
+
 int64_t FrameStride(int64_t columns) { return ((columns * 3 + 3) / 4) * 4; }
 
 void FillFrameInPlace(uint8_t* buffer, int32_t rows, int32_t columns, int bytesPerSample,
@@ -263,6 +295,14 @@ WideMapping MakeWideMapping(const uint8_t* samples, size_t count, const Conversi
         m.highest = std::max(m.highest, v);
     }
     return m;
+}
+
+WideMapping JoinWideMappings(const WideMapping& a, const WideMapping& b, bool aHasSamples) {
+    if (!aHasSamples) return b;
+    WideMapping joined = a;
+    joined.lowest = std::min(a.lowest, b.lowest);
+    joined.highest = std::max(a.highest, b.highest);
+    return joined;
 }
 
 uint8_t WideMapping::level(uint32_t sample) const {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct ConversionSettings {
     uint16_t pixelRepresentation = 0; // 0 unsigned, otherwise two's complement
@@ -39,6 +40,16 @@ uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixel
 void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
                     const ConversionSettings& settings, LevelTable& table);
 
+// Notes in seen (65536 flags, indexed by pattern) the patterns of count samples, so the
+// frames of a picture can be looked at one after another.
+void MarkSamplePatterns(const uint8_t* samples, size_t count, int bytesPerSample, uint16_t pixelRepresentation,
+                        std::vector<uint8_t>& seen);
+
+// The table for the patterns marked in seen, the min-max stretch spanning them; every
+// pattern gets its level when seen is empty (a mapping without the stretch).
+void MakeLevelTableForPatterns(const std::vector<uint8_t>& seen, const ConversionSettings& settings,
+                               LevelTable& table);
+
 // Bytes of the frame rows: ((columns * 3 + 3) / 4) * 4 per row.
 int64_t FrameStride(int64_t columns);
 
@@ -60,3 +71,6 @@ struct WideMapping {
 
 // The mapping for count little-endian 32-bit samples.
 WideMapping MakeWideMapping(const uint8_t* samples, size_t count, const ConversionSettings& settings);
+// The mapping whose stretch spans the samples of both (frames looked at one by one); b alone
+// while a has none.
+WideMapping JoinWideMappings(const WideMapping& a, const WideMapping& b, bool aHasSamples);

@@ -136,7 +136,7 @@ bool HeaderPicture(const opj_image_t& image, CodestreamPicture& picture, std::st
 }  // namespace
 
 bool DecodeJpeg2000Frame(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
-                         std::string& error) {
+                         std::string& error, int threads) {
     const bool jp2 = IsJp2File(data, size);
     if (!jp2 && !IsCodestream(data, size)) return error = "not a JPEG 2000 code stream", false;
     if (!CheckSizSegment(data, size, jp2, layout, error)) return false;
@@ -163,6 +163,8 @@ bool DecodeJpeg2000Frame(const uint8_t* data, size_t size, const PixelLayout& la
     // Strict mode: a cut code stream is an error, not a picture with its last layers missing.
     if (!opj_setup_decoder(codec.get(), &parameters) || !opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE))
         return damaged("set-up");
+    // Without threading support in the library the frame is decoded on this thread alone.
+    if (threads > 1) opj_codec_set_threads(codec.get(), threads);
 
     opj_image_t* raw = nullptr;
     const bool header = opj_read_header(stream.get(), codec.get(), &raw);

@@ -11,6 +11,7 @@
 
 // Decodes one JPEG 2000 code stream (or a JP2 file, which some writers put in its place) into
 // layout.frameSamples() normalised samples. The code stream's size, components and precision
-// must agree with the layout; subsampled components are refused.
+// must agree with the layout; subsampled components are refused. The library's own threads
+// (up to `threads`) share the code blocks of the frame.
 bool DecodeJpeg2000Frame(const uint8_t* data, size_t size, const PixelLayout& layout, uint8_t* samples,
-                         std::string& error);
+                         std::string& error, int threads = 1);

@@ -150,6 +150,23 @@ int OverlayPlane::frameFor(int pictureFrame) const {
     return frame >= 0 && frame < frames ? frame : -1;
 }
 
+std::vector<OverlayPlane> PlanesOfFrame(const std::vector<OverlayPlane>& planes, const PixelLayout& layout, int frame,
+                                        const uint8_t* samples) {
+    std::vector<OverlayPlane> out = planes;
+    const int bytes = layout.sampleBytes();
+    for (OverlayPlane& p : out) {
+        if (p.bitPosition < 0 || !p.usable()) continue;
+        p.frames = 1;
+        p.firstFrame = frame + 1;
+        p.everyFrame = false;
+        const size_t count = layout.pixels();
+        p.bits.assign((count + 7) / 8, 0);
+        for (size_t i = 0; i < count; ++i)
+            if ((SampleAt(samples, i, bytes) >> p.bitPosition) & 1) p.bits[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
+    }
+    return out;
+}
+
 bool OverlayPlane::bit(int frame, int row, int column) const {
     const uint64_t index = (uint64_t(frame) * rows + uint64_t(row)) * columns + uint64_t(column);
     if ((index >> 3) >= bits.size()) return false;  // a plane described, not read

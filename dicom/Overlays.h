@@ -58,6 +58,12 @@ private:
     std::map<uint16_t, RawPlane> planes_;
 };
 
+// The planes to draw over frame `frame` whose normalised samples are given: a plane whose bits
+// lie in the pixel data gets that frame's bits (frames are read one at a time, so such planes
+// are never held for every frame).
+std::vector<OverlayPlane> PlanesOfFrame(const std::vector<OverlayPlane>& planes, const PixelLayout& layout, int frame,
+                                        const uint8_t* samples);
+
 // Draws the graphics planes GreyRendering::overlays chooses over frame `frame`'s grey picture
 // at the brightest level (255, or 65535 at 16 bits).
 void DrawOverlays(const std::vector<OverlayPlane>& planes, int choice, int frame, DicomPicture& picture);

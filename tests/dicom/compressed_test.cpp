@@ -122,7 +122,7 @@ std::string DecodeFrames(const fs::path& file, const fs::path& dir) {
     for (int f = 0; f < frames; ++f) {
         const std::vector<uint8_t> bytes = ReadFile(dir / ("frame_" + std::to_string(f) + ".bin"));
         std::vector<uint8_t> samples(layout.frameSamples() * layout.sampleBytes());
-        if (!decoder(bytes.data(), bytes.size(), layout, samples.data(), error)) return error;
+        if (!decoder(bytes.data(), bytes.size(), layout, samples.data(), error, 1)) return error;
         WriteFile(dir / ("ours_" + std::to_string(f) + ".bin"), samples);
     }
     return "";
