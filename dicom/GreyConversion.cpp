@@ -167,6 +167,22 @@ uint16_t SamplePattern(const uint8_t* sample, int bytesPerSample, uint16_t pixel
     return sample[0];
 }
 
+namespace {
+
+// The smallest and largest modality value among the 16-bit patterns marked as seen.
+void SeenRange(const std::vector<uint8_t>& seen, const ConversionSettings& settings, int32_t& lowest, int32_t& highest) {
+    bool any = false;
+    for (uint32_t p = 0; p < seen.size(); ++p) {
+        if (!seen[p]) continue;
+        const int32_t v = ModalityValue(static_cast<int16_t>(static_cast<uint16_t>(p)), settings);
+        if (!any || v < lowest) lowest = v;
+        if (!any || v > highest) highest = v;
+        any = true;
+    }
+}
+
+}  // namespace
+
 void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
                     const ConversionSettings& settings, LevelTable& table) {
     auto modalityValue = [&](uint32_t pattern) {
@@ -185,16 +201,7 @@ void MakeLevelTable(const uint8_t* samples, size_t count, int bytesPerSample,
         else
             MarkPatterns<1>(samples, count, settings.pixelRepresentation, seen.data());
     }
-    if (!rangeKnown) {
-        bool any = false;
-        for (uint32_t p = 0; p < table.size(); ++p) {
-            if (!seen[p]) continue;
-            const int32_t v = modalityValue(p);
-            if (!any || v < lowest) lowest = v;
-            if (!any || v > highest) highest = v;
-            any = true;
-        }
-    }
+    if (!rangeKnown) SeenRange(seen, settings, lowest, highest);
     const LevelMapping level(settings, lowest, highest);
     table.fill(0);
     for (uint32_t p = 0; p < table.size(); ++p)
@@ -217,16 +224,7 @@ void MakeLevelTableForPatterns(const std::vector<uint8_t>& seen, const Conversio
     };
     const bool marked = seen.size() == table.size();
     int32_t lowest = 0, highest = 0;
-    bool any = false;
-    if (UsesStretch(settings) && marked) {
-        for (uint32_t p = 0; p < table.size(); ++p) {
-            if (!seen[p]) continue;
-            const int32_t v = modalityValue(p);
-            if (!any || v < lowest) lowest = v;
-            if (!any || v > highest) highest = v;
-            any = true;
-        }
-    }
+    if (UsesStretch(settings) && marked) SeenRange(seen, settings, lowest, highest);
     const LevelMapping level(settings, lowest, highest);
     table.fill(0);
     for (uint32_t p = 0; p < table.size(); ++p)

@@ -265,9 +265,10 @@ TEST(NameOption, BadPatternsAreUsageErrorsBeforeAnyInput) {
 TEST(NameOption, WindowBatchSharesTheNaming) {
     TempDir dir;
     Put(dir / "in/x.dcm", Instance("P7", "3", 1));
+    BatchChoices choices;
+    choices.namePattern = convert::kPatientStudySeriesPattern;
     const BatchSummary summary =
-        RunFolderBatch((dir / "in").string(), (dir / "out").string(), "png", 1, nullptr, nullptr,
-                       BatchChoices{.namePattern = convert::kPatientStudySeriesPattern});
+        RunFolderBatch((dir / "in").string(), (dir / "out").string(), "png", 1, nullptr, nullptr, choices);
     EXPECT_EQ(summary.written, 1);
     EXPECT_EQ(ListTree(dir / "out"), (std::vector<std::string>{"P7/unknown_unknown/unknown_unknown/3.png"}));
     if (!fs::exists(DicomDirTests() / "DICOMDIR")) return;

@@ -99,4 +99,10 @@ fs::path NpmModules() {
 
 fs::path SourceDir() { return GLINTWISE_SOURCE_DIR; }
 
+std::string DecodedMovieFrames(const fs::path& movie) {
+    std::string frames;
+    Run("ffmpeg -v error -i " + ShellQuote(movie.string()) + " -f rawvideo -pix_fmt gray -", &frames);
+    return frames;
+}
+
 }  // namespace testsupport

@@ -62,6 +62,9 @@ fs::path PydicomTestFiles();
 // Folder of the npm reference packages installed by scripts/install-deps.sh.
 fs::path NpmModules();
 
+// A movie's frames as ffmpeg decodes them, in 8-bit grey (empty when it cannot).
+std::string DecodedMovieFrames(const fs::path& movie);
+
 // The source tree (for fuzz corpora and scripts).
 fs::path SourceDir();
 
