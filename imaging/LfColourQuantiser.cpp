@@ -24,8 +24,8 @@ uint8_t Clamp(int value) { return uint8_t(std::clamp(value, 0, 255)); }
 struct Box {
     size_t begin, end;
     uint64_t pixels;
-    int widest;  // channel of the largest extent
-    int extent;
+    int widest;    // channel of the largest spread
+    double error;  // the pixels' squared distance from their mean, in cells
 };
 
 }  // namespace
@@ -91,33 +91,42 @@ void LfColourQuantiser::CountCells(const uint8_t* rgb, int32_t width, int32_t he
     }
 }
 
-// Splits the box of most pixels times extent at the pixel median of its widest channel, until
-// there are 256 boxes or none can be split; each box's entry is the mean of its pixels.
+// Splits the box of the largest squared error (its pixels' distance from their mean) at the
+// pixel median of its channel of most spread, until there are 256 boxes or none can be split;
+// each box's entry is the mean of its pixels.
 void LfColourQuantiser::MedianCut() {
     const auto measure = [&](Box& box) {
-        std::array<int, 3> low{kCellLevels, kCellLevels, kCellLevels}, high{-1, -1, -1};
+        double sum[3] = {0, 0, 0}, squares[3] = {0, 0, 0};
         box.pixels = 0;
         for (size_t i = box.begin; i < box.end; ++i) {
+            const double count = cells_[occupied_[i]].count;
             box.pixels += cells_[occupied_[i]].count;
             for (int c = 0; c < 3; ++c) {
-                low[size_t(c)] = std::min(low[size_t(c)], Channel(occupied_[i], c));
-                high[size_t(c)] = std::max(high[size_t(c)], Channel(occupied_[i], c));
+                const double v = Channel(occupied_[i], c);
+                sum[c] += count * v;
+                squares[c] += count * v * v;
             }
         }
         box.widest = 0;
-        for (int c = 1; c < 3; ++c)
-            if (high[size_t(c)] - low[size_t(c)] > high[size_t(box.widest)] - low[size_t(box.widest)]) box.widest = c;
-        box.extent = high[size_t(box.widest)] - low[size_t(box.widest)];
+        box.error = 0;
+        double widest = -1;
+        for (int c = 0; c < 3; ++c) {
+            const double spread = squares[c] - sum[c] * sum[c] / double(std::max<uint64_t>(box.pixels, 1));
+            box.error += spread;
+            if (spread > widest) {
+                widest = spread;
+                box.widest = c;
+            }
+        }
     };
-    std::vector<Box> boxes{{0, occupied_.size(), 0, 0, 0}};
+    std::vector<Box> boxes{{0, occupied_.size(), 0, 0, 0.0}};
     measure(boxes[0]);
     while (boxes.size() < size_t(kMaxColours)) {
         size_t pick = boxes.size();
-        uint64_t best = 0;
+        double best = 0;
         for (size_t i = 0; i < boxes.size(); ++i) {
-            const uint64_t score = boxes[i].pixels * uint64_t(boxes[i].extent);
-            if (boxes[i].end - boxes[i].begin > 1 && score > best) {
-                best = score;
+            if (boxes[i].end - boxes[i].begin > 1 && boxes[i].error > best) {
+                best = boxes[i].error;
                 pick = i;
             }
         }
@@ -131,7 +140,7 @@ void LfColourQuantiser::MedianCut() {
         while (split + 1 < box.end && 2 * (below + cells_[occupied_[split]].count) <= box.pixels)
             below += cells_[occupied_[split++]].count;
         if (split == box.begin) split = box.begin + 1;
-        Box upper{split, box.end, 0, 0, 0};
+        Box upper{split, box.end, 0, 0, 0.0};
         box.end = split;
         measure(box);
         measure(upper);

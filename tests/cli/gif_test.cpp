@@ -164,7 +164,9 @@ TEST(GifAnimation, ColourLoopsWithinTheirErrorOfOurFrames) {
         for (int f = 0; f < c.frames; ++f) {
             EXPECT_LE(read.meanErrors[size_t(f)], 6.0) << "frame " << f;
             EXPECT_LE(c.dither ? read.blockErrors[size_t(f)] : read.meanErrors[size_t(f)], c.meanError) << "frame " << f;
-            if (c.meanError == 0.0) EXPECT_EQ(read.largestErrors[size_t(f)], 0) << "frame " << f;
+            if (c.meanError == 0.0) {
+                EXPECT_EQ(read.largestErrors[size_t(f)], 0) << "frame " << f;
+            }
         }
     }
 }

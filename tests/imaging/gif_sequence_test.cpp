@@ -108,7 +108,9 @@ TEST(ColourQuantiser, ExactUpTo256ColoursBoundedBeyond) {
                 continue;
             }
             EXPECT_EQ(quantiser.Size(), 256);
-            EXPECT_LT(MeanError(p, quantiser, indices), dither ? 6.0 : 4.0);
+            // 256 entries over the gradient's volume lie some 40 levels apart: a mean error
+            // of about 7; a cut that wastes entries or maps to far ones gives several times it.
+            EXPECT_LT(MeanError(p, quantiser, indices), dither ? 10.0 : 8.0);
         }
     }
     const Picture gradient = Gradient(160, 120);
