@@ -24,7 +24,7 @@ done
 work=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/glintwise-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 "$python" "$here/make_colour_loop.py" "$work/loop.dcm" "$frames" "$size"
-"$tool" --all-frames -o "$work/png" "$work/loop.dcm" >/dev/null
+"$tool" --all-frames -o "$work/png" "$work/loop.dcm" >/dev/null 2>&1
 
 timed() {  # "WALL CPU PEAK_KB" of one run
     /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >/dev/null 2>&1 || { echo "n/a n/a n/a"; return; }
