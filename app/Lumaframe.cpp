@@ -23,6 +23,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QSettings>
 #include <QStringListModel>
@@ -31,6 +32,7 @@
 
 #include <cmath>
 
+#include "CineTiming.h"
 #include "ConvertJob.h"
 #include "Conversion.h"
 #include "DicomPictures.h"
@@ -152,6 +154,7 @@ Lumaframe::Lumaframe(QWidget* parent, Qt::WindowFlags flags)
     setupDetails();
     setupGreyAndFrames();
     setupSaveOptions();
+    setupBatchOptions();
     connect(ui_->lineEdit, &QLineEdit::returnPressed, this, &Lumaframe::openTypedPath);
     // Leaving the field without Enter, or a typed path that failed, shows the opened file again.
     connect(ui_->lineEdit, &QLineEdit::editingFinished, this, [this] { ui_->lineEdit->setText(openedPath_); });
@@ -174,6 +177,10 @@ void Lumaframe::setConfigPath(const QString& path) {
     qualityBox_->setValue(settings.value(QStringLiteral("quality"), 90).toInt());
     deepBox_->setChecked(settings.value(QStringLiteral("depth16"), false).toBool());
     allFramesBox_->setChecked(settings.value(QStringLiteral("allFrames"), false).toBool());
+    subFoldersBox_->setChecked(settings.value(QStringLiteral("subFolders"), false).toBool());
+    batchAllFramesBox_->setChecked(settings.value(QStringLiteral("batchAllFrames"), false).toBool());
+    batchGreyBox_->setCurrentIndex(std::clamp(settings.value(QStringLiteral("batchGrey"), 0).toInt(), 0, batchGreyBox_->count() - 1));
+    batchDeepBox_->setChecked(settings.value(QStringLiteral("batch16"), false).toBool());
     choicesBound_ = true;
 }
 
@@ -204,6 +211,11 @@ void Lumaframe::setupResizeBorders() {
 }
 
 bool Lumaframe::eventFilter(QObject* watched, QEvent* event) {
+    if (playing() && (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) &&
+        watched != playButton_) {
+        togglePlay();
+        return false;  // the key or click still does what it does
+    }
     if (watched == ui_->lbPic) {
         switch (event->type()) {
         case QEvent::Resize: ShowImage(current_); return false;
@@ -264,11 +276,21 @@ void Lumaframe::setupGreyAndFrames() {
     frames->setGeometry(10, 274, 201, 78);
     frameLabel_ = new QLabel(frames);
     frameLabel_->setObjectName(QStringLiteral("lbFrame"));
-    frameLabel_->setGeometry(10, 20, 181, 20);
+    frameLabel_->setGeometry(10, 20, 115, 20);
+    playButton_ = new QPushButton(tr("Play"), frames);
+    playButton_->setObjectName(QStringLiteral("btPlay"));
+    playButton_->setGeometry(130, 18, 61, 22);
+    playTimer_ = new QTimer(this);
+    playTimer_->setTimerType(Qt::PreciseTimer);
+    connect(playTimer_, &QTimer::timeout, this,
+            [this] { showFrame(playFirst_ + (frame_ - playFirst_ + 1) % std::max(playCount_, 1)); });
+    connect(playButton_, &QPushButton::clicked, this, &Lumaframe::togglePlay);
+    playButton_->setEnabled(false);
     frameSlider_ = new QSlider(Qt::Horizontal, frames);
     frameSlider_->setObjectName(QStringLiteral("sliderFrame"));
     frameSlider_->setGeometry(10, 48, 181, 22);
     connect(frameSlider_, &QSlider::valueChanged, this, &Lumaframe::showFrame);
+    frameSlider_->setEnabled(false);
 
     levelsLabel_ = new QLabel(ui_->lbPic);
     levelsLabel_->setObjectName(QStringLiteral("lbLevels"));
@@ -321,6 +343,59 @@ void Lumaframe::setupSaveOptions() {
     connect(qualityBox_, &QSpinBox::valueChanged, this, [this](int value) { rememberChoice(QStringLiteral("quality"), value); });
     connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this, &Lumaframe::updateSaveOptions);
     updateSaveOptions();
+}
+
+// Below the batch's progress bar: sub-folders, every frame, grey levels, 16 bits.
+void Lumaframe::setupBatchOptions() {
+    auto* group = new QGroupBox(tr("Batch options"), ui_->tab_6);
+    group->setObjectName(QStringLiteral("groupBatch"));
+    group->setGeometry(10, 275, 201, 152);
+    subFoldersBox_ = new QCheckBox(tr("Include sub-folders"), group);
+    subFoldersBox_->setObjectName(QStringLiteral("chkSubFolders"));
+    subFoldersBox_->setGeometry(10, 22, 181, 20);
+    batchAllFramesBox_ = new QCheckBox(tr("All frames"), group);
+    batchAllFramesBox_->setObjectName(QStringLiteral("chkBatchAllFrames"));
+    batchAllFramesBox_->setGeometry(10, 46, 181, 20);
+    auto* greyLabel = new QLabel(tr("Grey levels"), group);
+    greyLabel->setGeometry(10, 70, 181, 18);
+    batchGreyBox_ = new QComboBox(group);
+    batchGreyBox_->setObjectName(QStringLiteral("comboBatchGrey"));
+    batchGreyBox_->setGeometry(10, 90, 181, 22);
+    batchGreyBox_->addItems({tr("File"), tr("Standard"), tr("Min-max"), tr("Window shown")});
+    batchDeepBox_ = new QCheckBox(tr("16-bit grey levels"), group);
+    batchDeepBox_->setObjectName(QStringLiteral("chkBatch16Bit"));
+    batchDeepBox_->setGeometry(10, 120, 181, 20);
+    connect(subFoldersBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("subFolders"), on); });
+    connect(batchAllFramesBox_, &QCheckBox::toggled, this,
+            [this](bool on) { rememberChoice(QStringLiteral("batchAllFrames"), on); });
+    connect(batchGreyBox_, &QComboBox::currentIndexChanged, this,
+            [this](int index) { rememberChoice(QStringLiteral("batchGrey"), index); });
+    connect(batchDeepBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("batch16"), on); });
+}
+
+// The batch's choices as the converter's options: "Window shown" is the centre and width over
+// the preview (--voi C,W), or the file's own picture when nothing windowed is shown.
+BatchChoices Lumaframe::batchChoices() const {
+    BatchChoices choices;
+    choices.namePattern = ui_->comboBoxNaming->currentIndex() == 1 ? convert::kPatientStudySeriesPattern : "";
+    choices.recursive = subFoldersBox_->isChecked();
+    choices.allFrames = batchAllFramesBox_->isChecked();
+    choices.quality = qualityBox_->value();
+    GreyChoice grey;
+    switch (batchGreyBox_->currentIndex()) {
+    case 1: grey.kind = GreyChoiceKind::Standard; break;
+    case 2: grey.kind = GreyChoiceKind::MinMax; break;
+    case 3:
+        if (picture_.windowed && picture_.grey())
+            grey = {GreyChoiceKind::Window, 0, picture_.windowCentre, picture_.windowWidth};
+        break;
+    default: break;
+    }
+    const LfFormatInfo* row = nullptr;
+    LfFindSaveName(ui_->comboBoxType->currentText().toStdString(), &row);
+    const bool deep = batchDeepBox_->isChecked() && row != nullptr && row->writesGrey16;
+    choices.rendering = RenderingFor(grey, deep ? 16 : 8);
+    return choices;
 }
 
 // 16 bits only where the registry says the target holds them, and for grey pictures; the
@@ -401,6 +476,29 @@ void Lumaframe::showFrame(int index) {
         frameSlider_->setValue(index);
     }
     renderView();
+}
+
+bool Lumaframe::playing() const {
+    return playTimer_->isActive();
+}
+
+// The loop plays at the rate the movie targets use (Recommended Display Frame Rate, Cine
+// Rate, Frame Time, Frame Time Vector, else 10 a second), over Start Trim to Stop Trim.
+void Lumaframe::togglePlay() {
+    if (playing()) {
+        playTimer_->stop();
+        qApp->removeEventFilter(this);
+        playButton_->setText(tr("Play"));
+        return;
+    }
+    if (openedPath_.isEmpty() || details_.frames < 2) return;
+    const CineTiming timing = PlaybackTiming(details_.text, details_.frames);
+    playFirst_ = timing.first;
+    playCount_ = timing.count > 0 ? timing.count : details_.frames;
+    if (frame_ < playFirst_ || frame_ >= playFirst_ + playCount_) showFrame(playFirst_);
+    playTimer_->start(std::max(1, static_cast<int>(std::lround(1000.0 / timing.framesPerSecond))));
+    playButton_->setText(tr("Stop"));
+    qApp->installEventFilter(this);  // any key or click stops the loop
 }
 
 // Reads the frame shown with the grey levels chosen, exactly as the converter would for the
@@ -748,6 +846,8 @@ bool Lumaframe::OpenDicom(const QString& path) {
         frameSlider_->setValue(0);
     }
     frameSlider_->setEnabled(details_.frames > 1);
+    if (playing()) togglePlay();
+    playButton_->setEnabled(details_.frames > 1);
     updatePreviewLabels();
     return true;
 }
@@ -896,15 +996,16 @@ void Lumaframe::on_btCovPics_clicked() {
     if (batchThread_.joinable()) batchThread_.join();
     const std::string format = ui_->comboBoxType->currentText().toStdString();
     // The second naming choice builds a patient / study / series tree from each file's attributes.
-    const std::string naming = ui_->comboBoxNaming->currentIndex() == 1 ? convert::kPatientStudySeriesPattern : "";
-    batchThread_ = std::thread([this, source, result, format, naming] {
+    const BatchChoices choices = batchChoices();
+    batchClock_.start();
+    batchThread_ = std::thread([this, source, result, format, choices] {
         const BatchProgress progress = [this](int value, int maximum) {
             QMetaObject::invokeMethod(
                 this, [this, value, maximum] { showBatchProgress(value, maximum); },
                 Qt::QueuedConnection);
         };
         const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        const BatchSummary summary = RunFolderBatch(source, result, format, threads, progress, &batchStop_, naming);
+        const BatchSummary summary = RunFolderBatch(source, result, format, threads, progress, &batchStop_, choices);
         QMetaObject::invokeMethod(
             this, [this, summary] { finishBatch(summary); }, Qt::QueuedConnection);
     });
@@ -920,11 +1021,20 @@ QString Lumaframe::unwritableTargetText(const QString& type) const {
     return tr("%1 files can be read but not written.").arg(names.join(tr(" and ")));
 }
 
+// Files done of all, and the time left at the pace so far.
 void Lumaframe::showBatchProgress(int value, int maximum) {
-    if (value == 0)
+    if (value == 0) {
         ui_->progressBar->setRange(0, maximum);
-    else
-        ui_->progressBar->setValue(value);
+        ui_->progressBar->setFormat(tr("%1 of %2 files").arg(0).arg(maximum));
+        return;
+    }
+    ui_->progressBar->setValue(value);
+    const qint64 left = batchClock_.elapsed() * (maximum - value) / value / 1000;
+    ui_->progressBar->setFormat(tr("%1 of %2 files, %3:%4 left")
+                                    .arg(value)
+                                    .arg(maximum)
+                                    .arg(left / 60)
+                                    .arg(left % 60, 2, 10, QLatin1Char('0')));
 }
 
 void Lumaframe::finishBatch(const BatchSummary& summary) {

@@ -2,6 +2,7 @@
 // with a single-picture tab and a batch tab, and the preview. It owns the current image.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
 #include <QRect>
@@ -16,6 +17,7 @@
 
 #include "DicomPictures.h"
 #include "FileDetails.h"
+#include "FolderBatch.h"
 #include "GreyChoices.h"
 #include "LfImage.h"
 #include "WindowServices.h"
@@ -29,9 +31,9 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QTimer;
 class QStringListModel;
 struct PictureFailure;
-struct BatchSummary;
 
 class Lumaframe : public QMainWindow {
     Q_OBJECT
@@ -64,6 +66,9 @@ public:
     int frameShown() const { return frame_; }
     // Shows frame index (from 0) of the opened file, within its frames.
     void showFrame(int index);
+    // Plays the frames as a loop at the file's rate, or stops; any key or click also stops.
+    void togglePlay();
+    bool playing() const;
 
     // Save As proposes the opened file's folder and base name with the target extension;
     // empty before any file was opened.
@@ -129,6 +134,8 @@ private:
     void rememberChoice(const QString& key, const QVariant& value);
     void setupGreyAndFrames();
     void setupSaveOptions();
+    void setupBatchOptions();
+    BatchChoices batchChoices() const;
     void updateSaveOptions();
     void fillGreyChoices();
     void chooseGrey(int index);
@@ -172,11 +179,20 @@ private:
     QSlider* frameSlider_ = nullptr;
     QLabel* frameLabel_ = nullptr;
     QLabel* levelsLabel_ = nullptr;  // centre, width and frame, over the preview
+    QPushButton* playButton_ = nullptr;
+    QTimer* playTimer_ = nullptr;
+    int playFirst_ = 0, playCount_ = 0;  // the frames played (Start Trim to Stop Trim)
     // Save As beyond the name: quality, 16 bits, every frame.
     QSpinBox* qualityBox_ = nullptr;
     QCheckBox* deepBox_ = nullptr;
     QCheckBox* allFramesBox_ = nullptr;
     QLabel* deepNote_ = nullptr;
+    // The batch beyond its folders and format.
+    QCheckBox* subFoldersBox_ = nullptr;
+    QCheckBox* batchAllFramesBox_ = nullptr;
+    QComboBox* batchGreyBox_ = nullptr;
+    QCheckBox* batchDeepBox_ = nullptr;
+    QElapsedTimer batchClock_;  // for the time left
     // A right-button drag on the preview: where it started, the window it started from.
     struct LevelDrag {
         QPoint pressed;

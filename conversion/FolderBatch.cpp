@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 BatchSummary RunFolderBatch(const std::string& sourceDir, const std::string& resultDir, const std::string& format,
                             int threads, const BatchProgress& progress, const std::atomic<bool>* stop,
-                            const std::string& namePattern) {
+                            const BatchChoices& choices) {
     BatchSummary summary;
     std::error_code ec;
     if (sourceDir.empty() || !fs::is_directory(sourceDir, ec)) {
@@ -22,7 +22,11 @@ BatchSummary RunFolderBatch(const std::string& sourceDir, const std::string& res
     options.output = resultDir.empty() ? "." : resultDir + "/";
     options.format = format;
     options.dicomOnly = true;
-    options.namePattern = namePattern;
+    options.namePattern = choices.namePattern;
+    options.recursive = choices.recursive;
+    options.allFrames = choices.allFrames;
+    options.rendering = choices.rendering;
+    options.quality = choices.quality;
     // The list is complete before the first output is written, so outputs written into the
     // source folder are not converted again by this run.
     const convert::Plan plan = convert::MakePlan(options);

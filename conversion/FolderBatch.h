@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "GreyRendering.h"
+
 // Called once with (0, count) before the first file, then with (n, count) as the n-th file
 // ends (from the worker that ran it, never by two at once).
 using BatchProgress = std::function<void(int value, int maximum)>;
@@ -16,6 +18,15 @@ using BatchProgress = std::function<void(int value, int maximum)>;
 struct BatchFailure {
     std::string file;    // absolute path of the source file
     std::string reason;  // "not a DICOM file", the refusal in the user's words, or the save error
+};
+
+// What the batch writes beyond the target format, each as the converter's option.
+struct BatchChoices {
+    std::string namePattern;  // --name; empty: the file's own name
+    bool recursive = false;   // -r: sub-folders mirrored under the result folder
+    bool allFrames = false;   // --all-frames
+    GreyRendering rendering;  // --voi, --window-index, --depth
+    int quality = 90;         // --quality
 };
 
 struct BatchSummary {
@@ -35,4 +46,4 @@ struct BatchSummary {
 // complete), so nothing half-written stays.
 BatchSummary RunFolderBatch(const std::string& sourceDir, const std::string& resultDir, const std::string& format,
                             int threads, const BatchProgress& progress = nullptr,
-                            const std::atomic<bool>* stop = nullptr, const std::string& namePattern = "");
+                            const std::atomic<bool>* stop = nullptr, const BatchChoices& choices = {});

@@ -110,10 +110,10 @@ const std::vector<LfFormatInfo> kFormats = {
                          "mos", "rwl"},
      .reads = true, .writes = false, .writesGrey16 = false, .probed = true, .reportsFrames = false, .dicomOption = 0,
      .codec = LfCodecOf<LfImageRAW>()},
-    {.id = LF_FORMAT_MP4, .slot = 19, .name = "MP4 movie", .saveExtensions = {{"mp4", 0, kColour}}, .inputExtensions = {},
+    {.id = LF_FORMAT_MP4, .slot = 19, .name = "MP4 movie", .saveExtensions = {{"mp4", 27, kColour}}, .inputExtensions = {},
      .reads = false, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
      .codec = {}, .endMarker = {}, .sequenceWriter = &MakeVideoWriter<kMp4Video>},
-    {.id = LF_FORMAT_WEBM, .slot = 20, .name = "WebM movie", .saveExtensions = {{"webm", 0, kColour}}, .inputExtensions = {},
+    {.id = LF_FORMAT_WEBM, .slot = 20, .name = "WebM movie", .saveExtensions = {{"webm", 28, kColour}}, .inputExtensions = {},
      .reads = false, .writes = true, .writesGrey16 = false, .probed = false, .reportsFrames = false, .dicomOption = 0,
      .codec = {}, .endMarker = {}, .sequenceWriter = &MakeVideoWriter<kWebmVideo>},
 };

@@ -275,6 +275,34 @@
         <source>Cancelled after %1 of %2 files.</source>
         <translation>Cancelled after %1 of %2 files.</translation>
     </message>
+    <message>
+        <source>Play</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Batch options</source>
+        <translation>Batch options</translation>
+    </message>
+    <message>
+        <source>Include sub-folders</source>
+        <translation>Include sub-folders</translation>
+    </message>
+    <message>
+        <source>Window shown</source>
+        <translation>Window shown</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files</source>
+        <translation>%1 of %2 files</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files, %3:%4 left</source>
+        <translation>%1 of %2 files, %3:%4 left</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -275,6 +275,34 @@
         <source>Cancelled after %1 of %2 files.</source>
         <translation>已在 %2 个文件中的第 %1 个之后取消。</translation>
     </message>
+    <message>
+        <source>Play</source>
+        <translation>播放</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Batch options</source>
+        <translation>批量选项</translation>
+    </message>
+    <message>
+        <source>Include sub-folders</source>
+        <translation>包含子文件夹</translation>
+    </message>
+    <message>
+        <source>Window shown</source>
+        <translation>当前显示的窗</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files</source>
+        <translation>%1 / %2 个文件</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files, %3:%4 left</source>
+        <translation>%1 / %2 个文件，剩余 %3:%4</translation>
+    </message>
 </context>
 <context>
     <name>LumaframeClass</name>

@@ -5,9 +5,13 @@
 //   glintwise-screenshot en|zh <dicom file> <output.png> <source folder> <result folder>
 //       the same window after a batch over the source folder, with its end box on top
 //   glintwise-screenshot en|zh <dicom file> <output.png> --size WxH [--details]
-//       the window resized to W x H, with the Details tab shown when asked
+//       [--grey LABEL] [--frame N]
+//       the window resized to W x H, with the Details tab shown, a grey-level entry chosen
+//       or frame N (from 0) shown when asked
+// A batch (the form with two folders) takes sub-folders when SHOT_SUBFOLDERS is set.
 #include <QApplication>
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,6 +20,7 @@
 #include <QTabWidget>
 #include <QTranslator>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Lumaframe.h"
@@ -48,7 +53,7 @@ struct BoxShooter : WindowServices {
 
 int main(int argc, char** argv) {
     const bool sized = argc >= 6 && std::strcmp(argv[4], "--size") == 0;
-    if (argc != 4 && argc != 6 && !(sized && argc <= 7)) {
+    if (argc != 4 && argc != 6 && !sized) {
         std::fprintf(stderr,
                      "usage: %s en|zh <dicom file> <output.png> [<source folder> <result folder> | --size WxH [--details]]\n",
                      argv[0]);
@@ -73,8 +78,18 @@ int main(int argc, char** argv) {
         int width = 0, height = 0;
         if (std::sscanf(argv[5], "%dx%d", &width, &height) != 2) return 2;
         window.resize(width, height);
-        if (argc == 7 && std::strcmp(argv[6], "--details") == 0)
-            window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(2);
+        for (int i = 6; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--details") == 0) {
+                window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(2);
+            } else if (std::strcmp(argv[i], "--grey") == 0 && i + 1 < argc) {
+                auto* grey = window.findChild<QComboBox*>(QStringLiteral("comboGrey"));
+                const int index = grey->findText(QString::fromLocal8Bit(argv[++i]));
+                if (index < 0) return 2;
+                emit grey->activated(index);
+            } else if (std::strcmp(argv[i], "--frame") == 0 && i + 1 < argc) {
+                window.showFrame(std::atoi(argv[++i]));
+            }
+        }
         for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
     } else if (argc == 6) {
         auto shooter = std::make_unique<BoxShooter>();
@@ -86,6 +101,8 @@ int main(int argc, char** argv) {
         window.findChild<QComboBox*>(QStringLiteral("comboBoxType"))->setCurrentText(QStringLiteral("png"));
         window.findChild<QLineEdit*>(QStringLiteral("txtPicDir"))->setText(QString::fromLocal8Bit(argv[4]));
         window.findChild<QLineEdit*>(QStringLiteral("txtResultDir"))->setText(QString::fromLocal8Bit(argv[5]));
+        if (qEnvironmentVariableIsSet("SHOT_SUBFOLDERS"))
+            window.findChild<QCheckBox*>(QStringLiteral("chkSubFolders"))->setChecked(true);
         window.findChild<QAbstractButton*>(QStringLiteral("btCovPics"))->click();
         while (window.batchRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
         return box->saved ? 0 : 1;

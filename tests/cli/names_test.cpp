@@ -267,7 +267,7 @@ TEST(NameOption, WindowBatchSharesTheNaming) {
     Put(dir / "in/x.dcm", Instance("P7", "3", 1));
     const BatchSummary summary =
         RunFolderBatch((dir / "in").string(), (dir / "out").string(), "png", 1, nullptr, nullptr,
-                       convert::kPatientStudySeriesPattern);
+                       BatchChoices{.namePattern = convert::kPatientStudySeriesPattern});
     EXPECT_EQ(summary.written, 1);
     EXPECT_EQ(ListTree(dir / "out"), (std::vector<std::string>{"P7/unknown_unknown/unknown_unknown/3.png"}));
     if (!fs::exists(DicomDirTests() / "DICOMDIR")) return;

@@ -43,11 +43,11 @@ TEST(FindTypeTable, CaseAndOddNames) {
     EXPECT_EQ(FindType("/tmp/scan.pngx"), 0u);
 }
 
-// The window's 24 names in their old order, then gif and ico.
-TEST(TargetFormats, WindowOrderThenGifAndIco) {
+// The window's 24 names in their old order, then gif, ico and the movies.
+TEST(TargetFormats, WindowOrderThenGifIcoAndMovies) {
     const char* expected[] = {"bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga",
                               "pcx", "wbmp", "wmf", "emf", "jp2", "j2c", "jpc", "pgx",
-                              "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw", "gif", "ico"};
+                              "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw", "gif", "ico", "mp4", "webm"};
     const std::vector<std::string> targets = LfWindowTargets();
     ASSERT_EQ(targets.size(), std::size(expected));
     for (size_t i = 0; i < targets.size(); ++i) EXPECT_EQ(targets[i], expected[i]);

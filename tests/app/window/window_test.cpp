@@ -170,7 +170,7 @@ TEST(WindowTree, TextsHiddenWidgetsAndTargetFormats) {
     for (int i = 0; i < types->count(); ++i) entries << types->itemText(i);
     EXPECT_EQ(entries, QStringList({"bmp", "jpg", "jpeg", "jpe", "png", "tiff", "tif", "tga",
                                     "pcx", "wbmp", "wmf", "emf", "jp2", "j2c", "jpc", "pgx",
-                                    "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw", "gif", "ico"}));
+                                    "pnm", "pgm", "ppm", "ras", "mng", "jng", "ska", "raw", "gif", "ico", "mp4", "webm"}));
     EXPECT_EQ(types->currentIndex(), 0);
 }
 
