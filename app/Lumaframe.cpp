@@ -40,6 +40,7 @@
 #include "FolderBatch.h"
 #include "GreyChoices.h"
 #include "LfFormatRegistry.h"
+#include "MovieSaving.h"
 #include "OutputNames.h"
 #include "PreviewFit.h"
 #include "RefusalWords.h"
@@ -179,6 +180,7 @@ void Lumaframe::setConfigPath(const QString& path) {
     allFramesBox_->setChecked(settings.value(QStringLiteral("allFrames"), false).toBool());
     subFoldersBox_->setChecked(settings.value(QStringLiteral("subFolders"), false).toBool());
     batchAllFramesBox_->setChecked(settings.value(QStringLiteral("batchAllFrames"), false).toBool());
+    seriesBox_->setChecked(settings.value(QStringLiteral("batchSeries"), false).toBool());
     batchGreyBox_->setCurrentIndex(std::clamp(settings.value(QStringLiteral("batchGrey"), 0).toInt(), 0, batchGreyBox_->count() - 1));
     batchDeepBox_->setChecked(settings.value(QStringLiteral("batch16"), false).toBool());
     choicesBound_ = true;
@@ -345,32 +347,41 @@ void Lumaframe::setupSaveOptions() {
     updateSaveOptions();
 }
 
-// Below the batch's progress bar: sub-folders, every frame, grey levels, 16 bits.
+// Below the batch's progress bar: sub-folders, series movies, every frame, grey levels, 16 bits.
 void Lumaframe::setupBatchOptions() {
     auto* group = new QGroupBox(tr("Batch options"), ui_->tab_6);
     group->setObjectName(QStringLiteral("groupBatch"));
-    group->setGeometry(10, 275, 201, 152);
+    group->setGeometry(10, 275, 201, 176);
     subFoldersBox_ = new QCheckBox(tr("Include sub-folders"), group);
     subFoldersBox_->setObjectName(QStringLiteral("chkSubFolders"));
     subFoldersBox_->setGeometry(10, 22, 181, 20);
+    seriesBox_ = new QCheckBox(tr("One movie per series"), group);
+    seriesBox_->setObjectName(QStringLiteral("chkBatchSeries"));
+    seriesBox_->setGeometry(10, 46, 181, 20);
+    seriesBox_->setToolTip(tr("MP4, WebM and GIF: the single-frame files of a series make one movie"));
     batchAllFramesBox_ = new QCheckBox(tr("All frames"), group);
     batchAllFramesBox_->setObjectName(QStringLiteral("chkBatchAllFrames"));
-    batchAllFramesBox_->setGeometry(10, 46, 181, 20);
+    batchAllFramesBox_->setGeometry(10, 70, 181, 20);
     auto* greyLabel = new QLabel(tr("Grey levels"), group);
-    greyLabel->setGeometry(10, 70, 181, 18);
+    greyLabel->setGeometry(10, 94, 181, 18);
     batchGreyBox_ = new QComboBox(group);
     batchGreyBox_->setObjectName(QStringLiteral("comboBatchGrey"));
-    batchGreyBox_->setGeometry(10, 90, 181, 22);
+    batchGreyBox_->setGeometry(10, 114, 181, 22);
     batchGreyBox_->addItems({tr("File"), tr("Standard"), tr("Min-max"), tr("Window shown")});
     batchDeepBox_ = new QCheckBox(tr("16-bit grey levels"), group);
     batchDeepBox_->setObjectName(QStringLiteral("chkBatch16Bit"));
-    batchDeepBox_->setGeometry(10, 120, 181, 20);
+    batchDeepBox_->setGeometry(10, 144, 181, 20);
     connect(subFoldersBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("subFolders"), on); });
+    connect(seriesBox_, &QCheckBox::toggled, this, [this](bool on) {
+        rememberChoice(QStringLiteral("batchSeries"), on);
+        updateSaveOptions();
+    });
     connect(batchAllFramesBox_, &QCheckBox::toggled, this,
             [this](bool on) { rememberChoice(QStringLiteral("batchAllFrames"), on); });
     connect(batchGreyBox_, &QComboBox::currentIndexChanged, this,
             [this](int index) { rememberChoice(QStringLiteral("batchGrey"), index); });
     connect(batchDeepBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("batch16"), on); });
+    updateSaveOptions();
 }
 
 // The batch's choices as the converter's options: "Window shown" is the centre and width over
@@ -379,7 +390,8 @@ BatchChoices Lumaframe::batchChoices() const {
     BatchChoices choices;
     choices.namePattern = ui_->comboBoxNaming->currentIndex() == 1 ? convert::kPatientStudySeriesPattern : "";
     choices.recursive = subFoldersBox_->isChecked();
-    choices.allFrames = batchAllFramesBox_->isChecked();
+    choices.series = seriesBox_->isEnabled() && seriesBox_->isChecked();
+    choices.allFrames = batchAllFramesBox_->isEnabled() && batchAllFramesBox_->isChecked();
     choices.quality = qualityBox_->value();
     GreyChoice grey;
     switch (batchGreyBox_->currentIndex()) {
@@ -406,6 +418,14 @@ void Lumaframe::updateSaveOptions() {
     const bool deepTarget = row != nullptr && row->writesGrey16;
     deepBox_->setEnabled(deepTarget && !details_.colour);
     deepNote_->setVisible(deepBox_->isEnabled() && deepBox_->isChecked() && greyChoice_.kind == GreyChoiceKind::File);
+    // A movie takes every frame: "All frames" picks stills, which mp4 and webm do not hold,
+    // and a series' movie has no frames to pick.
+    const std::string name = "x." + ui_->comboBoxType->currentText().toStdString();
+    const bool movie = IsMovieTarget(name);
+    allFramesBox_->setEnabled(!movie);
+    if (seriesBox_ == nullptr) return;  // the batch's options are made after these
+    seriesBox_->setEnabled(movie || IsAnimationTarget(name));
+    batchAllFramesBox_->setEnabled(!movie && !(seriesBox_->isEnabled() && seriesBox_->isChecked()));
 }
 
 // File, the file's own windows, the standard rendering, min-max, full range, the CT presets.
@@ -924,8 +944,9 @@ void Lumaframe::on_btSave_clicked() {
     // (frame and grey levels), or every frame, is saved by the converter's own step with the
     // options the converter would be given, so both write the same bytes.
     convert::Options options;
-    options.frame = frame_;
-    options.allFrames = allFramesBox_->isChecked();
+    // A GIF of a multi-frame file is its loop, as the converter writes it without --frame.
+    options.frame = IsAnimationTarget(Narrow(path)) ? 0 : frame_;
+    options.allFrames = allFramesBox_->isEnabled() && allFramesBox_->isChecked();
     options.quality = qualityBox_->value();
     options.rendering = RenderingFor(greyChoice_, deepBox_->isEnabled() && deepBox_->isChecked() ? 16 : 8);
     const convert::Job job{Narrow(openedPath_), Narrow(openedPath_), Narrow(path), ""};

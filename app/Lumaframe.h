@@ -189,6 +189,7 @@ private:
     QLabel* deepNote_ = nullptr;
     // The batch beyond its folders and format.
     QCheckBox* subFoldersBox_ = nullptr;
+    QCheckBox* seriesBox_ = nullptr;
     QCheckBox* batchAllFramesBox_ = nullptr;
     QComboBox* batchGreyBox_ = nullptr;
     QCheckBox* batchDeepBox_ = nullptr;

@@ -64,6 +64,7 @@ constexpr OptionSpec kOptions[] = {
     {0, "voi-lut-index", Kind::Value}, {0, "depth", Kind::Value},
     {0, "overlays", Kind::Value},  {0, "name", Kind::Value},
     {0, "fps", Kind::Value},       {0, "series", Kind::Flag},
+    {0, "dither", Kind::Flag},
 };
 
 std::string JoinedFormats() {
@@ -187,6 +188,8 @@ bool Apply(const OptionSpec& spec, const std::string& value, Options& options,
         }
     } else if (name == "series") {
         options.series = true;
+    } else if (name == "dither") {
+        options.dither = true;
     } else if (name == "skip-existing") {
         options.skipExisting = true;
     } else if (name == "all-frames") {
@@ -293,6 +296,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         result.error = "no input files or folders given";
         return result;
     }
+    options.frameGiven = frameGiven;
     if (options.allFrames && frameGiven) {
         result.error = "--all-frames and --frame exclude each other";
         return result;
@@ -388,9 +392,11 @@ std::string HelpText() {
         "      --fps N        a movie's frames a second (default: the file's Recommended\n"
         "                     Display Frame Rate, Cine Rate, Frame Time or Frame Time\n"
         "                     Vector, else 10)\n"
-        "      --series       with -f mp4 or webm and folder inputs: one movie per series of\n"
+        "      --series       with -f mp4, webm or gif and folder inputs: one movie per series of\n"
         "                     single-frame DICOM files (Series Instance UID), in Instance\n"
         "                     Number order, named NUMBER_DESCRIPTION.EXT\n"
+        "      --dither       GIF: Floyd-Steinberg dithering of colour pictures that have\n"
+        "                     more than 256 colours\n"
         "      --files-from FILE  also convert the paths listed in FILE, one a line\n"
         "                     (- reads standard input)\n"
         "      --shard K/N    convert only part K of N of the planned files (1 <= K <= N),\n"
@@ -426,7 +432,9 @@ std::string HelpText() {
         "\n"
         "Movies (mp4: H.264; webm: VP9): a DICOM file gives one movie of its frames, Start\n"
         "Trim to Stop Trim, in the grey levels --voi chooses; --quality 90 is the default\n"
-        "constant quality, 100 the best.\n"
+        "constant quality, 100 the best. -f gif of a multi-frame DICOM file gives one looping\n"
+        "animation at the same rate (unless --frame or --all-frames picks stills); grey\n"
+        "pictures keep every level, colour ones get 256 colours a frame.\n"
         "\n"
         "Without --name, output names are the input's name without its last extension,\n"
         "a dot and EXT (a.b.dcm gives a.b.png); when two inputs give the same name, the\n"

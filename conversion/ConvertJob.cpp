@@ -36,7 +36,7 @@ std::string LastErrorOr(const LfImage& image, const std::string& fallback) {
     return text.empty() ? fallback : text;
 }
 
-SaveChoices ChoicesOf(const Options& options) { return {options.quality, options.tiffCompression}; }
+SaveChoices ChoicesOf(const Options& options) { return {options.quality, options.tiffCompression, options.dither}; }
 
 JobResult Saved(const std::string& error) { return error.empty() ? JobResult{true, ""} : Fail(error); }
 
@@ -287,8 +287,11 @@ std::string FormatName(uint32_t type) {
 JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sink, int threads) {
     if (!job.error.empty()) return Fail(job.error);
     const bool movie = IsMovieTarget(job.output);
-    const MovieChoices movieChoices{options.quality, options.fps};
-    if (movie && !job.series.empty()) {
+    // A GIF animates a multi-frame picture unless particular frames were asked for.
+    const bool animation =
+        IsAnimationTarget(job.output) && !options.allFrames && !options.frameGiven && options.frame == 0;
+    const MovieChoices movieChoices{options.quality, options.fps, options.dither};
+    if ((movie || animation) && !job.series.empty()) {
         JobResult result = Saved(SaveSeriesMovie(job.series, options.rendering, job.output, movieChoices, sink));
         result.pictureMade = result.ok;
         return result;
@@ -302,7 +305,7 @@ JobResult ConvertOne(const Job& job, const Options& options, const SaveSink& sin
         return reader.parse(job.input.c_str(), 2) == 0;
     };
     const auto saveDicom = [&](DicomReader& reader) {
-        if (!movie) return SaveDicom(reader, job, options, sink, threads, open);
+        if (!movie && !(animation && reader.frameCount() > 1)) return SaveDicom(reader, job, options, sink, threads, open);
         JobResult result = Saved(SaveDicomMovie(reader, job.output, movieChoices, sink));
         result.pictureMade = result.ok;
         return result;

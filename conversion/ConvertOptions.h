@@ -17,6 +17,7 @@ struct Options {
     int jobs = 0;                     // worker threads; 0: one per core
     int quality = 90;                 // JPEG and JPEG 2000
     int frame = 0;                    // frame of multi-frame inputs (DICOM too), 0 = the first
+    bool frameGiven = false;          // --frame appeared: a GIF of a multi-frame file is a still
     bool allFrames = false;           // every frame of a DICOM input to NAME_0000.EXT, ...
     bool recursive = false;
     bool info = false;
@@ -31,6 +32,7 @@ struct Options {
     bool skipExisting = false;           // keep outputs newer than their inputs
     double fps = 0.0;                    // --fps: a movie's rate; 0: the files' own
     bool series = false;                 // --series: a folder's single-frame files, one movie a series
+    bool dither = false;                 // --dither: Floyd-Steinberg for colour GIF pictures
     bool dicomOnly = false;              // other files fail as "not a DICOM file" (the window's batch)
     // --name: output paths from the inputs' attributes (see OutputNames.h); empty: the
     // input's name, or for the files of a DICOMDIR its patient / study / series tree.

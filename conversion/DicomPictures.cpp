@@ -1,10 +1,13 @@
 #include "DicomPictures.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "Conversion.h"
+#include "LfColourQuantiser.h"
 #include "LfFormatRegistry.h"
 
 namespace fs = std::filesystem;
@@ -65,6 +68,28 @@ bool MakeColour24(const DicomPicture& p, LfImage& image) {
     return true;
 }
 
+// An 8-bit palette image of our quantiser's table, for formats of at most 256 colours.
+bool MakeQuantised(const DicomPicture& p, bool dither, LfImage& image) {
+    if (image.Create(static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8, LF_FORMAT_BMP) == nullptr)
+        return false;
+    LfColourQuantiser quantiser;
+    std::vector<uint8_t> indices;
+    quantiser.Quantise(p.bytes.data(), p.width, p.height, size_t(p.width) * 3, dither, indices);
+    LfRgbQuad* palette = image.Palette();
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t* rgb = quantiser.Table() + 3 * std::min(i, quantiser.Size() - 1);
+        palette[i] = LfRgbQuad{rgb[2], rgb[1], rgb[0], 0};
+    }
+    for (int32_t y = 0; y < p.height; ++y)
+        std::memcpy(ImageRow(image, p, y), indices.data() + size_t(y) * size_t(p.width), size_t(p.width));
+    return true;
+}
+
+bool QuantisesColour(const std::string& path) {
+    const LfFormatInfo* row = LfFindFormat(FindType(path));
+    return row != nullptr && row->quantisesColour;
+}
+
 bool Consistent(const DicomPicture& p) {
     if (p.empty() || (p.samples != 1 && p.samples != 3)) return false;
     const size_t pixels = size_t(p.width) * size_t(p.height);
@@ -91,7 +116,11 @@ bool PictureToImage(const DicomPicture& picture, GreyPixels grey, LfImage& image
     return MakeColour24(picture, image);
 }
 
-bool PictureToImage(const DicomPicture& picture, const std::string& targetPath, LfImage& image) {
+bool PictureToImage(const DicomPicture& picture, const std::string& targetPath, LfImage& image, bool dither) {
+    if (picture.samples == 3 && Consistent(picture) && QuantisesColour(targetPath)) {
+        if (image.IsValid()) image.Destroy();
+        return MakeQuantised(picture, dither, image);
+    }
     return PictureToImage(picture, TargetHoldsGrey(targetPath) ? GreyPixels::OneChannel : GreyPixels::ThreeChannels,
                           image);
 }
@@ -119,6 +148,6 @@ std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices
 std::string SaveDicomPicture(const DicomPicture& picture, const std::string& path, const SaveChoices& choices,
                              const SaveSink& sink) {
     LfImage image;
-    if (!PictureToImage(picture, path, image)) return "cannot create the image";
+    if (!PictureToImage(picture, path, image, choices.dither)) return "cannot create the image";
     return SaveImage(image, path, choices, true, sink);
 }

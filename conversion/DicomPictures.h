@@ -19,6 +19,7 @@ using SaveSink = std::function<void(LfPendingSave)>;
 struct SaveChoices {
     int quality = 90;              // JPEG and JPEG 2000
     uint32_t tiffCompression = 0;  // a TIFF compression code; 0: the registry's choice
+    bool dither = false;           // Floyd-Steinberg when a colour picture is quantised (GIF)
 };
 
 // Why a file gave no picture: the reader's kind of refusal and the user's words for it.
@@ -36,7 +37,8 @@ bool ReadDicomPicture(const std::string& path, int index, const GreyRendering& r
 // The image object the target named by the path holds for the picture: one grey channel where
 // the registry says the save name holds 8-bit grey, 16-bit grey for 16-bit pictures, else 24
 // bits (grey as three equal channels). False when the picture is empty.
-bool PictureToImage(const DicomPicture& picture, const std::string& targetPath, LfImage& image);
+bool PictureToImage(const DicomPicture& picture, const std::string& targetPath, LfImage& image,
+                    bool dither = false);
 // The same with the choice made: grey pictures in one grey channel or three equal ones.
 enum class GreyPixels { OneChannel, ThreeChannels };
 bool PictureToImage(const DicomPicture& picture, GreyPixels grey, LfImage& image);

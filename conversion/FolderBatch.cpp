@@ -25,6 +25,7 @@ BatchSummary RunFolderBatch(const std::string& sourceDir, const std::string& res
     options.namePattern = choices.namePattern;
     options.recursive = choices.recursive;
     options.allFrames = choices.allFrames;
+    options.series = choices.series;
     options.rendering = choices.rendering;
     options.quality = choices.quality;
     // The list is complete before the first output is written, so outputs written into the

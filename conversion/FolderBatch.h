@@ -25,6 +25,7 @@ struct BatchChoices {
     std::string namePattern;  // --name; empty: the file's own name
     bool recursive = false;   // -r: sub-folders mirrored under the result folder
     bool allFrames = false;   // --all-frames
+    bool series = false;      // --series: one movie per series of single-frame files
     GreyRendering rendering;  // --voi, --window-index, --depth
     int quality = 90;         // --quality
 };

@@ -38,8 +38,8 @@ std::string CheckPicture(const DicomPicture& picture) {
 }
 
 // Streams the frames into the writer; the reason of the first failure, else empty.
-std::string WriteFrames(LfSequenceWriter& writer, const MovieFrames& frames, int count, double framesPerSecond,
-                        int quality, const std::string& temporary) {
+std::string WriteFrames(LfSequenceWriter& writer, const MovieFrames& frames, int count,
+                        const LfSequenceSettings& chosen, const std::string& temporary) {
     DicomPicture picture;
     std::string error;
     for (int i = 0; i < count; ++i) {
@@ -47,7 +47,9 @@ std::string WriteFrames(LfSequenceWriter& writer, const MovieFrames& frames, int
         error = CheckPicture(picture);
         if (!error.empty()) return error;
         if (i == 0) {
-            const LfSequenceSettings settings{picture.width, picture.height, framesPerSecond, quality};
+            LfSequenceSettings settings = chosen;
+            settings.width = picture.width;
+            settings.height = picture.height;
             if (!writer.Open(temporary, settings)) return writer.LastError();
         }
         if (!writer.AddFrame(FrameOf(picture))) return "frame " + std::to_string(i) + ": " + writer.LastError();
@@ -58,10 +60,18 @@ std::string WriteFrames(LfSequenceWriter& writer, const MovieFrames& frames, int
 
 }  // namespace
 
-bool IsMovieTarget(const std::string& path) { return MovieRow(path) != nullptr; }
+bool IsMovieTarget(const std::string& path) {
+    const LfFormatInfo* row = MovieRow(path);
+    return row != nullptr && row->codec.encode == nullptr;
+}
+
+bool IsAnimationTarget(const std::string& path) {
+    const LfFormatInfo* row = MovieRow(path);
+    return row != nullptr && row->codec.encode != nullptr;
+}
 
 std::string SaveMovie(const MovieFrames& frames, int count, double framesPerSecond, int quality,
-                      const std::string& path, const SaveSink& sink) {
+                      const std::string& path, const SaveSink& sink, bool dither) {
     const LfFormatInfo* row = MovieRow(path);
     if (row == nullptr) return path + " names no movie format";
     if (count < 1) return "a movie needs at least one frame";
@@ -73,7 +83,11 @@ std::string SaveMovie(const MovieFrames& frames, int count, double framesPerSeco
     std::string error;
     if (pending.Create(path, error) < 0) return error;
     const std::unique_ptr<LfSequenceWriter> writer = row->sequenceWriter();
-    error = WriteFrames(*writer, frames, count, framesPerSecond, quality, pending.Temporary());
+    LfSequenceSettings settings;
+    settings.framesPerSecond = framesPerSecond;
+    settings.quality = quality;
+    settings.dither = dither;
+    error = WriteFrames(*writer, frames, count, settings, pending.Temporary());
     if (!error.empty()) {
         writer->Abort();
         return error;  // the pending save removes the temporary
@@ -94,7 +108,7 @@ std::string SaveDicomMovie(DicomReader& reader, const std::string& path, const M
         error = EnglishWords(WordsForRefusal(reader));
         return false;
     };
-    return SaveMovie(frames, timing.count, timing.framesPerSecond, choices.quality, path, sink);
+    return SaveMovie(frames, timing.count, timing.framesPerSecond, choices.quality, path, sink, choices.dither);
 }
 
 std::string SaveSeriesMovie(const std::vector<std::string>& files, const GreyRendering& rendering,
@@ -123,5 +137,5 @@ std::string SaveSeriesMovie(const std::vector<std::string>& files, const GreyRen
         }
         return true;
     };
-    return SaveMovie(frames, int(files.size()), rate, choices.quality, path, sink);
+    return SaveMovie(frames, int(files.size()), rate, choices.quality, path, sink, choices.dither);
 }

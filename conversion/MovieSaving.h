@@ -10,12 +10,16 @@
 #include "CineTiming.h"
 #include "DicomPictures.h"
 
-// Whether the path names a format written from a sequence of frames (mp4, webm).
+// Whether the path names a format written only from a sequence of frames (mp4, webm).
 bool IsMovieTarget(const std::string& path);
+// Whether the path names a still format that also animates (gif): a multi-frame picture
+// becomes one animation unless particular frames were asked for.
+bool IsAnimationTarget(const std::string& path);
 
 struct MovieChoices {
     int quality = 90;  // 1 to 100, mapped by each format onto its own scale
     double framesPerSecond = 0.0;  // 0: the files' own rate (PlaybackTiming)
+    bool dither = false;  // colour frames of a GIF dithered (Floyd-Steinberg)
 };
 
 // Renders frame `index` (from 0) of the movie into the picture; false with the reason.
@@ -26,7 +30,7 @@ using MovieFrames = std::function<bool(int index, DicomPicture& picture, std::st
 // the sink). Every frame must have the first one's size and 8-bit samples. Empty on success,
 // else the reason; a failure part-way leaves nothing behind.
 std::string SaveMovie(const MovieFrames& frames, int count, double framesPerSecond, int quality,
-                      const std::string& path, const SaveSink& sink = nullptr);
+                      const std::string& path, const SaveSink& sink = nullptr, bool dither = false);
 
 // The frames of the file the reader parsed, Start Trim to Stop Trim, at its rate.
 std::string SaveDicomMovie(DicomReader& reader, const std::string& path, const MovieChoices& choices,

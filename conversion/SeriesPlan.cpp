@@ -98,12 +98,15 @@ std::string MakeSafe(const std::string& text) {
 
 std::string CheckMovieOptions(const Options& options, const std::string& target, bool anyFolder) {
     const bool movie = IsMovieTarget(target);
-    if (!movie) {
-        if (options.series) return "--series writes movies: choose -f mp4 or -f webm";
-        if (options.fps > 0.0) return "--fps sets a movie's rate: choose -f mp4 or -f webm";
+    const bool animation = IsAnimationTarget(target);
+    if (!movie && !animation) {
+        if (options.series) return "--series writes movies: choose -f mp4, -f webm or -f gif";
+        if (options.fps > 0.0) return "--fps sets a movie's rate: choose -f mp4, -f webm or -f gif";
         return "";
     }
-    if (options.allFrames || options.frame != 0)
+    // A GIF of particular frames is a still; a series has no frames to pick.
+    if (animation && !options.series) return "";
+    if (options.allFrames || options.frameGiven || options.frame != 0)
         return std::string(options.allFrames ? "--all-frames" : "--frame") + " picks pictures; a movie takes every frame";
     if (options.series && !anyFolder) return "--series groups the files of folder inputs; give a folder";
     return "";

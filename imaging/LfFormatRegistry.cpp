@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "LfGifSequenceWriter.h"
 #include "LfImageBMP.h"
 #include "LfImageGIF.h"
 #include "LfImageICO.h"
@@ -36,6 +37,8 @@ constexpr LfVideoCodec kWebmVideo = {.container = "webm", .encoder = "libvpx-vp9
                                      .crfWorst = 63, .encoderOptions = "deadline=good:cpu-used=4:row-mt=1",
                                      .muxerOptions = ""};
 
+std::unique_ptr<LfSequenceWriter> MakeGifWriter() { return std::make_unique<LfGifSequenceWriter>(); }
+
 template <const LfVideoCodec& codec>
 std::unique_ptr<LfSequenceWriter> MakeVideoWriter() {
     return std::make_unique<LfVideoWriter>(codec);
@@ -56,7 +59,8 @@ const std::vector<LfFormatInfo> kFormats = {
      .codec = LfCodecOf<LfImageICO>()},
     {.id = LF_FORMAT_GIF, .slot = 2, .name = "GIF", .saveExtensions = {{"gif", 25, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = false, .probed = true, .reportsFrames = true, .dicomOption = 0,
-     .codec = LfCodecOf<LfImageGIF>(), .endMarker = "\x3B"sv},
+     .codec = LfCodecOf<LfImageGIF>(), .endMarker = "\x3B"sv, .sequenceWriter = &MakeGifWriter,
+     .quantisesColour = true},
     {.id = LF_FORMAT_PNG, .slot = 4, .name = "PNG", .saveExtensions = {{"png", 5, kGrey}}, .inputExtensions = {},
      .reads = true, .writes = true, .writesGrey16 = true, .probed = true, .reportsFrames = false,
      // The flat surroundings of medical pictures pack as well with run-length deflate, at a

@@ -48,9 +48,13 @@ struct LfFormatInfo {
     // The bytes every complete file of the format ends with (empty when the format has no
     // such marker): a file cut short, as a killed writer leaves it, lacks them.
     std::string_view endMarker = {};
-    // Formats written from a sequence of frames (movies) make their writer here; such a row
-    // has no codec calls, since no single image is encoded or decoded. Null for the others.
+    // Formats written from a sequence of frames make their writer here. A row without codec
+    // calls is a movie only (mp4, webm); one with them (GIF) holds stills too, and animates
+    // the frames of a multi-frame picture. Null for the others.
     std::unique_ptr<LfSequenceWriter> (*sequenceWriter)() = nullptr;
+    // At most 256 colours a picture: a DICOM colour picture is quantised (LfColourQuantiser)
+    // before it is saved, rather than left to the codec's own way with 24 bits.
+    bool quantisesColour = false;
 };
 
 // Every row, in the probe order of Decode with identifier 0.

@@ -21,6 +21,7 @@ struct LfSequenceSettings {
     int32_t height = 0;
     double framesPerSecond = 10.0;
     int quality = 90;  // 1 to 100, the scale of JPEG's quality; each writer maps it
+    bool dither = false;  // writers of few colours (GIF) dither colour frames
 };
 
 class LfSequenceWriter {

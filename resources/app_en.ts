@@ -288,6 +288,14 @@
         <translation>Batch options</translation>
     </message>
     <message>
+        <source>One movie per series</source>
+        <translation>One movie per series</translation>
+    </message>
+    <message>
+        <source>MP4, WebM and GIF: the single-frame files of a series make one movie</source>
+        <translation>MP4, WebM and GIF: the single-frame files of a series make one movie</translation>
+    </message>
+    <message>
         <source>Include sub-folders</source>
         <translation>Include sub-folders</translation>
     </message>

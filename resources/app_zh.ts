@@ -288,6 +288,14 @@
         <translation>批量选项</translation>
     </message>
     <message>
+        <source>One movie per series</source>
+        <translation>每个序列一个影片</translation>
+    </message>
+    <message>
+        <source>MP4, WebM and GIF: the single-frame files of a series make one movie</source>
+        <translation>MP4、WebM 和 GIF：一个序列的单帧文件合成一个影片</translation>
+    </message>
+    <message>
         <source>Include sub-folders</source>
         <translation>包含子文件夹</translation>
     </message>

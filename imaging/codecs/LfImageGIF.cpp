@@ -939,6 +939,17 @@ void LfImageGIF::SetComment(const char* text) {
 // ---------------------------------------------------------------------------------------
 // Writing
 
+bool LfWriteGifIndices(LfFile* stream, const uint8_t* indices, uint32_t width, uint32_t height, size_t stride,
+                       int minCodeSize) {
+    GifWriter out(stream);
+    out.Byte(static_cast<uint8_t>(minCodeSize));
+    auto lzw = std::make_unique<LzwEncoder>(out, minCodeSize);
+    for (uint32_t r = 0; r < height; ++r) lzw->Add(indices + r * stride, width);
+    lzw->Finish();
+    out.Byte(0);
+    return out.Finish();
+}
+
 bool LfImageGIF::Encode(LfFile* stream) {
     if (EncodeSafeCheck(stream)) return false;
     if (!FitsGif(Width()) || !FitsGif(Height())) return Fail(kTooLarge);

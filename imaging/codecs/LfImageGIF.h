@@ -13,6 +13,13 @@
 #include "LfFile.h"
 #include "LfImage.h"
 
+// One frame's image data as GIF stores it: the minimum code size byte, the LZW sub-blocks of
+// the indices (top row first, `stride` bytes from one row to the next) and the 0 that ends
+// them. Writers that stream frames one at a time share the codec's coder through this.
+// False when a write to the stream failed.
+bool LfWriteGifIndices(LfFile* stream, const uint8_t* indices, uint32_t width, uint32_t height, size_t stride,
+                       int minCodeSize);
+
 class LfImageGIF : public LfImage {
 public:
     LfImageGIF() : LfImage(LF_FORMAT_GIF) {}

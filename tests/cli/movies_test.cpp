@@ -219,8 +219,8 @@ TEST(MovieUsage, ContradictingOptionsAreUsageErrors) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--all-frames", "-f", "mp4", in}, "--all-frames picks pictures; a movie takes every frame"},
         {{"--frame", "1", "-f", "webm", in}, "--frame picks pictures; a movie takes every frame"},
-        {{"--series", "-f", "png", in}, "--series writes movies: choose -f mp4 or -f webm"},
-        {{"--fps", "12", in}, "--fps sets a movie's rate: choose -f mp4 or -f webm"},
+        {{"--series", "-f", "png", in}, "--series writes movies: choose -f mp4, -f webm or -f gif"},
+        {{"--fps", "12", in}, "--fps sets a movie's rate: choose -f mp4, -f webm or -f gif"},
         {{"--series", "-f", "mp4", (dir / "in" / "a.dcm").string()}, "--series groups the files of folder inputs"},
         {{"--fps", "0", "-f", "mp4", in}, "--fps wants a number of frames a second above 0 and at most 1000, not '0'"},
         {{"--fps", "nan", "-f", "mp4", in}, "--fps wants"},

@@ -148,7 +148,8 @@ TEST(PictureToImageCopy, GreyTargetsGetOneChannelColourPicturesKeepThree) {
         EXPECT_EQ(image.BitCount(), c.greyBits);
         EXPECT_EQ(image.PixelColor(2, 1, false).red, 10);  // top row, whatever the depth
         ASSERT_TRUE(PictureToImage(colour, c.name, image));
-        EXPECT_EQ(image.BitCount(), 24u);
+        // GIF's colour pictures are quantised: a table that holds the two colours exactly.
+        EXPECT_EQ(image.BitCount(), std::string(c.name) == "a.gif" ? 8u : 24u);
         EXPECT_EQ(image.PixelColor(2, 1, false).red, 10);
         EXPECT_EQ(image.PixelColor(2, 1, false).blue, 0);
     }

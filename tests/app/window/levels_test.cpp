@@ -233,6 +233,8 @@ TEST_F(Levels, SaveAsWritesWhatIsShownAsTheConverterDoes) {
         {"BONE (500/2000)", false, false, 40, "bone.jpg", "--voi standard --window-index 2 --quality 40 --frame 1", {{"bone.jpg", "bone.jpg"}}},
         // A movie target gives the loop of every frame in the levels shown.
         {"Lung (-600/1500)", false, false, 90, "loop.mp4", "--voi=-600,1500", {{"loop.mp4", "loop.mp4"}}},
+        // A GIF too, though frame 1 is shown: the still of one frame is the converter's --frame.
+        {"Lung (-600/1500)", false, false, 90, "loop.gif", "--voi=-600,1500", {{"loop.gif", "loop.gif"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

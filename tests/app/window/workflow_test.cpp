@@ -623,3 +623,52 @@ TEST_F(Workflow, BatchOptionsWriteTheConvertersTreeAndAreKept) {
     EXPECT_EQ(Child<QComboBox>(restarted, "comboBatchGrey")->currentText(), "Min-max");
     EXPECT_EQ(Child<QComboBox>(restarted, "comboBoxType")->currentText(), "png");
 }
+
+// Catches the batch's series choice lost on its way to the converter (one GIF a slice instead
+// of one loop), and "All frames" left on for movies, where the converter refuses it.
+TEST_F(Workflow, BatchSeriesChoiceWritesTheConvertersLoops) {
+    fs::create_directories(dir / "in" / "sub");
+    for (int i = 1; i <= 3; ++i) {
+        dicomtest::DicomFileBuilder slice;
+        slice.text(0x0020, 0x000E, "UI", "1.2.826.0.1.7").text(0x0020, 0x0011, "IS", "7");
+        slice.text(0x0020, 0x0013, "IS", std::to_string(4 - i).c_str()).picture(6, 5, 8, 7);
+        slice.pixels8(std::vector<uint8_t>(30, static_cast<uint8_t>(60 * i)));
+        WriteFile(dir / "in" / (i == 3 ? "sub" : "") / ("s" + std::to_string(i) + ".dcm"), slice.bytes());
+    }
+    auto* series = Child<QCheckBox>(window, "chkBatchSeries");
+    auto* allFrames = Child<QCheckBox>(window, "chkBatchAllFrames");
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("png");
+    EXPECT_FALSE(series->isEnabled());
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("mp4");
+    EXPECT_TRUE(series->isEnabled());
+    EXPECT_FALSE(allFrames->isEnabled());
+    EXPECT_FALSE(Child<QCheckBox>(window, "chkAllFrames")->isEnabled());
+
+    Child<QComboBox>(window, "comboBoxType")->setCurrentText("gif");
+    allFrames->setChecked(true);
+    series->setChecked(true);
+    EXPECT_FALSE(allFrames->isEnabled()) << "a series' loop has no frames to pick";
+    Child<QCheckBox>(window, "chkSubFolders")->setChecked(true);
+    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
+    Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "batch"));
+    Click("btCovPics");
+    WaitForBatch();
+    ASSERT_EQ(services->boxes.size(), 1u);
+    EXPECT_FALSE(services->boxes[0].warning) << services->boxes[0].text.toStdString();
+
+    convert::Options options;
+    options.inputs = {(dir / "in").string()};
+    options.output = (dir / "run").string();
+    options.format = "gif";
+    options.recursive = options.series = true;
+    options.rendering.overlays = kAllOverlays;
+    convert::RunPlan(convert::MakePlan(options), options, 2);
+    int loops = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "run")) {
+        if (!entry.is_regular_file()) continue;
+        ++loops;
+        const fs::path relative = fs::relative(entry.path(), dir / "run");
+        EXPECT_EQ(ReadFile(dir / "batch" / relative), ReadFile(entry.path())) << relative;
+    }
+    EXPECT_EQ(loops, 2) << "one loop for the folder's two slices, one for the sub-folder's";
+}
