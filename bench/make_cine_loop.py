@@ -7,8 +7,7 @@ usage: make_cine_loop.py FILE FRAMES [SIZE]   (SIZE defaults to 512)"""
 import sys
 
 import numpy as np
-from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+from new_dataset import new_dataset
 
 XA_STORAGE = "1.2.840.10008.5.1.4.1.1.12.1"
 
@@ -30,15 +29,7 @@ def main():
     path, frames = sys.argv[1], int(sys.argv[2])
     size = int(sys.argv[3]) if len(sys.argv) > 3 else 512
     rng = np.random.default_rng(2024)
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = XA_STORAGE
-    meta.MediaStorageSOPInstanceUID = generate_uid()
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-    ds.is_little_endian = True
-    ds.is_implicit_VR = False
-    ds.SOPClassUID = XA_STORAGE
-    ds.SOPInstanceUID = meta.MediaStorageSOPInstanceUID
+    ds = new_dataset(path, XA_STORAGE)
     ds.Modality = "XA"
     ds.Rows = ds.Columns = size
     ds.NumberOfFrames = frames

@@ -6,8 +6,7 @@ usage: make_colour_loop.py FILE FRAMES [SIZE]   (SIZE defaults to 256)"""
 import sys
 
 import numpy as np
-from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+from new_dataset import new_dataset
 
 SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
 
@@ -27,13 +26,7 @@ def main():
     path, frames = sys.argv[1], int(sys.argv[2])
     size = int(sys.argv[3]) if len(sys.argv) > 3 else 256
     rng = np.random.default_rng(2024)
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = SECONDARY_CAPTURE
-    meta.MediaStorageSOPInstanceUID = generate_uid()
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-    ds.is_little_endian, ds.is_implicit_VR = True, False
-    ds.SOPClassUID, ds.SOPInstanceUID = SECONDARY_CAPTURE, meta.MediaStorageSOPInstanceUID
+    ds = new_dataset(path, SECONDARY_CAPTURE)
     ds.Rows = ds.Columns = size
     ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, "RGB", 0
     ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 8, 8, 7, 0

@@ -7,8 +7,8 @@ usage: make_ct_series.py FOLDER COUNT [SIZE]   (SIZE x SIZE pixels, default 512)
 import sys
 
 import numpy as np
-from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+from new_dataset import new_dataset
+from pydicom.uid import generate_uid
 
 CT_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.2"
 
@@ -32,15 +32,7 @@ def slice_pixels(index, size=512, rng=None):
 
 
 def write_slice(path, index, pixels, series_uid):
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = CT_IMAGE_STORAGE
-    meta.MediaStorageSOPInstanceUID = generate_uid()
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-    ds.is_little_endian = True
-    ds.is_implicit_VR = False
-    ds.SOPClassUID = CT_IMAGE_STORAGE
-    ds.SOPInstanceUID = meta.MediaStorageSOPInstanceUID
+    ds = new_dataset(path, CT_IMAGE_STORAGE)
     ds.SeriesInstanceUID = series_uid
     ds.Modality = "CT"
     ds.InstanceNumber = index + 1
