@@ -174,16 +174,16 @@ void Lumaframe::setConfigPath(const QString& path) {
     const QSettings settings(configPath_, QSettings::IniFormat);
     const int format = ui_->comboBoxType->findText(settings.value(QStringLiteral("format")).toString());
     if (format >= 0) ui_->comboBoxType->setCurrentIndex(format);
-    privacyBox_->setChecked(settings.value(QStringLiteral("privacy"), false).toBool());
+    for (const auto& [box, key] : keptBoxes_) box->setChecked(settings.value(key, false).toBool());
     qualityBox_->setValue(settings.value(QStringLiteral("quality"), 90).toInt());
-    deepBox_->setChecked(settings.value(QStringLiteral("depth16"), false).toBool());
-    allFramesBox_->setChecked(settings.value(QStringLiteral("allFrames"), false).toBool());
-    subFoldersBox_->setChecked(settings.value(QStringLiteral("subFolders"), false).toBool());
-    batchAllFramesBox_->setChecked(settings.value(QStringLiteral("batchAllFrames"), false).toBool());
-    seriesBox_->setChecked(settings.value(QStringLiteral("batchSeries"), false).toBool());
     batchGreyBox_->setCurrentIndex(std::clamp(settings.value(QStringLiteral("batchGrey"), 0).toInt(), 0, batchGreyBox_->count() - 1));
-    batchDeepBox_->setChecked(settings.value(QStringLiteral("batch16"), false).toBool());
     choicesBound_ = true;
+}
+
+// The box's state is written to the settings when it changes and read back by setConfigPath.
+void Lumaframe::keepChecked(QCheckBox* box, const QString& key) {
+    keptBoxes_.emplace_back(box, key);
+    connect(box, &QCheckBox::toggled, this, [this, key](bool on) { rememberChoice(key, on); });
 }
 
 void Lumaframe::rememberChoice(const QString& key, const QVariant& value) {
@@ -337,11 +337,9 @@ void Lumaframe::setupSaveOptions() {
     allFramesBox_ = new QCheckBox(tr("All frames"), group);
     allFramesBox_->setObjectName(QStringLiteral("chkAllFrames"));
     allFramesBox_->setGeometry(10, 90, 181, 20);
-    connect(deepBox_, &QCheckBox::toggled, this, [this](bool on) {
-        rememberChoice(QStringLiteral("depth16"), on);
-        updateSaveOptions();
-    });
-    connect(allFramesBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("allFrames"), on); });
+    keepChecked(deepBox_, QStringLiteral("depth16"));
+    keepChecked(allFramesBox_, QStringLiteral("allFrames"));
+    connect(deepBox_, &QCheckBox::toggled, this, &Lumaframe::updateSaveOptions);
     connect(qualityBox_, &QSpinBox::valueChanged, this, [this](int value) { rememberChoice(QStringLiteral("quality"), value); });
     connect(ui_->comboBoxType, &QComboBox::currentTextChanged, this, &Lumaframe::updateSaveOptions);
     updateSaveOptions();
@@ -371,16 +369,13 @@ void Lumaframe::setupBatchOptions() {
     batchDeepBox_ = new QCheckBox(tr("16-bit grey levels"), group);
     batchDeepBox_->setObjectName(QStringLiteral("chkBatch16Bit"));
     batchDeepBox_->setGeometry(10, 144, 181, 20);
-    connect(subFoldersBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("subFolders"), on); });
-    connect(seriesBox_, &QCheckBox::toggled, this, [this](bool on) {
-        rememberChoice(QStringLiteral("batchSeries"), on);
-        updateSaveOptions();
-    });
-    connect(batchAllFramesBox_, &QCheckBox::toggled, this,
-            [this](bool on) { rememberChoice(QStringLiteral("batchAllFrames"), on); });
+    keepChecked(subFoldersBox_, QStringLiteral("subFolders"));
+    keepChecked(seriesBox_, QStringLiteral("batchSeries"));
+    keepChecked(batchAllFramesBox_, QStringLiteral("batchAllFrames"));
+    keepChecked(batchDeepBox_, QStringLiteral("batch16"));
+    connect(seriesBox_, &QCheckBox::toggled, this, &Lumaframe::updateSaveOptions);
     connect(batchGreyBox_, &QComboBox::currentIndexChanged, this,
             [this](int index) { rememberChoice(QStringLiteral("batchGrey"), index); });
-    connect(batchDeepBox_, &QCheckBox::toggled, this, [this](bool on) { rememberChoice(QStringLiteral("batch16"), on); });
     updateSaveOptions();
 }
 
@@ -629,10 +624,8 @@ void Lumaframe::setupDetails() {
     ui_->tabWidget->addTab(tab, tr("Details"));
     // The panel widens to show all three tabs rather than hiding one behind scroll arrows.
     ui_->tabWidget->setUsesScrollButtons(false);
-    connect(privacyBox_, &QCheckBox::toggled, this, [this](bool hide) {
-        rememberChoice(QStringLiteral("privacy"), hide);
-        showDetails();
-    });
+    keepChecked(privacyBox_, QStringLiteral("privacy"));
+    connect(privacyBox_, &QCheckBox::toggled, this, &Lumaframe::showDetails);
     showDetails();
 }
 

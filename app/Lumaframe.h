@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <utility>
 
 #include "DicomPictures.h"
 #include "FileDetails.h"
@@ -132,6 +133,7 @@ private:
     void showDetails();
     void openTypedPath();
     void rememberChoice(const QString& key, const QVariant& value);
+    void keepChecked(QCheckBox* box, const QString& key);
     void setupGreyAndFrames();
     void setupSaveOptions();
     void setupBatchOptions();
@@ -158,6 +160,7 @@ private:
     QString language_;
     QString configPath_;
     bool choicesBound_ = false;  // setConfigPath was called: choices are read and written
+    std::vector<std::pair<QCheckBox*, QString>> keptBoxes_;  // check boxes kept in the settings
     QString openedPath_;
     FileDetails details_;
     QLabel* detailsView_ = nullptr;

@@ -125,12 +125,16 @@ bool PictureToImage(const DicomPicture& picture, const std::string& targetPath, 
                           image);
 }
 
-std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom,
-                      const SaveSink& sink) {
+std::string MakeOutputFolder(const std::string& path) {
     std::error_code ec;
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
-    if (ec) return "cannot create the folder " + folder.string() + ": " + ec.message();
+    return ec ? "cannot create the folder " + folder.string() + ": " + ec.message() : "";
+}
+
+std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom,
+                      const SaveSink& sink) {
+    if (std::string error = MakeOutputFolder(path); !error.empty()) return error;
     image.SetJpegQuality(static_cast<float>(choices.quality));
     if (dicom) UseDicomPictureOptions(image);
     if (choices.tiffCompression != 0) image.SetCodecOption(choices.tiffCompression, LF_FORMAT_TIF);

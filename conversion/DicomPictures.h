@@ -50,6 +50,10 @@ bool PictureToImage(const DicomPicture& picture, GreyPixels grey, LfImage& image
 std::string SaveDicomPicture(const DicomPicture& picture, const std::string& path, const SaveChoices& choices,
                              const SaveSink& sink = nullptr);
 
+// Makes the folder the output path names, as every save does first; the reason when it
+// cannot be made, else empty.
+std::string MakeOutputFolder(const std::string& path);
+
 // The same save for an image already built (pictures that are not DICOM pass dicom = false
 // and keep the codecs' own defaults).
 std::string SaveImage(LfImage& image, const std::string& path, const SaveChoices& choices, bool dicom,

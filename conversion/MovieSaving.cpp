@@ -70,23 +70,20 @@ bool IsAnimationTarget(const std::string& path) {
     return row != nullptr && row->codec.encode != nullptr;
 }
 
-std::string SaveMovie(const MovieFrames& frames, int count, double framesPerSecond, int quality,
-                      const std::string& path, const SaveSink& sink, bool dither) {
+std::string SaveMovie(const MovieFrames& frames, int count, const MovieChoices& choices, const std::string& path,
+                      const SaveSink& sink) {
     const LfFormatInfo* row = MovieRow(path);
     if (row == nullptr) return path + " names no movie format";
     if (count < 1) return "a movie needs at least one frame";
-    std::error_code ec;
-    const fs::path folder = fs::path(path).parent_path();
-    if (!folder.empty()) fs::create_directories(folder, ec);
-    if (ec) return "cannot create the folder " + folder.string() + ": " + ec.message();
+    std::string error = MakeOutputFolder(path);
+    if (!error.empty()) return error;
     LfPendingSave pending;
-    std::string error;
     if (pending.Create(path, error) < 0) return error;
     const std::unique_ptr<LfSequenceWriter> writer = row->sequenceWriter();
     LfSequenceSettings settings;
-    settings.framesPerSecond = framesPerSecond;
-    settings.quality = quality;
-    settings.dither = dither;
+    settings.framesPerSecond = choices.framesPerSecond;
+    settings.quality = choices.quality;
+    settings.dither = choices.dither;
     error = WriteFrames(*writer, frames, count, settings, pending.Temporary());
     if (!error.empty()) {
         writer->Abort();
@@ -108,7 +105,9 @@ std::string SaveDicomMovie(DicomReader& reader, const std::string& path, const M
         error = EnglishWords(WordsForRefusal(reader));
         return false;
     };
-    return SaveMovie(frames, timing.count, timing.framesPerSecond, choices.quality, path, sink, choices.dither);
+    MovieChoices atRate = choices;
+    atRate.framesPerSecond = timing.framesPerSecond;
+    return SaveMovie(frames, timing.count, atRate, path, sink);
 }
 
 std::string SaveSeriesMovie(const std::vector<std::string>& files, const GreyRendering& rendering,
@@ -119,7 +118,9 @@ std::string SaveSeriesMovie(const std::vector<std::string>& files, const GreyRen
     // The first file's timing attributes, if it has any, stand for the series.
     if (reader.parseHeader(files.front().c_str()) != 0)
         return fs::path(files.front()).filename().string() + ": " + EnglishWords(WordsForRefusal(reader));
-    const double rate = PlaybackTiming(reader.textAttributes(), int(files.size()), choices.framesPerSecond).framesPerSecond;
+    MovieChoices atRate = choices;
+    atRate.framesPerSecond =
+        PlaybackTiming(reader.textAttributes(), int(files.size()), choices.framesPerSecond).framesPerSecond;
     int32_t width = 0, height = 0;
     const MovieFrames frames = [&](int index, DicomPicture& picture, std::string& error) {
         const std::string name = fs::path(files[size_t(index)]).filename().string();
@@ -137,5 +138,5 @@ std::string SaveSeriesMovie(const std::vector<std::string>& files, const GreyRen
         }
         return true;
     };
-    return SaveMovie(frames, int(files.size()), rate, choices.quality, path, sink, choices.dither);
+    return SaveMovie(frames, int(files.size()), atRate, path, sink);
 }

@@ -25,12 +25,12 @@ struct MovieChoices {
 // Renders frame `index` (from 0) of the movie into the picture; false with the reason.
 using MovieFrames = std::function<bool(int index, DicomPicture& picture, std::string& error)>;
 
-// Writes `count` frames at the rate to the path, in the format its extension names, through
-// a hidden temporary that replaces the path only once the movie is complete (or is handed to
-// the sink). Every frame must have the first one's size and 8-bit samples. Empty on success,
-// else the reason; a failure part-way leaves nothing behind.
-std::string SaveMovie(const MovieFrames& frames, int count, double framesPerSecond, int quality,
-                      const std::string& path, const SaveSink& sink = nullptr, bool dither = false);
+// Writes `count` frames at the choices' rate (which must be set) to the path, in the format
+// its extension names, through a hidden temporary that replaces the path only once the movie
+// is complete (or is handed to the sink). Every frame must have the first one's size and 8-bit
+// samples. Empty on success, else the reason; a failure part-way leaves nothing behind.
+std::string SaveMovie(const MovieFrames& frames, int count, const MovieChoices& choices, const std::string& path,
+                      const SaveSink& sink = nullptr);
 
 // The frames of the file the reader parsed, Start Trim to Stop Trim, at its rate.
 std::string SaveDicomMovie(DicomReader& reader, const std::string& path, const MovieChoices& choices,

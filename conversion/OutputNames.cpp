@@ -84,14 +84,6 @@ bool IsWindowsDevice(const std::string& component) {
            base[3] <= '9';
 }
 
-// Cuts to at most `limit` bytes without splitting a UTF-8 sequence.
-void CutUtf8(std::string& text, size_t limit) {
-    if (text.size() <= limit) return;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-}
-
 void TrimEnds(std::string& text) {
     const auto trimmed = [](char c) { return c == ' ' || c == '.'; };
     size_t first = 0;
@@ -186,6 +178,13 @@ void TakeNameAttributes(const TextAttributes& text, std::map<uint32_t, std::stri
         std::string value = text.value(field.tag);
         if (!value.empty()) attributes[field.tag] = std::move(value);
     }
+}
+
+void CutUtf8(std::string& text, size_t limit) {
+    if (text.size() <= limit) return;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
 }
 
 std::string SafeComponent(const std::string& text) {

@@ -58,6 +58,8 @@ std::string ApplyNamePattern(const NamePattern& pattern, const NameValues& value
 // Windows device name (CON, NUL, COM1, ...) prefixed with '_'; cut to 100 bytes on a UTF-8
 // boundary; "unknown" when nothing is left.
 std::string SafeComponent(const std::string& text);
+// Cuts to at most `limit` bytes without splitting a UTF-8 sequence.
+void CutUtf8(std::string& text, size_t limit);
 constexpr size_t kMaxComponentBytes = 100;
 
 // Gives the names in list order a "_2", "_3", ... suffix when an earlier one (or one made

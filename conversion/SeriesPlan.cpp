@@ -5,12 +5,12 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <utility>
 
 #include "Conversion.h"
 #include "DicomReader.h"
 #include "MovieSaving.h"
+#include "OutputNames.h"
 
 namespace convert {
 
@@ -69,15 +69,6 @@ std::string SizeProblem(const Series& series, const Plan& plan) {
     return "";
 }
 
-// The name's bytes up to `limit`, not cutting a UTF-8 sequence.
-std::string CutUtf8(std::string text, size_t limit) {
-    if (text.size() <= limit) return text;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text;
-}
-
 std::string MakeSafe(const std::string& text) {
     std::string safe;
     for (const char c : text) {
@@ -91,7 +82,8 @@ std::string MakeSafe(const std::string& text) {
     if (start == std::string::npos) return "";
     safe.erase(0, start);
     while (!safe.empty() && (safe.back() == '_' || safe.back() == '.')) safe.pop_back();
-    return CutUtf8(safe, 120);
+    CutUtf8(safe, 120);
+    return safe;
 }
 
 }  // namespace
@@ -143,16 +135,20 @@ void GroupSeries(Plan& plan, const std::string& ext) {
     }
     if (found.empty()) return;
 
-    std::set<std::string> taken;  // output paths already given out
+    // Two series of one folder that would share a name are told apart as other outputs are.
+    std::vector<std::string> paths;
+    for (const auto& key : order) {
+        const Series& series = found[key];
+        paths.push_back(key.first + "/" + SeriesFileName(series.number, series.description, series.uid));
+    }
+    const std::vector<std::string> unique = UniqueNames(paths);
     std::vector<bool> member(plan.jobs.size(), false);
     std::map<size_t, Job> replacing;  // first member's index -> the series job
-    for (const auto& key : order) {
+    for (size_t s = 0; s < order.size(); ++s) {
+        const auto& key = order[s];
         Series& series = found[key];
         std::stable_sort(series.members.begin(), series.members.end(), Before);
-        const std::string base = SeriesFileName(series.number, series.description, series.uid);
-        std::string name = base;
-        for (int n = 2; taken.count(key.first + "/" + name) != 0; ++n) name = base + "_" + std::to_string(n);
-        taken.insert(key.first + "/" + name);
+        const std::string name = fs::path(unique[s]).filename().string();
         Job job;
         job.input = plan.jobs[series.members.front().job].input;
         job.output = (fs::path(key.first) / (name + "." + ext)).string();

@@ -1,18 +1,15 @@
 # A 10-frame 256 x 256 CT-like loop (a growing disc) with two windows, for the screenshots.
 #   /usr/bin/python3 scripts/make-cine.py OUT.dcm
+import os
 import sys
 
 import numpy as np
-from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+from new_dataset import new_dataset  # noqa: E402
 
 path = sys.argv[1]
-meta = FileMetaDataset()
-meta.MediaStorageSOPClassUID = "1.2.840.10008.5.1.4.1.1.2"
-meta.MediaStorageSOPInstanceUID = generate_uid()
-meta.TransferSyntaxUID = ExplicitVRLittleEndian
-ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-ds.is_little_endian, ds.is_implicit_VR = True, False
+ds = new_dataset(path, "1.2.840.10008.5.1.4.1.1.2")
 ds.Rows = ds.Columns = 256
 ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
 ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 16, 12, 11, 0

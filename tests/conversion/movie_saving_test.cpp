@@ -57,7 +57,7 @@ TEST(MovieSavingFailures, RefusedWritePartWayLeavesTheOlderMovie) {
         std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
         const rlimit limit{64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
-        const std::string error = SaveMovie(NoisyFrames(320, 240), 40, 25.0, 90, movie.string());
+        const std::string error = SaveMovie(NoisyFrames(320, 240), 40, {90, 25.0}, movie.string());
         _exit(error.empty() ? 0 : error.find("File too large") != std::string::npos ? 3 : 4);
     }
     int status = 0;
@@ -73,7 +73,7 @@ TEST(MovieSavingFailures, RefusedWritePartWayLeavesTheOlderMovie) {
 TEST(MovieSavingFailures, BadFramesFailWithTheirReasonAndLeaveNothing) {
     testsupport::TempDir dir;
     const std::string webm = (dir / "loop.webm").string();
-    std::string error = SaveMovie(NoisyFrames(33, 17, 3), 6, 10.0, 90, webm);
+    std::string error = SaveMovie(NoisyFrames(33, 17, 3), 6, {90, 10.0}, webm);
     EXPECT_NE(error.find("a frame of 35 x 17 in a movie of 33 x 17"), std::string::npos) << error;
     const MovieFrames failing = [](int index, DicomPicture& picture, std::string& reason) {
         if (index == 2) {
@@ -82,12 +82,12 @@ TEST(MovieSavingFailures, BadFramesFailWithTheirReasonAndLeaveNothing) {
         }
         return NoisyFrames(16, 16)(index, picture, reason);
     };
-    EXPECT_EQ(SaveMovie(failing, 5, 10.0, 90, webm), "IM0003: This file is damaged");
-    EXPECT_EQ(SaveMovie(NoisyFrames(16, 16), 0, 10.0, 90, webm), "a movie needs at least one frame");
-    EXPECT_NE(SaveMovie(NoisyFrames(16, 16), 2, 0.0, 90, webm), "");  // no rate is no movie
+    EXPECT_EQ(SaveMovie(failing, 5, {90, 10.0}, webm), "IM0003: This file is damaged");
+    EXPECT_EQ(SaveMovie(NoisyFrames(16, 16), 0, {90, 10.0}, webm), "a movie needs at least one frame");
+    EXPECT_NE(SaveMovie(NoisyFrames(16, 16), 2, {90, 0.0}, webm), "");  // no rate is no movie
     EXPECT_TRUE(Names(dir.path()).empty());
     // The good case through the same call, so the failures above are not the writer's only answer.
-    EXPECT_EQ(SaveMovie(NoisyFrames(33, 17), 6, 10.0, 90, webm), "");
+    EXPECT_EQ(SaveMovie(NoisyFrames(33, 17), 6, {90, 10.0}, webm), "");
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"loop.webm"});
 }
 
