@@ -86,6 +86,18 @@ inline ToolRun RunConvert(const std::vector<std::string>& args, bool progressBar
     return run;
 }
 
+// Runs tests/cli/movie_files.py (pydicom's inputs and Pillow's and ffmpeg's readings for the
+// movie and GIF tests) with the arguments; its output. A failing script fails the test.
+inline std::string MovieFiles(const std::string& arguments) {
+    std::string out;
+    const std::string script = std::string(GLINTWISE_SOURCE_DIR) + "/tests/cli/movie_files.py";
+    EXPECT_EQ(testsupport::Run(testsupport::Python() + " " + testsupport::ShellQuote(script) + " " + arguments + " 2>&1",
+                               &out),
+              0)
+        << arguments << "\n" << out;
+    return out;
+}
+
 // Regular files under a folder, as paths relative to it, sorted.
 inline std::vector<std::string> ListTree(const fs::path& root) {
     std::vector<std::string> names;

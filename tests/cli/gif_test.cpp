@@ -1,7 +1,7 @@
 // Animated GIF of DICOM loops against Pillow (frames, delays, looping) and ImageMagick
 // (frame count): grey frames exact, colour frames within a mean error of our own PNG frames,
 // stills where frames are picked, series, and failures that leave nothing behind. Inputs are
-// made by pydicom at test time (tests/cli/movie_files.py, tests/cli/gif_files.py).
+// made by pydicom at test time (tests/cli/movie_files.py).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "CliTestFiles.h"
 
 namespace fs = std::filesystem;
+using clitest::MovieFiles;
 using clitest::RunConvert;
 using testsupport::ShellQuote;
 
@@ -19,14 +20,6 @@ namespace {
 bool HavePeers() { return testsupport::HaveTool("identify") && testsupport::HavePythonModules("pydicom numpy PIL"); }
 
 #define NEED_GIF_PEERS() GLINTWISE_NEED_PEER(HavePeers(), "ImageMagick's identify, pydicom, numpy and Pillow")
-
-std::string Script(const char* name, const std::string& arguments) {
-    std::string out;
-    const std::string script = std::string(GLINTWISE_SOURCE_DIR) + "/tests/cli/" + name;
-    EXPECT_EQ(testsupport::Run(testsupport::Python() + " " + ShellQuote(script) + " " + arguments + " 2>&1", &out), 0)
-        << arguments << "\n" << out;
-    return out;
-}
 
 template <typename T>
 std::vector<T> Numbers(const std::string& line) {
@@ -47,7 +40,7 @@ struct Read {
 };
 
 Read ReadGif(const fs::path& gif, const fs::path& pngs, int first = 0) {
-    std::istringstream lines(Script("gif_files.py", "read " + ShellQuote(gif.string()) + " " +
+    std::istringstream lines(MovieFiles("read " + ShellQuote(gif.string()) + " " +
                                                         ShellQuote(pngs.string()) + " " + std::to_string(first)));
     std::string line[6];
     for (std::string& l : line) std::getline(lines, l);
@@ -99,7 +92,7 @@ TEST(GifAnimation, GreyLoopIsOurFramesExactlyAtTheRate) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path input = dir / (std::string(c.name) + ".dcm");
-        Script("movie_files.py", "cine " + ShellQuote(input.string()) + " " + c.cine);
+        MovieFiles("cine " + ShellQuote(input.string()) + " " + c.cine);
         const fs::path pngs = dir / (std::string(c.name) + "_png");
         ASSERT_EQ(RunConvert({"--all-frames", "-o", pngs.string(), input.string()}).status, 0);
         std::vector<std::string> args = c.options;
@@ -126,19 +119,19 @@ TEST(GifAnimation, ColourLoopsWithinTheirErrorOfOurFrames) {
     NEED_GIF_PEERS();
     struct Case {
         const char* name;
-        const char* input;  // the generator's command after the output
+        const char* input;  // movie_files.py's command, %s for the output
         bool dither;
         double meanError;  // at most, each frame: of the pixels, or with dither of the block means
         int frames;
     };
     const std::vector<Case> cases = {
-        {"many", "gif_files.py rgb %s 8 64 80 many", false, 6.0, 8},
-        {"many_dithered", "gif_files.py rgb %s 8 64 80 many", true, 3.0, 8},
-        {"jpeg", "movie_files.py colour %s 4", false, 6.0, 4},
-        {"few", "gif_files.py rgb %s 5 40 50 few", false, 0.0, 5},
-        {"few_dithered", "gif_files.py rgb %s 5 40 50 few", true, 0.0, 5},
-        {"one", "gif_files.py rgb %s 3 9 7 one", true, 0.0, 3},
-        {"pixel", "gif_files.py rgb %s 2 1 1 many", true, 0.0, 2},
+        {"many", "rgb %s 8 64 80 many", false, 6.0, 8},
+        {"many_dithered", "rgb %s 8 64 80 many", true, 3.0, 8},
+        {"jpeg", "colour %s 4", false, 6.0, 4},
+        {"few", "rgb %s 5 40 50 few", false, 0.0, 5},
+        {"few_dithered", "rgb %s 5 40 50 few", true, 0.0, 5},
+        {"one", "rgb %s 3 9 7 one", true, 0.0, 3},
+        {"pixel", "rgb %s 2 1 1 many", true, 0.0, 2},
     };
     testsupport::TempDir dir;
     for (const Case& c : cases) {
@@ -147,8 +140,7 @@ TEST(GifAnimation, ColourLoopsWithinTheirErrorOfOurFrames) {
         std::string command = c.input;
         const size_t at = command.find("%s");
         command.replace(at, 2, ShellQuote(input.string()));
-        const size_t space = command.find(' ');
-        Script(command.substr(0, space).c_str(), command.substr(space + 1));
+        MovieFiles(command);
         const fs::path pngs = dir / (std::string(c.name) + "_png");
         ASSERT_EQ(RunConvert({"--all-frames", "-o", pngs.string(), input.string()}).status, 0);
         std::vector<std::string> args = {"-f", "gif", "-o", (dir / "gif").string(), input.string()};
@@ -176,8 +168,8 @@ TEST(GifAnimation, ColourLoopsWithinTheirErrorOfOurFrames) {
 TEST(GifStills, PickedFramesAndSingleFramesAreStills) {
     NEED_GIF_PEERS();
     testsupport::TempDir dir;
-    Script("movie_files.py", "cine " + ShellQuote((dir / "loop.dcm").string()) + " 4 15 21");
-    Script("gif_files.py", "rgb " + ShellQuote((dir / "photo.dcm").string()) + " 1 60 70 many");
+    MovieFiles("cine " + ShellQuote((dir / "loop.dcm").string()) + " 4 15 21");
+    MovieFiles("rgb " + ShellQuote((dir / "photo.dcm").string()) + " 1 60 70 many");
     for (const char* name : {"loop", "photo"})
         ASSERT_EQ(RunConvert({"--all-frames", "-o", (dir / "png" / name).string(), (dir / (std::string(name) + ".dcm")).string()}).status, 0);
 
@@ -203,8 +195,8 @@ TEST(GifStills, PickedFramesAndSingleFramesAreStills) {
 TEST(GifSeries, OneAnimationPerSeriesAndNothingLeftOnFailure) {
     NEED_GIF_PEERS();
     testsupport::TempDir dir;
-    Script("movie_files.py", "series " + ShellQuote((dir / "ct").string()) + " 5");
-    Script("movie_files.py", "series " + ShellQuote((dir / "mixed").string()) + " 5 40 30 4");
+    MovieFiles("series " + ShellQuote((dir / "ct").string()) + " 5");
+    MovieFiles("series " + ShellQuote((dir / "mixed").string()) + " 5 40 30 4");
     auto run = RunConvert({"--series", "-f", "gif", "-o", (dir / "out").string(), (dir / "ct").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(clitest::ListTree(dir / "out"), std::vector<std::string>{"3_Chest_abdomen_arterial.gif"});
@@ -229,7 +221,7 @@ TEST(GifSeries, OneAnimationPerSeriesAndNothingLeftOnFailure) {
 TEST(GifLength, TenThousandFramesAllArrive) {
     NEED_GIF_PEERS();
     testsupport::TempDir dir;
-    Script("movie_files.py", "cine " + ShellQuote((dir / "long.dcm").string()) + " 10000 4 4");
+    MovieFiles("cine " + ShellQuote((dir / "long.dcm").string()) + " 10000 4 4");
     const auto run = RunConvert({"-f", "gif", "-o", (dir / "out").string(), (dir / "long.dcm").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     fs::create_directories(dir / "none");

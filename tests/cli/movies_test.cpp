@@ -10,6 +10,7 @@
 #include "CliTestFiles.h"
 
 namespace fs = std::filesystem;
+using clitest::MovieFiles;
 using clitest::RunConvert;
 using testsupport::ShellQuote;
 
@@ -21,15 +22,6 @@ bool HavePeers() {
 }
 
 #define NEED_MOVIE_PEERS() GLINTWISE_NEED_PEER(HavePeers(), "ffmpeg, ffprobe, pydicom, numpy and Pillow")
-
-// Runs movie_files.py; its standard output.
-std::string Files(const std::string& arguments) {
-    std::string out;
-    const std::string script = std::string(GLINTWISE_SOURCE_DIR) + "/tests/cli/movie_files.py";
-    EXPECT_EQ(testsupport::Run(testsupport::Python() + " " + ShellQuote(script) + " " + arguments + " 2>&1", &out), 0)
-        << arguments << "\n" << out;
-    return out;
-}
 
 struct Probe {
     int width = 0, height = 0;
@@ -99,7 +91,7 @@ TEST(MovieRates, EachAttributeInOrderWithFallbacksTrimsAndPadding) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path input = dir / (std::string(c.name) + ".dcm");
-        Files("cine " + ShellQuote(input.string()) + " 10 15 21 " + c.attributes);
+        MovieFiles("cine " + ShellQuote(input.string()) + " 10 15 21 " + c.attributes);
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"-f", "mp4", "-o", (dir / "out").string(), input.string()});
         const auto run = RunConvert(args);
@@ -119,8 +111,8 @@ TEST(MovieRates, EachAttributeInOrderWithFallbacksTrimsAndPadding) {
 TEST(MovieFidelity, DecodedFramesMatchOurAllFramesPngs) {
     NEED_MOVIE_PEERS();
     testsupport::TempDir dir;
-    Files("cine " + ShellQuote((dir / "grey.dcm").string()) + " 24 63 81");
-    Files("colour " + ShellQuote((dir / "colour.dcm").string()) + " 6");
+    MovieFiles("cine " + ShellQuote((dir / "grey.dcm").string()) + " 24 63 81");
+    MovieFiles("colour " + ShellQuote((dir / "colour.dcm").string()) + " 6");
     for (const char* name : {"grey", "colour"}) {
         const std::string input = (dir / (std::string(name) + ".dcm")).string();
         const fs::path frames = dir / (std::string(name) + "_png");
@@ -132,13 +124,13 @@ TEST(MovieFidelity, DecodedFramesMatchOurAllFramesPngs) {
             const fs::path movie = dir / "movies" / (std::string(name) + "." + format);
             EXPECT_EQ(ProbeMovie(movie).codec, std::string(format) == "mp4" ? "h264" : "vp9");
             const bool grey = std::string(name) == "grey";
-            const double psnr = std::atof(Files("psnr " + ShellQuote(movie.string()) + " " +
+            const double psnr = std::atof(MovieFiles("psnr " + ShellQuote(movie.string()) + " " +
                                                 ShellQuote(frames.string()) + (grey ? " grey" : " rgb")).c_str());
             EXPECT_GE(psnr, grey ? 40.0 : 35.0);
             if (!grey) continue;
             // The loop brightens by 30 stored levels a frame: one stretch over all frames keeps
             // that, a stretch per frame would flatten it.
-            std::istringstream means(Files("means " + ShellQuote(movie.string())));
+            std::istringstream means(MovieFiles("means " + ShellQuote(movie.string())));
             std::vector<double> levels;
             for (double level; means >> level;) levels.push_back(level);
             ASSERT_EQ(levels.size(), 24u);
@@ -152,7 +144,7 @@ TEST(MovieFidelity, DecodedFramesMatchOurAllFramesPngs) {
 TEST(MovieLength, SixtyThousandFramesAllArrive) {
     NEED_MOVIE_PEERS();
     testsupport::TempDir dir;
-    Files("cine " + ShellQuote((dir / "long.dcm").string()) + " 60000 8 8");
+    MovieFiles("cine " + ShellQuote((dir / "long.dcm").string()) + " 60000 8 8");
     const auto run = RunConvert({"--fps", "1000", "-f", "mp4", "-o", (dir / "out").string(), (dir / "long.dcm").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     const Probe probe = ProbeMovie(dir / "out" / "long.mp4");
@@ -166,8 +158,8 @@ TEST(MovieLength, SixtyThousandFramesAllArrive) {
 TEST(MovieSeries, ShuffledNamesComeOutInInstanceOrder) {
     NEED_MOVIE_PEERS();
     testsupport::TempDir dir;
-    Files("series " + ShellQuote((dir / "ct").string()) + " 9");
-    Files("series " + ShellQuote((dir / "one").string()) + " 1");
+    MovieFiles("series " + ShellQuote((dir / "ct").string()) + " 9");
+    MovieFiles("series " + ShellQuote((dir / "one").string()) + " 1");
     for (const char* format : {"mp4", "webm"}) {
         SCOPED_TRACE(format);
         const fs::path out = dir / (std::string("out_") + format);
@@ -178,7 +170,7 @@ TEST(MovieSeries, ShuffledNamesComeOutInInstanceOrder) {
         const std::string ext = std::string(".") + format;
         EXPECT_EQ(clitest::ListTree(out),
                   (std::vector<std::string>{"3_Chest_abdomen_arterial" + ext, "3_Chest_abdomen_arterial_2" + ext}));
-        std::istringstream means(Files("means " + ShellQuote((out / ("3_Chest_abdomen_arterial" + ext)).string())));
+        std::istringstream means(MovieFiles("means " + ShellQuote((out / ("3_Chest_abdomen_arterial" + ext)).string())));
         std::vector<double> levels;
         for (double level; means >> level;) levels.push_back(level);
         ASSERT_EQ(levels.size(), 9u);
@@ -193,8 +185,8 @@ TEST(MovieSeries, ShuffledNamesComeOutInInstanceOrder) {
 TEST(MovieSeries, FailuresNameTheFileAndLeaveNothing) {
     NEED_MOVIE_PEERS();
     testsupport::TempDir dir;
-    Files("series " + ShellQuote((dir / "mixed").string()) + " 5 40 30 4");
-    Files("series " + ShellQuote((dir / "broken").string()) + " 9 40 30 0 6");
+    MovieFiles("series " + ShellQuote((dir / "mixed").string()) + " 5 40 30 4");
+    MovieFiles("series " + ShellQuote((dir / "broken").string()) + " 9 40 30 0 6");
     const fs::path out = dir / "out";
     clitest::WriteText(out / "3_Chest_abdomen_arterial.mp4", "an older movie");
     for (const char* folder : {"mixed", "broken"}) {

@@ -6,9 +6,15 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <filesystem>
 #include <vector>
 
 #include "WindowServices.h"
+
+// A path as the window's text fields and dialogs take it.
+inline QString Q(const std::filesystem::path& p) {
+    return QString::fromStdString(p.string());
+}
 
 struct FakeServices : WindowServices {
     struct FileDialog {

@@ -31,10 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString Q(const fs::path& p) {
-    return QString::fromStdString(p.string());
-}
-
 struct Window {
     Window() {
         auto fake = std::make_unique<FakeServices>();

@@ -27,10 +27,6 @@ using namespace testsupport;
 
 namespace {
 
-QString Q(const fs::path& p) {
-    return QString::fromStdString(p.string());
-}
-
 // A CT-like file: rescale to Hounsfield units, two windows with explanations, three frames.
 std::vector<uint8_t> MakeCt(const char* centres = "40\\500", const char* widths = "400\\2000",
                             const char* intercept = "-1024") {

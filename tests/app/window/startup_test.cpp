@@ -26,10 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString Q(const fs::path& p) {
-    return QString::fromStdString(p.string());
-}
-
 void WriteConfig(const fs::path& path, const std::string& body) {
     WriteFile(path, std::vector<uint8_t>(body.begin(), body.end()));
 }

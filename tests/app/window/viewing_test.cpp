@@ -27,10 +27,6 @@ using namespace testsupport;
 
 namespace {
 
-QString Q(const fs::path& p) {
-    return QString::fromStdString(p.string());
-}
-
 class Viewing : public ::testing::Test {
 protected:
     void SetUp() override {

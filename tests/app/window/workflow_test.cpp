@@ -37,10 +37,6 @@ const char kSaveFilters[] =
     "jpc(*.jpc)\npgx(*.pgx)\npnm(*.pnm)\npgm(*.pgm)\nppm(*.ppm)\nras(*.ras)\nmng(*.mng)\n"
     "jng(*.jng)\nska(*.ska)\nraw(*.raw)\ngif(*.gif)\nico(*.ico)\nmp4(*.mp4)\nwebm(*.webm)";
 
-QString Q(const fs::path& p) {
-    return QString::fromStdString(p.string());
-}
-
 template <class T = QWidget>
 T* Child(const QObject& parent, const char* name) {
     return parent.findChild<T*>(QLatin1String(name));
