@@ -10,6 +10,7 @@
 #include <numeric>
 #include <system_error>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "Conversion.h"
@@ -151,11 +152,16 @@ std::string MakeWritableFolder(const std::string& folder) {
     fs::create_directories(path, ec);
     if (ec) return ec.message();
     if (!fs::is_directory(path, ec)) return path.string() + " is not a folder";
-    std::string probe = (path / ".glintwise-probe-XXXXXX").string();
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0) return std::strerror(errno);
+    // An unnamed file where the file system has them, so that a run killed here leaves
+    // nothing; else a hidden one, removed at once (or, after a kill, by the next run).
+    int fd = ::open(path.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd < 0) {
+        std::string probe = (path / (std::string(kWritableProbePrefix) + "XXXXXX")).string();
+        fd = ::mkstemp(probe.data());
+        if (fd < 0) return std::strerror(errno);
+        ::unlink(probe.c_str());
+    }
     ::close(fd);
-    ::unlink(probe.c_str());
     return "";
 }
 

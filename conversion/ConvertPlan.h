@@ -32,6 +32,10 @@ struct Plan {
     std::string usageError;
 };
 
+// The name the output folder's writability probe starts with (then six random characters),
+// should a killed run leave one behind.
+inline constexpr char kWritableProbePrefix[] = ".glintwise-probe-";
+
 // Expands folders (and sub-folders with -r), names every output and marks jobs that would
 // overwrite an input of this run. Creates the outputs' folder (a usage error when it cannot
 // be made or written into); writes nothing else.

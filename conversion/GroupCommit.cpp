@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <string_view>
 #include <system_error>
 
 #include "Conversion.h"
@@ -191,6 +192,14 @@ std::string WithoutFrameNumber(const std::string& name) {
     return name.substr(0, end - 1 - digits) + name.substr(end);
 }
 
+// The writability probe of a run killed before it removed it.
+bool IsWritableProbe(const std::string& entry) {
+    const std::string_view prefix = kWritableProbePrefix;
+    return entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0 &&
+           std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entry.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
 }  // namespace
 
 void RemoveStaleTemporaries(const Plan& plan) {
@@ -208,11 +217,15 @@ void RemoveStaleTemporaries(const Plan& plan) {
         fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
         for (; !ec && it != end; it.increment(ec)) {
             const std::string entry = it->path().filename().string();
+            std::error_code removeError;
+            if (IsWritableProbe(entry)) {
+                fs::remove(it->path(), removeError);
+                continue;
+            }
             if (entry.size() < 9 || entry[0] != '.') continue;
             const std::string named = entry.substr(1, entry.size() - 8);  // cut "." and ".XXXXXX"
             if (!LfPendingSave::IsTemporaryOf(entry, named)) continue;
             if (names.count(named) == 0 && names.count(WithoutFrameNumber(named)) == 0) continue;
-            std::error_code removeError;
             if (inputs.count(fs::weakly_canonical(it->path(), removeError)) != 0) continue;
             fs::remove(it->path(), removeError);
         }

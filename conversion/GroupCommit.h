@@ -96,7 +96,8 @@ private:
 bool OutputIsComplete(const std::string& output);
 
 // Removes, in the folders the plan writes to, the temporaries that an earlier run killed
-// before its renames left beside the plan's outputs. Other files are not touched.
+// before its renames left beside the plan's outputs, and its writability probe. Other files
+// are not touched.
 void RemoveStaleTemporaries(const Plan& plan);
 
 }  // namespace convert

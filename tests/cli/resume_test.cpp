@@ -104,8 +104,8 @@ TEST(ResumeAfterKill, KilledRunsResumedWithSkipExistingEndAsOneUninterruptedRun)
 }
 
 // Catches a damaged output (cut short by another program or an older writer) passing as
-// done, a temporary of a killed run surviving the next run, and the cleaning reaching files
-// that are not this run's temporaries.
+// done, a temporary or writability probe of a killed run surviving the next run, and the
+// cleaning reaching files that are not this run's temporaries.
 TEST(ResumeSkipExisting, OnlyCompleteOutputsCountAndStaleTemporariesAreRemoved) {
     testsupport::TempDir dir;
     WriteDicom(dir / "in" / "a.dcm", DicomSpec().Seed(1));
@@ -113,7 +113,8 @@ TEST(ResumeSkipExisting, OnlyCompleteOutputsCountAndStaleTemporariesAreRemoved) 
     const std::vector<std::string> args = {"--skip-existing", "-o", (dir / "out").string(), (dir / "in").string()};
     ASSERT_EQ(RunConvert(args).status, 0);
     const auto complete = testsupport::ReadFile(dir / "out" / "b.png");
-    for (const char* name : {".a.png.Ab12Cd", ".a_0003.png.zz99ZZ", ".other.png.Ab12Cd", ".a.png.tmp", "notes.txt"})
+    for (const char* name : {".a.png.Ab12Cd", ".a_0003.png.zz99ZZ", ".other.png.Ab12Cd", ".a.png.tmp", "notes.txt",
+                             ".glintwise-probe-Q7x2Lm", ".glintwise-probe-old"})
         clitest::WriteText(dir / "out" / name, "x");
     // b.png cut before its last byte, newer than its input.
     std::vector<uint8_t> cut = complete;
@@ -125,7 +126,8 @@ TEST(ResumeSkipExisting, OnlyCompleteOutputsCountAndStaleTemporariesAreRemoved) 
     EXPECT_NE(again.err.find("1 converted, 1 skipped"), std::string::npos) << again.err;
     EXPECT_TRUE(testsupport::ReadFile(dir / "out" / "b.png") == complete);
     EXPECT_EQ(clitest::ListTree(dir / "out"),
-              (std::vector<std::string>{".a.png.tmp", ".other.png.Ab12Cd", "a.png", "b.png", "notes.txt"}));
+              (std::vector<std::string>{".a.png.tmp", ".glintwise-probe-old", ".other.png.Ab12Cd", "a.png", "b.png",
+                                        "notes.txt"}));
 
     // An input that merely looks like a temporary of an output beside it is read, not removed.
     WriteDicom(dir / "beside" / "b.dcm", DicomSpec().Seed(2));
