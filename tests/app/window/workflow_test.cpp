@@ -61,6 +61,30 @@ protected:
     void WaitForBatch() {
         while (window.batchRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+    // The window's batch from in/ into batch/, with the choices made before.
+    void RunBatchFromIn() {
+        Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
+        Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "batch"));
+        Click("btCovPics");
+        WaitForBatch();
+    }
+    // The converter's run of in/ into run/ with the options; expects batch/ to hold the same
+    // files byte for byte, and returns their paths relative to run/, sorted.
+    std::vector<std::string> ExpectTheConvertersFiles(convert::Options options) {
+        options.inputs = {(dir / "in").string()};
+        options.output = (dir / "run").string();
+        convert::RunPlan(convert::MakePlan(options), options, 2);
+        std::vector<std::string> written;
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "run")) {
+            if (!entry.is_regular_file()) continue;
+            const fs::path relative = fs::relative(entry.path(), dir / "run");
+            written.push_back(relative.string());
+            EXPECT_FALSE(ReadFile(entry.path()).empty()) << relative;
+            EXPECT_EQ(ReadFile(dir / "batch" / relative), ReadFile(entry.path())) << relative;
+        }
+        std::sort(written.begin(), written.end());
+        return written;
+    }
     void ExpectOneBox(bool warning, const char* title, const char* text) {
         ASSERT_EQ(services->boxes.size(), 1u);
         EXPECT_EQ(services->boxes[0].warning, warning);
@@ -523,22 +547,11 @@ TEST_F(Workflow, SaveAsAndBatchWriteTheConvertersBytes) {
     }
 
     Child<QComboBox>(window, "comboBoxType")->setCurrentText("tif");
-    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
-    Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "batch"));
-    Click("btCovPics");
-    WaitForBatch();
+    RunBatchFromIn();
     ExpectOneBox(false, "Success", "Converted 3 of 3 files.");
     convert::Options options;
-    options.inputs = {(dir / "in").string()};
-    options.output = (dir / "run").string();
     options.format = "tif";
-    const convert::Plan plan = convert::MakePlan(options);
-    convert::RunPlan(plan, options, 2);
-    for (const char* file : {"grey.tif", "colour.tif", "frames.tif"}) {
-        SCOPED_TRACE(file);
-        EXPECT_EQ(ReadFile(dir / "batch" / file), ReadFile(dir / "run" / file));
-        EXPECT_FALSE(ReadFile(dir / "run" / file).empty());
-    }
+    EXPECT_EQ(ExpectTheConvertersFiles(options), (std::vector<std::string>{"colour.tif", "frames.tif", "grey.tif"}));
 }
 
 // Catches a batch that runs a whole folder only to fail every file in a format that cannot be
@@ -587,29 +600,16 @@ TEST_F(Workflow, BatchOptionsWriteTheConvertersTreeAndAreKept) {
     Child<QCheckBox>(window, "chkBatchAllFrames")->setChecked(true);
     Child<QComboBox>(window, "comboBatchGrey")->setCurrentText("Min-max");
     Child<QCheckBox>(window, "chkBatch16Bit")->setChecked(true);
-    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
-    Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "batch"));
-    Click("btCovPics");
-    WaitForBatch();
+    RunBatchFromIn();
     ExpectOneBox(false, "Success", "Converted 3 of 3 files.");
 
     convert::Options options;
-    options.inputs = {(dir / "in").string()};
-    options.output = (dir / "run").string();
     options.recursive = options.allFrames = true;
     options.rendering.mode = VoiMode::MinMax;
     options.rendering.depth = 16;
     options.rendering.overlays = kAllOverlays;
-    convert::RunPlan(convert::MakePlan(options), options, 2);
-    std::vector<std::string> written;
-    for (const auto& entry : fs::recursive_directory_iterator(dir / "run")) {
-        if (!entry.is_regular_file()) continue;
-        const fs::path relative = fs::relative(entry.path(), dir / "run");
-        written.push_back(relative.string());
-        EXPECT_EQ(ReadFile(dir / "batch" / relative), ReadFile(entry.path())) << relative;
-    }
-    std::sort(written.begin(), written.end());
-    EXPECT_EQ(written, (std::vector<std::string>{"a.png", "sub/b.png", "sub/deeper/c_0000.png", "sub/deeper/c_0001.png"}));
+    EXPECT_EQ(ExpectTheConvertersFiles(options),
+              (std::vector<std::string>{"a.png", "sub/b.png", "sub/deeper/c_0000.png", "sub/deeper/c_0001.png"}));
 
     Lumaframe restarted;
     restarted.setConfigPath(Q(dir / "config.lwf"));
@@ -645,26 +645,14 @@ TEST_F(Workflow, BatchSeriesChoiceWritesTheConvertersLoops) {
     series->setChecked(true);
     EXPECT_FALSE(allFrames->isEnabled()) << "a series' loop has no frames to pick";
     Child<QCheckBox>(window, "chkSubFolders")->setChecked(true);
-    Child<QLineEdit>(window, "txtPicDir")->setText(Q(dir / "in"));
-    Child<QLineEdit>(window, "txtResultDir")->setText(Q(dir / "batch"));
-    Click("btCovPics");
-    WaitForBatch();
+    RunBatchFromIn();
     ASSERT_EQ(services->boxes.size(), 1u);
     EXPECT_FALSE(services->boxes[0].warning) << services->boxes[0].text.toStdString();
 
     convert::Options options;
-    options.inputs = {(dir / "in").string()};
-    options.output = (dir / "run").string();
     options.format = "gif";
     options.recursive = options.series = true;
     options.rendering.overlays = kAllOverlays;
-    convert::RunPlan(convert::MakePlan(options), options, 2);
-    int loops = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(dir / "run")) {
-        if (!entry.is_regular_file()) continue;
-        ++loops;
-        const fs::path relative = fs::relative(entry.path(), dir / "run");
-        EXPECT_EQ(ReadFile(dir / "batch" / relative), ReadFile(entry.path())) << relative;
-    }
-    EXPECT_EQ(loops, 2) << "one loop for the folder's two slices, one for the sub-folder's";
+    EXPECT_EQ(ExpectTheConvertersFiles(options).size(), 2u)
+        << "one loop for the folder's two slices, one for the sub-folder's";
 }
